@@ -1,0 +1,1 @@
+// Keeps the writer library non-empty.
