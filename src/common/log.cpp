@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/utf8.hpp"
+
 namespace tarvel::log {
 
 namespace detail {
@@ -27,7 +29,8 @@ void set_sink(Sink s) { g_sink.store(s ? s : &stderr_sink); }
 Sink sink() { return g_sink.load(); }
 
 void stderr_sink(Level level, std::string_view, std::string_view text) {
-    std::string line = fmt::format("[Tarvel] {}: {}\n", level_name(level), text);
+    // One write per line, so that lines from the core stay whole on a shared terminal.
+    std::string line = fmt::format("[Tarvel] {}: {}\n", level_name(level), utf8::replace_invalid(text));
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

@@ -21,6 +21,7 @@ using Sink = void (*)(Level level, std::string_view target, std::string_view tex
 void set_sink(Sink sink);
 Sink sink();
 // Writes "[Tarvel] LEVEL: text\n" to standard error (Trace is shown as DEBUG).
+// Text that is not UTF-8 is shown with U+FFFD in place of the bad bytes.
 void stderr_sink(Level level, std::string_view target, std::string_view text);
 
 void set_filter(Level max_level);

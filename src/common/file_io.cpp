@@ -1,0 +1,50 @@
+#include "common/file_io.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvel {
+namespace {
+
+Error os_error(int code) { return Error::format("{} (os error {})", std::strerror(code), code); }
+
+// Closes the descriptor on every path out of read_whole_file.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+Result<std::vector<u8>> read_whole_file(const std::string& path) {
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return os_error(errno);
+
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) return os_error(errno);
+    if (S_ISDIR(info.st_mode)) return os_error(EISDIR);
+
+    std::vector<u8> bytes;
+    // The size is only a hint: the file may change while it is read, and some
+    // special files report 0.
+    if (info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
+    u8 chunk[64 * 1024];
+    for (;;) {
+        ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return os_error(errno);
+        }
+        if (got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,15 @@
+#pragma once
+// Whole-file reads from the host filesystem. The error carries the operating
+// system's description of the failure; callers add what they were reading.
+
+#include <string>
+#include <vector>
+
+#include "common/bytes.hpp"
+#include "common/error.hpp"
+
+namespace tarvel {
+
+Result<std::vector<u8>> read_whole_file(const std::string& path);
+
+}  // namespace tarvel
