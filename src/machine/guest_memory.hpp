@@ -1,0 +1,171 @@
+#pragma once
+// The guest address space: an ordered list of backed regions, the guest byte
+// order for 16- and 32-bit values, and the record of accesses that hit no region.
+//
+// Lookup rule: an access of n bytes at a uses the first region (in list order)
+// that holds all n bytes; an access straddling two regions is unmapped. A write
+// whose first holding region is read-only is dropped and recorded, and the search
+// stops there.
+//
+// Fast path: a table of host pointers per 64 KiB guest page. A page gets a pointer
+// only when the first region that overlaps the page at all covers the whole page;
+// then every access that stays inside the page resolves to that region under the
+// rule above, so the table changes speed and nothing else. Accesses that cross a
+// page end, pages shared by several regions, unmapped and read-only cases take
+// the slow path, which is the plain ordered search.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/bytes.hpp"
+
+namespace tarvel::machine {
+
+struct GuestRegion {
+    std::vector<u8> bytes;
+    u32 base = 0;
+    bool read_only = false;
+
+    u32 size() const { return static_cast<u32>(bytes.size()); }
+};
+
+class GuestMemory {
+public:
+    static constexpr unsigned kPageBits = 16;
+    static constexpr u32 kPageSize = 1u << kPageBits;
+    static constexpr u32 kPageMask = kPageSize - 1;
+    static constexpr size_t kPageCount = size_t{1} << (32 - kPageBits);
+    // Distinct unmapped addresses kept at most. Guest code can touch any number
+    // of bad addresses; past this many new ones are counted, not stored, so that
+    // a runaway guest cannot grow host memory (or a save state) without bound.
+    static constexpr size_t kMaxUnmappedRecords = 65536;
+
+    explicit GuestMemory(bool big_endian = false);
+    GuestMemory(const GuestMemory& other);
+    GuestMemory& operator=(const GuestMemory& other);
+    GuestMemory(GuestMemory&&) noexcept = default;
+    GuestMemory& operator=(GuestMemory&&) noexcept = default;
+
+    // Appends a zero-filled region. Regions are searched in the order added.
+    void add_region(u32 base, u32 size, bool read_only = false);
+    // Appends a region with the given contents (for example from a save state).
+    void add_region(u32 base, std::vector<u8> bytes, bool read_only = false);
+    void clear_regions();
+
+    const std::vector<GuestRegion>& regions() const { return regions_; }
+    // The bytes of region i; the length is fixed once the region exists.
+    std::span<u8> region_bytes(size_t i) { return regions_[i].bytes; }
+
+    bool big_endian() const { return big_endian_; }
+    void set_big_endian(bool big_endian) { big_endian_ = big_endian; }
+
+    const std::set<u32>& unmapped_accesses() const { return unmapped_; }
+    // How many distinct unmapped addresses were not stored because the set was full.
+    u64 unmapped_overflow() const { return unmapped_overflow_; }
+    void set_unmapped_accesses(std::set<u32> addresses);
+    void clear_unmapped_accesses();
+
+    // Index of the region that serves an access of `length` bytes at `address`
+    // under the first-region rule, or nothing when no region holds it all.
+    std::optional<size_t> find_region(u32 address, u32 length) const;
+    // True when an access of `length` bytes at `address` is backed (reads) or
+    // backed and writable (writes). Nothing is recorded.
+    bool is_readable(u32 address, u32 length) const;
+    bool is_writable(u32 address, u32 length) const;
+
+    // Host view of guest bytes [address, address + length) when one region holds
+    // them all (writable views need a writable region); nullptr otherwise. Nothing
+    // is recorded. A view stays valid until the regions change.
+    const u8* host_read_view(u32 address, u32 length) const;
+    u8* host_write_view(u32 address, u32 length);
+
+    // Scalar accesses: 16/32-bit values in guest byte order. Unmapped reads give
+    // 0, unmapped or read-only writes are dropped; both record the address.
+    u8 read8(u32 address) {
+        if (const u8* page = read_pages_[address >> kPageBits]) return page[address & kPageMask];
+        return read8_slow(address);
+    }
+    u16 read16(u32 address) {
+        const u8* page = read_pages_[address >> kPageBits];
+        if (page && (address & kPageMask) <= kPageSize - 2) return load16(page + (address & kPageMask), big_endian_);
+        return read16_slow(address);
+    }
+    u32 read32(u32 address) {
+        const u8* page = read_pages_[address >> kPageBits];
+        if (page && (address & kPageMask) <= kPageSize - 4) return load32(page + (address & kPageMask), big_endian_);
+        return read32_slow(address);
+    }
+    void write8(u32 address, u8 value) {
+        if (u8* page = write_pages_[address >> kPageBits]) {
+            page[address & kPageMask] = value;
+            return;
+        }
+        write8_slow(address, value);
+    }
+    void write16(u32 address, u16 value) {
+        u8* page = write_pages_[address >> kPageBits];
+        if (page && (address & kPageMask) <= kPageSize - 2) return store16(page + (address & kPageMask), value, big_endian_);
+        write16_slow(address, value);
+    }
+    void write32(u32 address, u32 value) {
+        u8* page = write_pages_[address >> kPageBits];
+        if (page && (address & kPageMask) <= kPageSize - 4) return store32(page + (address & kPageMask), value, big_endian_);
+        write32_slow(address, value);
+    }
+
+    // Checked reads that tell whether the access was backed (and record it when not).
+    bool try_read8(u32 address, u8& out);
+    bool try_read16(u32 address, u16& out);
+    bool try_read32(u32 address, u32& out);
+    // Checked writes: false (and recorded) when dropped.
+    bool try_write8(u32 address, u8 value);
+    bool try_write16(u32 address, u16 value);
+    bool try_write32(u32 address, u32 value);
+
+    // Byte strings are never reordered. A write that does not fit in one region
+    // is dropped as a whole (its start address recorded); so is a read, which
+    // then yields nothing.
+    bool write_bytes(u32 address, std::span<const u8> bytes);
+    std::optional<std::vector<u8>> read_bytes(u32 address, u32 length);
+    // As read_bytes, into a caller's buffer; false (and recorded) when unbacked.
+    bool read_bytes_into(u32 address, std::span<u8> out);
+
+    // Narrow string at `address` up to its NUL, at most `max_length` bytes. A byte
+    // that cannot be read ends the string (that address is recorded).
+    std::string read_cstring(u32 address, u32 max_length);
+    // String of 16-bit units (guest byte order) up to a zero unit, at most
+    // `max_units` units; an unreadable unit ends it.
+    std::u16string read_wstring(u32 address, u32 max_units);
+
+    // Records an unmapped access at `address` (used by callers that probe memory
+    // themselves, such as the instruction fetch check).
+    void record_unmapped(u32 address);
+
+private:
+    u8 read8_slow(u32 address);
+    u16 read16_slow(u32 address);
+    u32 read32_slow(u32 address);
+    void write8_slow(u32 address, u8 value);
+    void write16_slow(u32 address, u16 value);
+    void write32_slow(u32 address, u32 value);
+    // Host pointer for a read or write under the lookup rule; records and returns
+    // nullptr when the access is unmapped (or a write hits a read-only region).
+    const u8* resolve_read(u32 address, u32 length);
+    u8* resolve_write(u32 address, u32 length);
+    void rebuild_pages();
+    void map_region_pages(size_t index);
+
+    std::vector<GuestRegion> regions_;
+    std::set<u32> unmapped_;
+    u64 unmapped_overflow_ = 0;
+    bool big_endian_ = false;
+    std::unique_ptr<const u8*[]> read_pages_;
+    std::unique_ptr<u8*[]> write_pages_;
+};
+
+}  // namespace tarvel::machine
