@@ -3,6 +3,7 @@
 // resource table and the named packages. Both are owned copies of the file
 // bytes, so they outlive the file buffer and can be saved field by field.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -78,8 +79,8 @@ ResourceCollections build_resource_collections(std::span<const u8> file, const C
                                                const SectionList& sections);
 
 // The package rules at offset q, with the package required to end at or before
-// `limit` (the file length or the end of the resource package). Empty when the
-// bytes at q are not a valid package.
-bool parse_package(std::span<const u8> file, u32 q, u64 limit, ParsedPackage& out);
+// `limit` (at most the file length). Empty when the bytes at q are not a valid
+// package.
+std::optional<ParsedPackage> parse_package(std::span<const u8> file, u64 q, u64 limit);
 
 }  // namespace tarvel::cbe
