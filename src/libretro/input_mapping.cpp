@@ -1,0 +1,223 @@
+#include "libretro/input_mapping.hpp"
+
+#include <array>
+#include <charconv>
+
+#include <fmt/format.h>
+
+#include "common/utf8.hpp"
+#include "orientation_profile.hpp"
+
+namespace tarvel::libretro {
+
+namespace {
+
+using machine::key_bit;
+using machine::KeyEvent;
+
+constexpr unsigned kPort = 0;
+// A stick counts as pushed only past a quarter of its travel.
+constexpr int kStickThreshold = 0x4000;
+
+// Keys are compared in this order each frame, so simultaneous changes always
+// reach the application in the same sequence.
+constexpr std::array<u8, 21> kKeyWalkOrder = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18, 19, 20, 10, 11};
+
+struct KeyboardBinding {
+    unsigned retro_key;
+    u8 key_code;
+};
+
+constexpr std::array<KeyboardBinding, 24> kKeyboard = {{
+    {RETROK_0, 0}, {RETROK_1, 1}, {RETROK_2, 2}, {RETROK_3, 3}, {RETROK_4, 4},
+    {RETROK_5, 5}, {RETROK_6, 6}, {RETROK_7, 7}, {RETROK_8, 8}, {RETROK_9, 9},
+    {RETROK_q, machine::kKeyLeftSoft}, {RETROK_e, machine::kKeyRightSoft},
+    {RETROK_RETURN, machine::kKeyConfirm}, {RETROK_f, machine::kKeyConfirm},
+    {RETROK_LEFT, machine::kKeyLeft}, {RETROK_a, machine::kKeyLeft},
+    {RETROK_RIGHT, machine::kKeyRight}, {RETROK_d, machine::kKeyRight},
+    {RETROK_UP, machine::kKeyUp}, {RETROK_w, machine::kKeyUp},
+    {RETROK_DOWN, machine::kKeyDown}, {RETROK_s, machine::kKeyDown},
+    {RETROK_n, machine::kKeyStar}, {RETROK_m, machine::kKeyHash},
+}};
+
+i16 read_input(retro_input_state_t read, unsigned device, unsigned index, unsigned id) {
+    return read ? read(kPort, device, index, id) : 0;
+}
+
+bool joypad(retro_input_state_t read, unsigned id) { return read_input(read, RETRO_DEVICE_JOYPAD, 0, id) != 0; }
+
+struct Directions {
+    bool up = false, down = false, left = false, right = false;
+};
+
+Directions read_directions(retro_input_state_t read) {
+    Directions d;
+    for (unsigned stick : {RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_INDEX_ANALOG_RIGHT}) {
+        const int x = read_input(read, RETRO_DEVICE_ANALOG, stick, RETRO_DEVICE_ID_ANALOG_X);
+        const int y = read_input(read, RETRO_DEVICE_ANALOG, stick, RETRO_DEVICE_ID_ANALOG_Y);
+        d.up |= y < -kStickThreshold;
+        d.down |= y > kStickThreshold;
+        d.left |= x < -kStickThreshold;
+        d.right |= x > kStickThreshold;
+    }
+    d.up |= joypad(read, RETRO_DEVICE_ID_JOYPAD_UP);
+    d.down |= joypad(read, RETRO_DEVICE_ID_JOYPAD_DOWN);
+    d.left |= joypad(read, RETRO_DEVICE_ID_JOYPAD_LEFT);
+    d.right |= joypad(read, RETRO_DEVICE_ID_JOYPAD_RIGHT);
+    return d;
+}
+
+u32 bit_if(bool held, u32 key_code) { return held ? key_bit(key_code) : 0; }
+
+u32 read_joypad_keys(retro_input_state_t read) {
+    const Directions d = read_directions(read);
+    const bool a = joypad(read, RETRO_DEVICE_ID_JOYPAD_A);
+    const bool b = joypad(read, RETRO_DEVICE_ID_JOYPAD_B);
+    const bool x = joypad(read, RETRO_DEVICE_ID_JOYPAD_X);
+    const bool y = joypad(read, RETRO_DEVICE_ID_JOYPAD_Y);
+    const bool start = joypad(read, RETRO_DEVICE_ID_JOYPAD_START);
+    const bool l = joypad(read, RETRO_DEVICE_ID_JOYPAD_L);
+    const bool r = joypad(read, RETRO_DEVICE_ID_JOYPAD_R);
+
+    if (joypad(read, RETRO_DEVICE_ID_JOYPAD_SELECT)) {
+        // SELECT turns the pad into a digit pad; the usual keys get nothing.
+        return bit_if(d.up, 1) | bit_if(d.down, 2) | bit_if(d.left, 3) | bit_if(d.right, 4) | bit_if(a, 5) |
+               bit_if(b, 6) | bit_if(x, 7) | bit_if(y, 8) | bit_if(start, 9) | bit_if(l || r, 0);
+    }
+    const bool l2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_L2);
+    const bool r2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_R2);
+    return bit_if(d.up, machine::kKeyUp) | bit_if(d.down, machine::kKeyDown) | bit_if(d.left, machine::kKeyLeft) |
+           bit_if(d.right, machine::kKeyRight) | bit_if(a || b || start, machine::kKeyConfirm) |
+           bit_if(x || l, machine::kKeyLeftSoft) | bit_if(y || r, machine::kKeyRightSoft) |
+           bit_if(l2, machine::kKeyStar) | bit_if(r2, machine::kKeyHash);
+}
+
+u32 read_keyboard_keys(retro_input_state_t read) {
+    u32 keys = 0;
+    for (const KeyboardBinding& binding : kKeyboard) {
+        if (read_input(read, RETRO_DEVICE_KEYBOARD, 0, binding.retro_key) != 0) keys |= key_bit(binding.key_code);
+    }
+    return keys;
+}
+
+// One axis of the presented frame: -0x7FFF..0x7FFF onto 0..size-1. The sum is
+// formed in wrapping 32-bit arithmetic, so the off-screen value -0x8000 lands
+// on 0 instead of far beyond the edge.
+u32 scale_axis(i16 value, u32 size) {
+    const u32 shifted = static_cast<u32>(static_cast<i32>(value)) + 0x7FFFu;
+    const u32 scaled = (shifted * size + 0x7FFFu) / 0xFFFFu;
+    return scaled < size - 1 ? scaled : size - 1;
+}
+
+}  // namespace
+
+u32 read_keypad(retro_input_state_t read) { return read_joypad_keys(read) | read_keyboard_keys(read); }
+
+void update_held_keys(u32 wanted, machine::InputState& input) {
+    for (u8 key : kKeyWalkOrder) {
+        const u32 bit = key_bit(key);
+        const bool held = (wanted & bit) != 0;
+        if (((input.held_key_mask & bit) != 0) == held) continue;
+        input.held_key_mask ^= bit;
+        input.key_event_queue.push_back(KeyEvent{held, key});
+    }
+}
+
+void sample_keypad(retro_input_state_t read, machine::InputState& input) { update_held_keys(read_keypad(read), input); }
+
+GuestPoint pointer_to_guest(i16 x, i16 y, Orientation effective) {
+    const bool landscape = effective == Orientation::Landscape;
+    const u32 width = landscape ? 400 : 240;
+    const u32 height = landscape ? 240 : 400;
+    const u32 sx = scale_axis(x, width);
+    const u32 sy = scale_axis(y, height);
+    GuestPoint p;
+    if (landscape) {
+        // The landscape frame is the guest screen turned a quarter: its rows
+        // run along guest columns from right to left.
+        p.x = sy <= 239 ? 239 - sy : 0;
+        p.y = sx;
+    } else {
+        p.x = sx;
+        p.y = sy;
+    }
+    if (p.x > 239) p.x = 239;
+    return p;
+}
+
+void sample_pointer(retro_input_state_t read, Orientation effective, machine::PointerState& pointer) {
+    const i16 x = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_X);
+    const i16 y = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_Y);
+    const i16 pressed = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_PRESSED);
+    if (x == 0 && y == 0 && pressed == 0) return;
+
+    const GuestPoint p = pointer_to_guest(x, y, effective);
+    pointer.x = p.x;
+    pointer.y = p.y;
+    const bool down = pressed != 0;
+    if (down && !pointer.down) {
+        pointer.pressed = true;
+        pointer.press_x = p.x;
+        pointer.press_y = p.y;
+    } else if (!down && pointer.down) {
+        pointer.released = true;
+    }
+    pointer.down = down;
+}
+
+// ---- Core options -----------------------------------------------------------
+
+OptionReader frontend_option_reader(retro_environment_t environment) {
+    return [environment](const char* key) -> std::optional<std::string> {
+        if (!environment) return std::nullopt;
+        retro_variable variable{key, nullptr};
+        if (!environment(RETRO_ENVIRONMENT_GET_VARIABLE, &variable) || !variable.value) return std::nullopt;
+        std::string value(variable.value);
+        if (!utf8::is_valid(value)) return std::nullopt;
+        return value;
+    };
+}
+
+u32 parse_volume_option(std::optional<std::string_view> value) {
+    if (!value) return 100;
+    std::string_view text = *value;
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return 100;
+    u32 number = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, number, 10);
+    if (ec != std::errc() || ptr != end) return 100;
+    return number < 100 ? number : 100;
+}
+
+bool parse_touch_input_option(std::optional<std::string_view> value) { return !(value && *value == "disabled"); }
+
+bool parse_enabled_option(std::optional<std::string_view> value) { return value && *value == "enabled"; }
+
+Orientation parse_orientation_option(std::optional<std::string_view> value) {
+    if (value && *value == "portrait") return Orientation::Portrait;
+    if (value && *value == "landscape") return Orientation::Landscape;
+    return Orientation::Auto;
+}
+
+AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, u32 content_crc) {
+    auto get = [&read](const char* key) -> std::optional<std::string> { return read ? read(key) : std::nullopt; };
+    AppliedOptions options;
+    options.volume = parse_volume_option(get(option_keys::volume));
+    options.touch_input = parse_touch_input_option(get(option_keys::touch_input));
+    options.debug_logging = parse_enabled_option(get(option_keys::debug_logging));
+    options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
+    options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
+    options.effective_orientation = options.orientation_option == Orientation::Auto
+                                        ? lookup_orientation(content_length, content_crc)
+                                        : options.orientation_option;
+    return options;
+}
+
+std::string describe_applied_options(const AppliedOptions& options) {
+    return fmt::format("Core options applied: volume={} touch_input={} auto_bgm={} debug_logging={} orientation={}",
+                       options.volume, options.touch_input, options.auto_bgm, options.debug_logging,
+                       orientation_name(options.orientation_option));
+}
+
+}  // namespace tarvel::libretro
