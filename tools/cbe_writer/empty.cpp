@@ -1,1 +1,0 @@
-// Keeps the writer library non-empty.
