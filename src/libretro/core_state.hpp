@@ -1,0 +1,82 @@
+#pragma once
+// The one core state that exists while a game is loaded, and the small rules
+// about it that several entry points share.
+
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "cbe/archive.hpp"
+#include "common/bytes.hpp"
+#include "common/orientation.hpp"
+
+namespace tarvel::libretro {
+
+// Guest steps allowed for every call into the application.
+inline constexpr u64 kStepBudget = 100'000'000;
+
+// Every retro_run adds this to the tick phase; a tick is due per kTickPeriod,
+// so the application gets ten ticks per second at 60 frames per second.
+inline constexpr u32 kTickPhasePerFrame = 10;
+inline constexpr u32 kTickPeriod = 60;
+
+// The fixed size of a save state while a game is loaded.
+inline constexpr size_t kSerializeSize = 0x3000000;
+
+inline constexpr u32 kSystemRamGuestAddress = 0x05000000;
+inline constexpr size_t kSystemRamSize = 0x1000000;
+inline constexpr u32 kScreenGuestAddress = 0x05800420;
+inline constexpr size_t kScreenSize = 240 * 400 * 2;
+
+struct Geometry {
+    u32 width = 240;
+    u32 height = 400;
+    bool operator==(const Geometry&) const = default;
+};
+
+inline constexpr u32 kMaxWidth = 400;
+inline constexpr u32 kMaxHeight = 400;
+
+// Landscape turns the 240 x 400 guest screen a quarter turn.
+constexpr Geometry geometry_for(Orientation effective) {
+    return effective == Orientation::Landscape ? Geometry{400, 240} : Geometry{240, 400};
+}
+
+struct TickSchedule {
+    u32 due_ticks = 0;
+    u32 next_phase = 0;
+};
+
+// Advances the tick phase by one frame's share and says how many ticks are due.
+constexpr TickSchedule advance_tick_phase(u32 phase) {
+    u32 sum = phase + kTickPhasePerFrame;
+    if (sum < kTickPeriod) return {0, sum};
+    return {(sum - kTickPeriod) / kTickPeriod + 1, sum % kTickPeriod};
+}
+
+// CRC-32 (the zlib polynomial) of the whole content file; ties save states and
+// the orientation lookup to the loaded content.
+u32 content_crc32(std::span<const u8> file);
+
+struct CoreState {
+    // The application's machine goes first once it exists; until then a load
+    // never gets far enough to create a core state.
+
+    // The parsed content with the whole file, kept for resets and for the
+    // orientation lookup.
+    cbe::CbeArchive archive;
+    u64 step_budget = kStepBudget;
+    u32 content_crc = 0;
+    Geometry geometry;
+    u32 tick_phase = 0;
+    bool stopped = false;
+    bool touch_input_enabled = true;
+
+    // Portrait until the machine, which keeps the resolved orientation, exists.
+    Orientation effective_orientation() const { return Orientation::Portrait; }
+};
+
+// Absent (null) while no game is loaded.
+std::unique_ptr<CoreState>& core_state();
+
+}  // namespace tarvel::libretro

@@ -1,0 +1,160 @@
+// The entry points a frontend calls around loading: what they report and how
+// they behave with no game loaded.
+#include <libretro.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frontend/stderr_capture.hpp"
+#include "frontend/test_frontend.hpp"
+
+namespace tarvel::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+TEST(EntryPoints, SystemInfoNamesTheCore) {
+    EXPECT_EQ(retro_api_version(), 1u);
+    retro_system_info info;
+    std::memset(&info, 0xAB, sizeof info);
+    retro_get_system_info(&info);
+    EXPECT_STREQ(info.library_name, "Tarvel");
+    EXPECT_STREQ(info.library_version, "0.1.0");
+    EXPECT_STREQ(info.valid_extensions, "cbe");
+    EXPECT_TRUE(info.need_fullpath);
+    EXPECT_FALSE(info.block_extract);
+    EXPECT_EQ(retro_get_region(), unsigned{RETRO_REGION_NTSC});
+}
+
+TEST(EntryPoints, AvInfoBeforeLoadIsPortrait) {
+    TestFrontend frontend;
+    frontend.start();
+    retro_system_av_info av;
+    std::memset(&av, 0xAB, sizeof av);
+    retro_get_system_av_info(&av);
+    EXPECT_EQ(av.geometry.base_width, 240u);
+    EXPECT_EQ(av.geometry.base_height, 400u);
+    EXPECT_EQ(av.geometry.max_width, 400u);
+    EXPECT_EQ(av.geometry.max_height, 400u);
+    EXPECT_EQ(av.geometry.aspect_ratio, 240.0f / 400.0f);
+    EXPECT_EQ(av.timing.fps, 60.0);
+    EXPECT_EQ(av.timing.sample_rate, 44100.0);
+}
+
+TEST(EntryPoints, SetEnvironmentAnnouncesTheFiveOptions) {
+    TestFrontend frontend;
+    frontend.start();
+    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_VARIABLES), 1u);
+    EXPECT_THAT(frontend.announced_variables(),
+                ElementsAre(Pair("tarvel_volume", "Audio Volume (%); 100|90|80|70|60|50|40|30|20|10|0"),
+                            Pair("tarvel_touch_input", "Touch/Pointer Input; enabled|disabled"),
+                            Pair("tarvel_debug_logging", "CPU/HLE Debug Logging; disabled|enabled"),
+                            Pair("tarvel_auto_bgm", "Auto BGM (packaged MIDI); disabled|enabled"),
+                            Pair("tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait")));
+}
+
+TEST(EntryPoints, RefusedOptionAnnouncementDoesNotStopTheCore) {
+    TestFrontend frontend;
+    frontend.refuse(RETRO_ENVIRONMENT_SET_VARIABLES);
+    frontend.start();
+    EXPECT_EQ(frontend.log_summary(), std::vector<std::string>{"INFO Tarvel libretro core initialized"});
+}
+
+TEST(EntryPoints, FrameAndResetWithoutGameOnlyWarn) {
+    TestFrontend frontend;
+    frontend.start();
+    frontend.clear_log();
+    frontend.run(2);
+    retro_reset();
+    EXPECT_EQ(frontend.log_summary(), (std::vector<std::string>{"WARN retro_run called before loading a game",
+                                                                "WARN retro_run called before loading a game",
+                                                                "WARN retro_reset called before loading a game"}));
+    EXPECT_TRUE(frontend.video_frames().empty()) << "nothing is presented without a game";
+    EXPECT_TRUE(frontend.audio_batches().empty());
+    EXPECT_EQ(frontend.input_polls(), 0);
+}
+
+TEST(EntryPoints, SaveStatesAndMemoryWithoutGameAreEmpty) {
+    TestFrontend frontend;
+    frontend.start();
+    frontend.clear_log();
+    EXPECT_EQ(retro_serialize_size(), 0u);
+    std::vector<unsigned char> buffer(64, 0x5A);
+    EXPECT_FALSE(retro_serialize(buffer.data(), buffer.size()));
+    EXPECT_FALSE(retro_serialize(nullptr, 0));
+    EXPECT_FALSE(retro_unserialize(buffer.data(), buffer.size()));
+    EXPECT_FALSE(retro_unserialize(nullptr, 0));
+    EXPECT_EQ(buffer, std::vector<unsigned char>(64, 0x5A)) << "a refused save must not write";
+    for (unsigned id : {0u, 1u, 2u, 3u, 99u}) {
+        EXPECT_EQ(retro_get_memory_data(id), nullptr) << id;
+        EXPECT_EQ(retro_get_memory_size(id), 0u) << id;
+    }
+    EXPECT_TRUE(frontend.log().empty()) << "these calls are silent without a game";
+}
+
+TEST(EntryPoints, NoOpEntryPointsAcceptAnything) {
+    TestFrontend frontend;
+    frontend.start();
+    frontend.clear_log();
+    retro_set_audio_sample(nullptr);
+    retro_set_controller_port_device(0, RETRO_DEVICE_JOYPAD);
+    retro_set_controller_port_device(7, 12345);
+    retro_cheat_reset();
+    retro_cheat_set(0, true, nullptr);
+    retro_cheat_set(3, false, "FFFF-0000");
+    retro_game_info info{};
+    info.path = "/nonexistent.cbe";
+    EXPECT_FALSE(retro_load_game_special(1, &info, 1));
+    EXPECT_FALSE(retro_load_game_special(0, nullptr, 0));
+    EXPECT_TRUE(frontend.log().empty());
+}
+
+TEST(EntryPoints, LifecycleLinesAndRepeatedUnload) {
+    TestFrontend frontend;
+    frontend.start();
+    retro_unload_game();
+    retro_unload_game();
+    retro_deinit();
+    retro_deinit();
+    EXPECT_EQ(frontend.log_summary(),
+              (std::vector<std::string>{"INFO Tarvel libretro core initialized", "INFO Game unloaded", "INFO Game unloaded",
+                                        "INFO Tarvel libretro core deinitialized",
+                                        "INFO Tarvel libretro core deinitialized"}));
+}
+
+TEST(EntryPoints, CoreRunsWithoutAnyCallbacks) {
+    // A frontend may hand over nothing at all; no entry point may crash then,
+    // and the lines go to standard error.
+    StderrCapture captured;
+    retro_set_environment(nullptr);
+    retro_set_video_refresh(nullptr);
+    retro_set_audio_sample_batch(nullptr);
+    retro_set_input_poll(nullptr);
+    retro_set_input_state(nullptr);
+    retro_init();
+    retro_run();
+    retro_reset();
+    retro_game_info info{};
+    info.path = "/nonexistent.cbe";
+    EXPECT_FALSE(retro_load_game(&info));
+    retro_system_av_info av{};
+    retro_get_system_av_info(&av);
+    EXPECT_EQ(av.geometry.base_width, 240u);
+    retro_unload_game();
+    retro_deinit();
+    EXPECT_EQ(captured.finish(),
+              "[Tarvel] INFO: Tarvel libretro core initialized\n"
+              "[Tarvel] WARN: retro_run called before loading a game\n"
+              "[Tarvel] WARN: retro_reset called before loading a game\n"
+              "[Tarvel] ERROR: Failed to set pixel format\n"
+              "[Tarvel] INFO: Game unloaded\n"
+              "[Tarvel] INFO: Tarvel libretro core deinitialized\n");
+}
+
+}  // namespace
+}  // namespace tarvel::test

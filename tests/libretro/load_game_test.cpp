@@ -1,0 +1,156 @@
+// retro_load_game: its checks, what it asks of the frontend, and that every
+// failure is one Error line, a false return and no loaded game.
+#include <libretro.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/stderr_capture.hpp"
+#include "frontend/temp_dir.hpp"
+#include "frontend/test_frontend.hpp"
+
+namespace tarvel::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class LoadGame : public ::testing::Test {
+protected:
+    // The user orientation profile is looked for on the first load in the
+    // process only; a throwaway load takes that turn so that every test here
+    // sees the same lines.
+    static void SetUpTestSuite() {
+        TestFrontend frontend;
+        frontend.refuse(RETRO_ENVIRONMENT_GET_SYSTEM_DIRECTORY);
+        frontend.start();
+        frontend.load("/nonexistent/profile-turn.cbe");
+    }
+
+    void SetUp() override {
+        frontend.start();
+        frontend.clear_log();
+    }
+
+    // The test failed the load cleanly: false, exactly one Error line with the
+    // expected text, and nothing loaded afterwards.
+    void expect_failed_load(bool loaded, const std::string& error) {
+        EXPECT_FALSE(loaded);
+        EXPECT_THAT(frontend.log_texts(RETRO_LOG_ERROR), ElementsAre(error));
+        EXPECT_EQ(retro_serialize_size(), 0u) << "a failed load must not leave a game loaded";
+        frontend.clear_log();
+        retro_run();
+        EXPECT_THAT(frontend.log_summary(), ElementsAre("WARN retro_run called before loading a game"));
+    }
+
+    TestFrontend frontend;
+    TempDir dir;
+};
+
+TEST_F(LoadGame, MissingInfoOrPathIsReportedWithoutNegotiating) {
+    expect_failed_load(retro_load_game(nullptr), "Game info is null");
+    retro_game_info info{};
+    info.data = "not a path";
+    info.size = 10;
+    expect_failed_load(retro_load_game(&info), "Game path is null");
+    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT), 0u);
+}
+
+TEST_F(LoadGame, PathThatIsNotUtf8IsRejected) {
+    expect_failed_load(frontend.load("/tmp/game\xC3(.cbe"), "Invalid game path: invalid UTF-8 sequence at byte 9");
+    // An encoded surrogate is not UTF-8.
+    expect_failed_load(frontend.load("/tmp/\xED\xA0\x80.cbe"), "Invalid game path: invalid UTF-8 sequence at byte 5");
+    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT), 0u);
+}
+
+TEST_F(LoadGame, RefusedPixelFormatStopsTheLoad) {
+    frontend.refuse(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT);
+    std::string path = dir.write("game.cbe", std::string(200, '\xFE'));
+    expect_failed_load(frontend.load(path), "Failed to set pixel format");
+    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS), 0u);
+    EXPECT_THAT(frontend.log_texts(RETRO_LOG_INFO), IsEmpty()) << "the file must not be read";
+}
+
+TEST_F(LoadGame, NoEnvironmentCallbackMeansNoPixelFormat) {
+    retro_set_environment(nullptr);
+    std::string path = dir.write("game.cbe", std::string(200, '\xFE'));
+    expect_failed_load(frontend.load(path), "Failed to set pixel format");
+}
+
+TEST_F(LoadGame, NegotiatesPixelFormatInputAndPerformance) {
+    frontend.load(dir.path() + "/missing.cbe");
+    EXPECT_EQ(frontend.pixel_format(), unsigned{RETRO_PIXEL_FORMAT_XRGB8888});
+    EXPECT_EQ(frontend.performance_level(), 3u);
+    std::vector<std::string> described;
+    for (const auto& d : frontend.input_descriptors()) {
+        EXPECT_EQ(d.port, 0u);
+        EXPECT_EQ(d.device, unsigned{RETRO_DEVICE_JOYPAD});
+        EXPECT_EQ(d.index, 0u);
+        described.push_back(std::to_string(d.id) + " " + d.description);
+    }
+    EXPECT_THAT(described, ElementsAre("4 D-Pad Up", "5 D-Pad Down", "6 D-Pad Left", "7 D-Pad Right", "8 Confirm",
+                                       "0 Confirm", "9 Left Soft Key", "1 Right Soft Key", "3 Confirm",
+                                       "2 Star (*) Key", "10 Left Soft Key", "11 Right Soft Key", "12 Star (*) Key",
+                                       "13 Hash (#) Key"));
+}
+
+TEST_F(LoadGame, RefusedInputDescriptorsAndPerformanceLevelDoNotMatter) {
+    frontend.refuse(RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS);
+    frontend.refuse(RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL);
+    std::string path = dir.path() + "/missing.cbe";
+    frontend.load(path);
+    EXPECT_THAT(frontend.log_texts(RETRO_LOG_INFO), ElementsAre("Loading CBE archive: " + path));
+}
+
+TEST_F(LoadGame, UnreadableFileGivesTheSystemError) {
+    std::string missing = dir.path() + "/missing.cbe";
+    expect_failed_load(frontend.load(missing),
+                       "Failed to load game: Failed to read CBE file: " + missing +
+                           ": No such file or directory (os error 2)");
+    expect_failed_load(frontend.load(dir.path()),
+                       "Failed to load game: Failed to read CBE file: " + dir.path() + ": Is a directory (os error 21)");
+}
+
+TEST_F(LoadGame, ReadFailureLinesInOrder) {
+    std::string missing = dir.path() + "/missing.cbe";
+    frontend.load(missing);
+    EXPECT_THAT(frontend.log_summary(),
+                ElementsAre("INFO Loading CBE archive: " + missing,
+                            "ERROR Failed to load game: Failed to read CBE file: " + missing +
+                                ": No such file or directory (os error 2)"));
+}
+
+TEST_F(LoadGame, PercentInThePathIsDoubledOnlyForTheFrontend) {
+    std::string missing = dir.path() + "/100%d.cbe";
+    frontend.load(missing);
+    ASSERT_FALSE(frontend.log().empty());
+    EXPECT_EQ(frontend.log()[0].format, "Loading CBE archive: " + dir.path() + "/100%%d.cbe");
+    EXPECT_EQ(frontend.log()[0].text, "Loading CBE archive: " + missing);
+}
+
+TEST_F(LoadGame, WithoutLogInterfaceTheFailureGoesToStandardError) {
+    TestFrontend plain;
+    plain.set_log_interface(false);
+    StderrCapture captured;
+    plain.start();
+    std::string missing = dir.path() + "/missing.cbe";
+    EXPECT_FALSE(plain.load(missing));
+    EXPECT_EQ(captured.finish(), "[Tarvel] INFO: Tarvel libretro core initialized\n"
+                                 "[Tarvel] INFO: Loading CBE archive: " + missing + "\n"
+                                 "[Tarvel] ERROR: Failed to load game: Failed to read CBE file: " + missing +
+                                     ": No such file or directory (os error 2)\n");
+}
+
+TEST_F(LoadGame, ProfileIsNotLookedForAgain) {
+    frontend.set_system_directory(dir.path());
+    frontend.load(dir.path() + "/missing.cbe");
+    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_GET_SYSTEM_DIRECTORY), 0u);
+    for (const auto& line : frontend.log()) EXPECT_THAT(line.text, ::testing::Not(HasSubstr("orientation")));
+}
+
+}  // namespace
+}  // namespace tarvel::test
