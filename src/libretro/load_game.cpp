@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cbe/archive.hpp"
 #include "common/error.hpp"
 #include "common/file_io.hpp"
 #include "common/log.hpp"
@@ -28,9 +29,15 @@ Result<LoadedContent> read_content(const std::string& path) {
     TARVEL_LOG(Info, kArchiveTarget, "Loading CBE archive: {}", path);
     auto file = read_whole_file(path);
     if (!file) return std::move(file).error().context("Failed to read CBE file: {}", path);
-    // The container is parsed here; then the machine is built from it.
-    TARVEL_LOG(Info, kApiTarget, "CBE archive read; the machine that runs it is not built yet");
-    return Error("this build cannot run CBE applications yet");
+    TARVEL_TRY_ASSIGN(auto archive, cbe::parse_archive(std::move(file).value()));
+    return LoadedContent{std::move(archive)};
+}
+
+// Builds the machine from the parsed content. The machine is not part of this
+// build yet, so a load ends here, saying so once.
+Status build_machine(const LoadedContent&) {
+    TARVEL_LOG(Info, kApiTarget, "CBE archive parsed; the machine that runs it is not built yet");
+    return Error("no machine can run CBE applications in this build yet");
 }
 
 // Tells the frontend which pad buttons mean something and how demanding the
@@ -77,8 +84,9 @@ bool load_game(const retro_game_info* info) {
     load_user_profile_once();
 
     auto content = read_content(path);
-    if (!content) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to load game: {}", content.error().to_string());
+    Status built = content ? build_machine(*content) : Status(content.error());
+    if (!built) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to load game: {}", built.error().to_string());
         return false;
     }
     install_core_state(path, std::move(content).value());
