@@ -1,0 +1,163 @@
+#pragma once
+// The ARMv4T interpreter: a register file and two ways to execute guest code.
+//
+// step() executes exactly one instruction. run() executes many in a tight loop
+// and stops *before* anything a caller that supervises guest code must see
+// itself, so that a supervisor checking every instruction and one that hands
+// long stretches to run() see the same machine:
+//   - the step limit is reached;
+//   - the (aligned) pc leaves the window [window_begin, window_end);
+//   - the next instruction is a software interrupt, a branch-to-self idle loop
+//     (ARM 0xEAFFFFFE, Thumb 0xE7FE), an ARM instruction with condition 0xF
+//     (which ARMv4T never executes, but later cores use for BLX), a Thumb
+//     BX/BLX with the H1 bit set (0x4780 under mask 0xFF87), or a Thumb
+//     long-branch prefix followed by a 0xE800 suffix (BLX);
+//   - an undefined instruction was executed (the exception has been entered).
+// Like such a supervisor, run() clears the low bits of the pc (bit 0 in Thumb
+// state, bits 0-1 in ARM state) before each instruction.
+
+#include <array>
+
+#include "armv4t/exec.hpp"
+#include "armv4t/reg.hpp"
+#include "common/log.hpp"
+#include "machine/guest_memory.hpp"
+
+namespace tarvel::armv4t {
+
+enum class RunStop : u8 {
+    StepLimit,         // max_steps instructions were executed
+    OutsideWindow,     // the pc is outside the window; nothing was executed there
+    BridgeInstruction, // the instruction at the pc is one run() leaves to the caller
+    Undefined,         // the instruction at last_pc was undefined; the exception was entered
+};
+
+struct RunLimits {
+    u64 max_steps = 0;
+    u32 window_begin = 0;
+    u32 window_end = 0;  // exclusive; begin == end means an empty window
+};
+
+struct RunResult {
+    u64 steps = 0;     // instructions executed (a failed condition counts as one)
+    RunStop stop = RunStop::StepLimit;
+    u32 last_pc = 0;   // address of the last instruction executed or examined
+};
+
+namespace detail {
+extern const std::array<Handler, 4096> kArmStepHandlers;
+extern const std::array<Handler, 4096> kArmRunHandlers;
+extern const std::array<Handler, 1024> kThumbStepHandlers;
+extern const std::array<Handler, 1024> kThumbRunHandlers;
+void trace_arm(u32 pc, u32 inst, u32 cpsr);
+void trace_arm_condition_failed();
+void trace_thumb(u32 pc, u16 inst);
+}  // namespace detail
+
+class Cpu {
+public:
+    RegisterFile regs;
+
+    // Executes one instruction. Returns false when it was undefined (after the
+    // Undefined exception has been entered), true otherwise, including when an
+    // ARM condition failed.
+    bool step(machine::GuestMemory& memory);
+
+    // Executes until one of the stops listed above. `on_step(pc)` is called after
+    // each executed instruction with its address.
+    template <typename OnStep>
+    RunResult run(machine::GuestMemory& memory, const RunLimits& limits, OnStep&& on_step);
+    RunResult run(machine::GuestMemory& memory, const RunLimits& limits) {
+        return run(memory, limits, [](u32) {});
+    }
+
+private:
+    template <bool Trace, typename OnStep>
+    RunResult run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step);
+};
+
+template <typename OnStep>
+RunResult Cpu::run(machine::GuestMemory& memory, const RunLimits& limits, OnStep&& on_step) {
+    if (log::enabled(log::Level::Trace)) return run_loop<true>(memory, limits, on_step);
+    return run_loop<false>(memory, limits, on_step);
+}
+
+template <bool Trace, typename OnStep>
+RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step) {
+    Exec e{regs, memory};
+    u32* const r = regs.r;
+    const u32 window_begin = limits.window_begin;
+    const u32 window_size = limits.window_end - limits.window_begin;
+    const u64 max_steps = limits.max_steps;
+    u64 steps = 0;
+    u32 pc = r[15];
+    if (max_steps == 0) return {0, RunStop::StepLimit, pc};
+
+    for (;;) {
+        if (regs.thumb()) {
+            for (;;) {
+                pc = r[15] & ~1u;
+                r[15] = pc;
+                if (pc - window_begin >= window_size) return {steps, RunStop::OutsideWindow, pc};
+                const u16 inst = memory.read16(pc);
+                if constexpr (Trace) detail::trace_thumb(pc, inst);
+                r[15] = pc + 4;
+                const u32 next = detail::kThumbRunHandlers[inst >> 6](e, inst, pc);
+                if (e.event) [[unlikely]] {
+                    if (e.event & kEventSpecial) {
+                        r[15] = pc;
+                        return {steps, RunStop::BridgeInstruction, pc};
+                    }
+                    r[15] = next;
+                    ++steps;
+                    on_step(pc);
+                    if (e.event & kEventUndefined) return {steps, RunStop::Undefined, pc};
+                    e.event = kEventNone;
+                    if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                    break;  // the state may have changed
+                }
+                r[15] = next;
+                on_step(pc);
+                if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
+            }
+        } else {
+            for (;;) {
+                pc = r[15] & ~3u;
+                r[15] = pc;
+                if (pc - window_begin >= window_size) return {steps, RunStop::OutsideWindow, pc};
+                const u32 inst = memory.read32(pc);
+                if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
+                const u32 cond = inst >> 28;
+                if (cond != 0xE && !condition_passes(cond, regs.cpsr())) [[unlikely]] {
+                    if (cond == 0xF) return {steps, RunStop::BridgeInstruction, pc};
+                    if constexpr (Trace) detail::trace_arm_condition_failed();
+                    r[15] = pc + 4;
+                    on_step(pc);
+                    if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                    continue;
+                }
+                r[15] = pc + 8;
+                const u32 next = detail::kArmRunHandlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
+                if (e.event) [[unlikely]] {
+                    if (e.event & kEventSpecial) {
+                        r[15] = pc;
+                        e.event = kEventNone;
+                        return {steps, RunStop::BridgeInstruction, pc};
+                    }
+                    r[15] = next;
+                    ++steps;
+                    on_step(pc);
+                    if (e.event & kEventUndefined) return {steps, RunStop::Undefined, pc};
+                    e.event = kEventNone;
+                    if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                    break;
+                }
+                r[15] = next;
+                on_step(pc);
+                if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
+            }
+        }
+    }
+}
+
+}  // namespace tarvel::armv4t

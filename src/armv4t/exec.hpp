@@ -1,0 +1,178 @@
+#pragma once
+// What instruction handlers share: the execution context, condition codes, the
+// barrel shifter and the unaligned-access rules. Internal to the interpreter.
+//
+// Handler convention: while an instruction executes, r[15] holds its address + 8
+// (ARM) or + 4 (Thumb), which is what reads of r15 as an operand see. The handler
+// returns the address of the next instruction; the caller stores it in r[15].
+// A handler that changes the state or mode, or meets an undefined instruction,
+// also sets `event` so that a fast loop re-examines the state.
+
+#include "armv4t/reg.hpp"
+#include "machine/guest_memory.hpp"
+
+namespace tarvel::armv4t {
+
+enum ExecEvent : u32 {
+    kEventNone = 0,
+    kEventStateChange = 1,  // T bit or mode may have changed
+    kEventUndefined = 2,    // the undefined-instruction exception was entered
+    kEventSpecial = 4,      // (run tables only) stopped before the instruction
+};
+
+struct Exec {
+    RegisterFile& regs;
+    machine::GuestMemory& mem;
+    u32 event = kEventNone;
+};
+
+using Handler = u32 (*)(Exec& e, u32 inst, u32 pc);
+
+// Bit f of entry c is set when condition c passes with NZCV = f.
+struct ConditionTable {
+    u16 pass[16]{};
+    constexpr ConditionTable() {
+        for (u32 f = 0; f < 16; ++f) {
+            const bool n = f & 8, z = f & 4, c = f & 2, v = f & 1;
+            const bool results[16] = {z,  !z, c,          !c,     n,      !n,           v,    !v,
+                                      c && !z, !c || z, n == v, n != v, !z && n == v, z || n != v, true, false};
+            for (u32 cond = 0; cond < 16; ++cond)
+                if (results[cond]) pass[cond] |= static_cast<u16>(1u << f);
+        }
+    }
+};
+inline constexpr ConditionTable kConditions{};
+inline bool condition_passes(u32 cond, u32 cpsr) { return (kConditions.pass[cond] >> (cpsr >> 28)) & 1; }
+
+inline u32 ror32(u32 value, u32 amount) {
+    amount &= 31;
+    return amount ? (value >> amount) | (value << (32 - amount)) : value;
+}
+
+// Flag updates. `flags` is the CPSR; only the top four bits are replaced.
+inline u32 nz_of(u32 result) { return (result & kFlagN) | (result == 0 ? kFlagZ : 0); }
+
+struct AddResult {
+    u32 value;
+    u32 nzcv;
+};
+// a + b + carry_in with all four flags.
+inline AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
+    const u64 wide = u64{a} + b + carry_in;
+    const u32 value = static_cast<u32>(wide);
+    const u32 c = static_cast<u32>(wide >> 32) ? kFlagC : 0;
+    const u32 v = ((~(a ^ b) & (a ^ value)) >> 31) ? kFlagV : 0;
+    return {value, nz_of(value) | c | v};
+}
+// a - b - !carry_in as the ARM computes it: a + ~b + carry_in.
+inline AddResult sub_with_flags(u32 a, u32 b, u32 carry_in) { return add_with_flags(a, ~b, carry_in); }
+
+// Immediate shifts (amount 0..31 as encoded; 0 stands for 32 with LSR/ASR and
+// for RRX with ROR). `carry` is the C flag in and the shifter carry out.
+template <u32 Type>
+inline u32 shift_by_immediate(u32 value, u32 amount, u32& carry) {
+    if constexpr (Type == 0) {  // LSL
+        if (amount == 0) return value;
+        carry = (value >> (32 - amount)) & 1;
+        return value << amount;
+    } else if constexpr (Type == 1) {  // LSR
+        if (amount == 0) {
+            carry = value >> 31;
+            return 0;
+        }
+        carry = (value >> (amount - 1)) & 1;
+        return value >> amount;
+    } else if constexpr (Type == 2) {  // ASR
+        if (amount == 0) {
+            carry = value >> 31;
+            return static_cast<u32>(static_cast<i32>(value) >> 31);
+        }
+        carry = (value >> (amount - 1)) & 1;
+        return static_cast<u32>(static_cast<i32>(value) >> amount);
+    } else {  // ROR, RRX
+        if (amount == 0) {
+            const u32 out = (carry << 31) | (value >> 1);
+            carry = value & 1;
+            return out;
+        }
+        carry = (value >> (amount - 1)) & 1;
+        return ror32(value, amount);
+    }
+}
+
+// Register-specified shifts: the bottom byte of the register is the amount.
+template <u32 Type>
+inline u32 shift_by_register(u32 value, u32 amount, u32& carry) {
+    amount &= 0xFF;
+    if (amount == 0) return value;
+    if constexpr (Type == 0) {
+        if (amount < 32) {
+            carry = (value >> (32 - amount)) & 1;
+            return value << amount;
+        }
+        carry = amount == 32 ? (value & 1) : 0;
+        return 0;
+    } else if constexpr (Type == 1) {
+        if (amount < 32) {
+            carry = (value >> (amount - 1)) & 1;
+            return value >> amount;
+        }
+        carry = amount == 32 ? (value >> 31) : 0;
+        return 0;
+    } else if constexpr (Type == 2) {
+        if (amount < 32) {
+            carry = (value >> (amount - 1)) & 1;
+            return static_cast<u32>(static_cast<i32>(value) >> amount);
+        }
+        carry = value >> 31;
+        return static_cast<u32>(static_cast<i32>(value) >> 31);
+    } else {
+        amount &= 31;
+        if (amount == 0) {
+            carry = value >> 31;
+            return value;
+        }
+        carry = (value >> (amount - 1)) & 1;
+        return ror32(value, amount);
+    }
+}
+
+inline u32 shift_by_register(u32 type, u32 value, u32 amount, u32& carry) {
+    switch (type & 3) {
+        case 0: return shift_by_register<0>(value, amount, carry);
+        case 1: return shift_by_register<1>(value, amount, carry);
+        case 2: return shift_by_register<2>(value, amount, carry);
+        default: return shift_by_register<3>(value, amount, carry);
+    }
+}
+
+// Word loads read the aligned word and rotate it so that the addressed byte
+// comes first; word stores use the aligned address; halfwords ignore bit 0.
+inline u32 load_word_rotated(machine::GuestMemory& mem, u32 address) {
+    return ror32(mem.read32(address & ~3u), (address & 3) * 8);
+}
+inline void store_word_aligned(machine::GuestMemory& mem, u32 address, u32 value) { mem.write32(address & ~3u, value); }
+inline u32 load_half(machine::GuestMemory& mem, u32 address) { return mem.read16(address & ~1u); }
+inline u32 load_signed_half(machine::GuestMemory& mem, u32 address) {
+    return static_cast<u32>(static_cast<i32>(static_cast<i16>(mem.read16(address & ~1u))));
+}
+inline u32 load_signed_byte(machine::GuestMemory& mem, u32 address) {
+    return static_cast<u32>(static_cast<i32>(static_cast<i8>(mem.read8(address))));
+}
+inline void store_half(machine::GuestMemory& mem, u32 address, u32 value) {
+    mem.write16(address & ~1u, static_cast<u16>(value));
+}
+
+// Exceptions, as this system enters them (see cpu.cpp).
+u32 enter_undefined(Exec& e, u32 return_address);
+u32 enter_software_interrupt(Exec& e, u32 return_address);
+// CPSR writes that may switch mode or state; they flag the event.
+void write_cpsr(Exec& e, u32 value);
+// MRC and MCR: no coprocessor is present (see cpu.cpp).
+u32 arm_coprocessor_transfer(Exec& e, u32 inst, u32 pc);
+
+// Branch-to-self words: the guest's idle loop.
+inline constexpr u32 kArmIdleLoop = 0xEAFFFFFE;
+inline constexpr u16 kThumbIdleLoop = 0xE7FE;
+
+}  // namespace tarvel::armv4t

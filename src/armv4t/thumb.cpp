@@ -1,0 +1,412 @@
+// Thumb state: one handler per decode key (bits 15..6), generated from templates
+// so that the operation, and often the registers and immediates, are constants.
+
+#include <bit>
+#include <utility>
+
+#include "armv4t/cpu.hpp"
+#include "armv4t/decode_table.hpp"
+#include "armv4t/exec.hpp"
+
+namespace tarvel::armv4t {
+
+namespace {
+
+constexpr u32 bits(u32 value, unsigned low, unsigned count) { return (value >> low) & ((1u << count) - 1); }
+
+u32 carry_of(const Exec& e) { return (e.regs.cpsr() >> 29) & 1; }
+
+// LSL, LSR, ASR by an immediate; N, Z and C are set, V is kept.
+template <u32 Type, u32 Amount>
+u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    u32 carry = carry_of(e);
+    const u32 result = shift_by_immediate<Type>(r[bits(inst, 3, 3)], Amount, carry);
+    r[inst & 7] = result;
+    e.regs.set_flags(nz_of(result) | (carry << 29) | (e.regs.cpsr() & kFlagV));
+    return pc + 2;
+}
+
+template <bool Immediate, bool Subtract, u32 Operand>
+u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 a = r[bits(inst, 3, 3)];
+    const u32 b = Immediate ? Operand : r[Operand];
+    const AddResult sum = Subtract ? sub_with_flags(a, b, 1) : add_with_flags(a, b, 0);
+    r[inst & 7] = sum.value;
+    e.regs.set_flags(sum.nzcv);
+    return pc + 2;
+}
+
+template <u32 Op, u32 Rd>
+u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 imm = inst & 0xFF;
+    if constexpr (Op == 0) {
+        r[Rd] = imm;
+        e.regs.set_flags(nz_of(imm) | (e.regs.cpsr() & (kFlagC | kFlagV)));
+    } else {
+        const AddResult sum = Op == 2 ? add_with_flags(r[Rd], imm, 0) : sub_with_flags(r[Rd], imm, 1);
+        if constexpr (Op != 1) r[Rd] = sum.value;
+        e.regs.set_flags(sum.nzcv);
+    }
+    return pc + 2;
+}
+
+template <u32 Op>
+u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 rd = inst & 7;
+    const u32 a = r[rd];
+    const u32 b = r[bits(inst, 3, 3)];
+    const u32 cpsr = e.regs.cpsr();
+    const u32 keep_cv = cpsr & (kFlagC | kFlagV);
+    u32 result = 0;
+    u32 nzcv = 0;
+    if constexpr (Op == 0 || Op == 8) result = a & b;
+    if constexpr (Op == 1) result = a ^ b;
+    if constexpr (Op == 12) result = a | b;
+    if constexpr (Op == 14) result = a & ~b;
+    if constexpr (Op == 15) result = ~b;
+    if constexpr (Op == 13) result = a * b;  // C is left as it was
+    if constexpr (Op == 0 || Op == 1 || Op == 8 || Op >= 12) nzcv = nz_of(result) | keep_cv;
+    if constexpr (Op == 2 || Op == 3 || Op == 4 || Op == 7) {
+        u32 carry = carry_of(e);
+        result = shift_by_register<Op == 2 ? 0 : Op == 3 ? 1 : Op == 4 ? 2 : 3>(a, b, carry);
+        nzcv = nz_of(result) | (carry << 29) | (cpsr & kFlagV);
+    }
+    if constexpr (Op == 5 || Op == 6 || Op == 9 || Op == 10 || Op == 11) {
+        AddResult sum{};
+        if constexpr (Op == 5) sum = add_with_flags(a, b, carry_of(e));
+        if constexpr (Op == 6) sum = sub_with_flags(a, b, carry_of(e));
+        if constexpr (Op == 9) sum = sub_with_flags(0, b, 1);
+        if constexpr (Op == 10) sum = sub_with_flags(a, b, 1);
+        if constexpr (Op == 11) sum = add_with_flags(a, b, 0);
+        result = sum.value;
+        nzcv = sum.nzcv;
+    }
+    if constexpr (Op != 8 && Op != 10 && Op != 11) r[rd] = result;
+    e.regs.set_flags(nzcv);
+    return pc + 2;
+}
+
+// ADD, CMP, MOV and BX on the full register set. A write to r15 branches (bit 0
+// cleared, the state unchanged); BX takes the state from bit 0 of the target.
+template <u32 Op, u32 H1, u32 H2>
+u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 rd = (inst & 7) | (H1 << 3);
+    const u32 rs = bits(inst, 3, 3) | (H2 << 3);
+    if constexpr (Op == 1) {
+        e.regs.set_flags(sub_with_flags(r[rd], r[rs], 1).nzcv);
+        return pc + 2;
+    } else if constexpr (Op == 3) {
+        const u32 target = r[rs];
+        if (!(target & 1)) write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
+        return target & ~1u;
+    } else {
+        const u32 result = Op == 0 ? r[rd] + r[rs] : r[rs];
+        if (rd == 15) return result & ~1u;
+        r[rd] = result;
+        return pc + 2;
+    }
+}
+
+template <u32 Rd>
+u32 thumb_pc_load(Exec& e, u32 inst, u32 pc) {
+    e.regs.r[Rd] = e.mem.read32(((pc + 4) & ~3u) + (inst & 0xFF) * 4);
+    return pc + 2;
+}
+
+// Op: 0 STR, 1 STRB, 2 LDR, 3 LDRB (register offset).
+template <u32 Op, u32 Ro>
+u32 thumb_transfer_register(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 address = r[bits(inst, 3, 3)] + r[Ro];
+    const u32 rd = inst & 7;
+    if constexpr (Op == 0) store_word_aligned(e.mem, address, r[rd]);
+    if constexpr (Op == 1) e.mem.write8(address, static_cast<u8>(r[rd]));
+    if constexpr (Op == 2) r[rd] = load_word_rotated(e.mem, address);
+    if constexpr (Op == 3) r[rd] = e.mem.read8(address);
+    return pc + 2;
+}
+
+// Op: 0 STRH, 1 LDSB, 2 LDRH, 3 LDSH (bits 11..10 are H and S).
+template <u32 Op, u32 Ro>
+u32 thumb_transfer_signed(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 address = r[bits(inst, 3, 3)] + r[Ro];
+    const u32 rd = inst & 7;
+    if constexpr (Op == 0) store_half(e.mem, address, r[rd]);
+    if constexpr (Op == 1) r[rd] = load_signed_byte(e.mem, address);
+    if constexpr (Op == 2) r[rd] = load_half(e.mem, address);
+    if constexpr (Op == 3) r[rd] = load_signed_half(e.mem, address);
+    return pc + 2;
+}
+
+template <bool Byte, bool Load, u32 Imm>
+u32 thumb_transfer_immediate(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 address = r[bits(inst, 3, 3)] + (Byte ? Imm : Imm * 4);
+    const u32 rd = inst & 7;
+    if constexpr (Load) {
+        r[rd] = Byte ? e.mem.read8(address) : load_word_rotated(e.mem, address);
+    } else if constexpr (Byte) {
+        e.mem.write8(address, static_cast<u8>(r[rd]));
+    } else {
+        store_word_aligned(e.mem, address, r[rd]);
+    }
+    return pc + 2;
+}
+
+template <bool Load, u32 Imm>
+u32 thumb_transfer_half(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 address = r[bits(inst, 3, 3)] + Imm * 2;
+    if constexpr (Load) {
+        r[inst & 7] = load_half(e.mem, address);
+    } else {
+        store_half(e.mem, address, r[inst & 7]);
+    }
+    return pc + 2;
+}
+
+template <bool Load, u32 Rd>
+u32 thumb_sp_transfer(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 address = r[13] + (inst & 0xFF) * 4;
+    if constexpr (Load) {
+        r[Rd] = load_word_rotated(e.mem, address);
+    } else {
+        store_word_aligned(e.mem, address, r[Rd]);
+    }
+    return pc + 2;
+}
+
+template <bool FromSp, u32 Rd>
+u32 thumb_load_address(Exec& e, u32 inst, u32 pc) {
+    const u32 base = FromSp ? e.regs.r[13] : ((pc + 4) & ~3u);
+    e.regs.r[Rd] = base + (inst & 0xFF) * 4;
+    return pc + 2;
+}
+
+template <bool Negative>
+u32 thumb_sp_add(Exec& e, u32 inst, u32 pc) {
+    const u32 offset = (inst & 0x7F) * 4;
+    e.regs.r[13] = Negative ? e.regs.r[13] - offset : e.regs.r[13] + offset;
+    return pc + 2;
+}
+
+// PUSH stores the low registers and optionally lr below sp; POP loads them and
+// optionally the pc (bit 0 cleared, staying in Thumb state). An empty list moves
+// r15 alone and sp by 64 bytes, as block transfers do in ARM state.
+template <bool Pop, bool Extra>
+u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 list = inst & 0xFF;
+    u32 next = pc + 2;
+    if constexpr (Pop) {
+        u32 address = r[13];
+        if (list == 0 && !Extra) {
+            next = e.mem.read32(address & ~3u) & ~1u;
+            r[13] = address + 0x40;
+            return next;
+        }
+        for (u32 pending = list; pending; pending &= pending - 1) {
+            r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
+            address += 4;
+        }
+        if constexpr (Extra) {
+            next = e.mem.read32(address & ~3u) & ~1u;
+            address += 4;
+        }
+        r[13] = address;
+    } else {
+        if (list == 0 && !Extra) {
+            r[13] -= 0x40;
+            e.mem.write32(r[13] & ~3u, r[15]);
+            return next;
+        }
+        const u32 count = static_cast<u32>(std::popcount(list)) + (Extra ? 1 : 0);
+        u32 address = r[13] - count * 4;
+        r[13] = address;
+        for (u32 pending = list; pending; pending &= pending - 1) {
+            e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
+            address += 4;
+        }
+        if constexpr (Extra) e.mem.write32(address & ~3u, r[14]);
+    }
+    return next;
+}
+
+// LDMIA/STMIA rb!. Base in the list: a load keeps the loaded value; a store
+// writes the original base when it is the lowest register, otherwise the new one.
+// An empty list moves r15 and adds 64 to the base.
+template <bool Load, u32 Rb>
+u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 list = inst & 0xFF;
+    u32 address = r[Rb];
+    u32 next = pc + 2;
+    if (list == 0) {
+        if constexpr (Load) {
+            next = e.mem.read32(address & ~3u) & ~1u;
+        } else {
+            e.mem.write32(address & ~3u, r[15]);
+        }
+        r[Rb] = address + 0x40;
+        return next;
+    }
+    const u32 new_base = address + static_cast<u32>(std::popcount(list)) * 4;
+    if constexpr (Load) {
+        r[Rb] = new_base;
+        for (u32 pending = list; pending; pending &= pending - 1) {
+            r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
+            address += 4;
+        }
+    } else {
+        const bool base_first = (list & ((1u << Rb) - 1)) == 0;
+        for (u32 pending = list; pending; pending &= pending - 1) {
+            const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
+            e.mem.write32(address & ~3u, (n == Rb && !base_first) ? new_base : r[n]);
+            address += 4;
+        }
+        r[Rb] = new_base;
+    }
+    return next;
+}
+
+u32 thumb_undefined(Exec& e, u32, u32 pc) { return enter_undefined(e, pc + 2); }
+u32 thumb_software_interrupt(Exec& e, u32, u32 pc) { return enter_software_interrupt(e, pc + 2); }
+
+template <u32 Cond>
+u32 thumb_conditional_branch(Exec& e, u32 inst, u32 pc) {
+    if (!condition_passes(Cond, e.regs.cpsr())) return pc + 2;
+    return pc + 4 + static_cast<u32>(static_cast<i32>(static_cast<i8>(inst & 0xFF)) * 2);
+}
+
+u32 thumb_branch(Exec&, u32 inst, u32 pc) {
+    return pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 20);
+}
+
+// BL in two halves: the first puts the upper part of the offset into lr, the
+// second branches to lr plus the lower part and leaves the return address in lr.
+template <bool Second>
+u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
+    u32* r = e.regs.r;
+    if constexpr (!Second) {
+        r[14] = pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 9);
+        return pc + 2;
+    } else {
+        const u32 target = r[14] + (inst & 0x7FF) * 2;
+        r[14] = (pc + 2) | 1;
+        return target & ~1u;
+    }
+}
+
+template <u32 Key>
+u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
+    constexpr ThumbClass C = kThumbClassTable.entries[Key];
+    constexpr u32 kTop = Key << 6;  // the instruction's bits 15..6, bits 5..0 clear
+    if constexpr (C == ThumbClass::Shifted) {
+        return thumb_shifted<bits(kTop, 11, 2), bits(kTop, 6, 5)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::AddSub) {
+        return thumb_add_subtract<bits(kTop, 10, 1), bits(kTop, 9, 1), bits(kTop, 6, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::ImmOp) {
+        return thumb_immediate<bits(kTop, 11, 2), bits(kTop, 8, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::AluOp) {
+        return thumb_alu<bits(kTop, 6, 4)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::HiRegBx) {
+        return thumb_high_register<bits(kTop, 8, 2), bits(kTop, 7, 1), bits(kTop, 6, 1)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::PcLoad) {
+        return thumb_pc_load<bits(kTop, 8, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::SingleXferR) {
+        return thumb_transfer_register<bits(kTop, 10, 2), bits(kTop, 6, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::HwSgnXfer) {
+        return thumb_transfer_signed<bits(kTop, 10, 2), bits(kTop, 6, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::SingleXferI) {
+        return thumb_transfer_immediate<bits(kTop, 12, 1), bits(kTop, 11, 1), bits(kTop, 6, 5)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::HwXferI) {
+        return thumb_transfer_half<bits(kTop, 11, 1), bits(kTop, 6, 5)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::SpXfer) {
+        return thumb_sp_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::LoadAddr) {
+        return thumb_load_address<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::SpAdd) {
+        return thumb_sp_add<bits(kTop, 7, 1)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::PushPop) {
+        return thumb_push_pop<bits(kTop, 11, 1), bits(kTop, 8, 1)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::BlockXfer) {
+        return thumb_block_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
+    } else if constexpr (C == ThumbClass::SoftwareInt) {
+        return thumb_software_interrupt(e, inst, pc);
+    } else if constexpr (C == ThumbClass::CondBranch) {
+        // Condition 1110 is undefined in Thumb state (1111 is the software interrupt).
+        if constexpr (bits(kTop, 8, 4) == 0xE) {
+            return thumb_undefined(e, inst, pc);
+        } else {
+            return thumb_conditional_branch<bits(kTop, 8, 4)>(e, inst, pc);
+        }
+    } else if constexpr (C == ThumbClass::Branch) {
+        return thumb_branch(e, inst, pc);
+    } else if constexpr (C == ThumbClass::LongBranch) {
+        return thumb_long_branch<bits(kTop, 11, 1)>(e, inst, pc);
+    } else {
+        return thumb_undefined(e, inst, pc);
+    }
+}
+
+// ---------------------------------------------------------------- run-table stops
+
+u32 stop_before(Exec& e, u32, u32 pc) {
+    e.event |= kEventSpecial;
+    return pc;
+}
+
+template <u32 Key>
+u32 thumb_execute_checked(Exec& e, u32 inst, u32 pc) {
+    constexpr ThumbClass C = kThumbClassTable.entries[Key];
+    if constexpr (C == ThumbClass::Branch) {
+        if (inst == kThumbIdleLoop) return stop_before(e, inst, pc);
+    } else if constexpr (C == ThumbClass::HiRegBx) {
+        if ((inst & 0xFF87) == 0x4780) return stop_before(e, inst, pc);
+    } else if constexpr (C == ThumbClass::LongBranch) {
+        if ((e.mem.read16(pc + 2) & 0xF800) == 0xE800) return stop_before(e, inst, pc);
+    }
+    return thumb_execute<Key>(e, inst, pc);
+}
+
+template <u32 Key>
+constexpr Handler thumb_run_handler() {
+    constexpr ThumbClass C = kThumbClassTable.entries[Key];
+    constexpr u32 kTop = Key << 6;
+    if constexpr (C == ThumbClass::SoftwareInt) {
+        return &stop_before;
+    } else if constexpr (C == ThumbClass::Branch && kTop == (kThumbIdleLoop & 0xFFC0)) {
+        return &thumb_execute_checked<Key>;
+    } else if constexpr (C == ThumbClass::HiRegBx && (kTop & 0xFF80) == 0x4780) {
+        return &thumb_execute_checked<Key>;
+    } else if constexpr (C == ThumbClass::LongBranch && !bits(kTop, 11, 1)) {
+        return &thumb_execute_checked<Key>;
+    } else {
+        return &thumb_execute<Key>;
+    }
+}
+
+template <u32... Keys>
+constexpr std::array<Handler, 1024> make_step_table(std::integer_sequence<u32, Keys...>) {
+    return {&thumb_execute<Keys>...};
+}
+template <u32... Keys>
+constexpr std::array<Handler, 1024> make_run_table(std::integer_sequence<u32, Keys...>) {
+    return {thumb_run_handler<Keys>()...};
+}
+
+}  // namespace
+
+namespace detail {
+const std::array<Handler, 1024> kThumbStepHandlers = make_step_table(std::make_integer_sequence<u32, 1024>{});
+const std::array<Handler, 1024> kThumbRunHandlers = make_run_table(std::make_integer_sequence<u32, 1024>{});
+}  // namespace detail
+
+}  // namespace tarvel::armv4t
