@@ -45,7 +45,8 @@ constexpr u32 rgb565_to_xrgb8888(u16 v) {
 // (at least width * 4 and a multiple of 4). `screen` holds the host bytes of
 // the screen buffer, `screen_length` of them; pixels past the end (or all of
 // them when `screen` is null) show as black. `big_endian` is the guest's byte
-// order. Returns false, writing nothing, when the frame or its pitch is unusable.
+// order; the screen and the frame must not overlap. Returns false, writing
+// nothing, when the frame or its pitch is unusable.
 bool render_frame(const u8* screen, size_t screen_length, bool big_endian, Orientation effective, u32* frame,
                   size_t pitch_bytes);
 
