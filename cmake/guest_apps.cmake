@@ -1,0 +1,153 @@
+# Guest programs built at build time: C and assembly compiled with the ARM
+# cross compiler (never the host toolchain), linked with the SDK's start-up
+# code, runtime and linker script, and packed into a .cbe with cbe-pack.
+#
+#   tarvel_add_guest_app(NAME <name> SOURCES <files...>
+#                        [ENDIAN little|big] [ISA thumb|arm]
+#                        [RESOURCES <folder>] [LOAD_ADDRESS <address>]
+#                        [OPTIMIZE <flag>] [INCLUDE_DIRECTORIES <dirs...>]
+#                        [DEFINITIONS <NAME=value...>] [PACK_OPTIONS <options...>]
+#                        [ALL])
+#
+# Creates the target <name> and the files <build>/guest/<name>/<name>.cbe and
+# .elf. Their paths are set in the caller's scope as <name>_CBE and <name>_ELF
+# and stored on the target as the properties TARVEL_CBE_FILE and
+# TARVEL_ELF_FILE, e.g. $<TARGET_PROPERTY:<name>,TARVEL_CBE_FILE>. A test
+# folder's extra.cmake typically does:
+#
+#   tarvel_add_guest_app(NAME my_app SOURCES ${CMAKE_CURRENT_LIST_DIR}/apps/my_app.c)
+#   if(TARGET my_app)
+#     add_dependencies(${test_target} my_app)
+#     target_compile_definitions(${test_target} PRIVATE MY_APP_CBE="${my_app_CBE}")
+#   endif()
+#
+# Without arm-none-eabi-gcc the function only reports that it skips the
+# program, creates no target and leaves the variables empty.
+
+include("${CMAKE_SOURCE_DIR}/sdk/cmake/guest_flags.cmake")
+
+find_program(TARVEL_GUEST_CC arm-none-eabi-gcc)
+if(TARVEL_GUEST_CC)
+  set(TARVEL_GUEST_APPS_AVAILABLE TRUE CACHE INTERNAL "Guest programs can be built")
+else()
+  set(TARVEL_GUEST_APPS_AVAILABLE FALSE CACHE INTERNAL "Guest programs can be built")
+  message(STATUS "arm-none-eabi-gcc not found: guest programs (SDK tests, demo) are skipped")
+endif()
+
+function(tarvel_add_guest_app)
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "ALL"
+    "NAME;ENDIAN;ISA;RESOURCES;LOAD_ADDRESS;OPTIMIZE"
+    "SOURCES;INCLUDE_DIRECTORIES;DEFINITIONS;PACK_OPTIONS")
+  if(NOT ARG_NAME OR NOT ARG_SOURCES)
+    message(FATAL_ERROR "tarvel_add_guest_app needs NAME and SOURCES")
+  endif()
+  set(${ARG_NAME}_CBE "" PARENT_SCOPE)
+  set(${ARG_NAME}_ELF "" PARENT_SCOPE)
+  if(NOT TARVEL_GUEST_APPS_AVAILABLE)
+    message(STATUS "Skipping guest program ${ARG_NAME}: no arm-none-eabi-gcc")
+    return()
+  endif()
+  if(NOT ARG_ENDIAN)
+    set(ARG_ENDIAN little)
+  endif()
+  if(NOT ARG_ISA)
+    set(ARG_ISA thumb)
+  endif()
+  if(NOT ARG_OPTIMIZE)
+    set(ARG_OPTIMIZE -O2)
+  endif()
+
+  set(out_dir "${CMAKE_BINARY_DIR}/guest/${ARG_NAME}")
+  file(MAKE_DIRECTORY "${out_dir}")
+  tarvel_guest_target_flags(target_flags ${ARG_ENDIAN} ${ARG_ISA})
+  set(include_flags "-I${TARVEL_SDK_DIR}/include")
+  foreach(dir IN LISTS ARG_INCLUDE_DIRECTORIES)
+    list(APPEND include_flags "-I${dir}")
+  endforeach()
+  set(define_flags "")
+  foreach(def IN LISTS ARG_DEFINITIONS)
+    list(APPEND define_flags "-D${def}")
+  endforeach()
+
+  # One object per source; the start-up code and the runtime are compiled for
+  # each program so that every program gets them in its own byte order and
+  # instruction set (they are small, and --gc-sections drops what is unused).
+  set(runtime_sources ${TARVEL_GUEST_RUNTIME_SOURCES})
+  if(ARG_ISA STREQUAL "thumb")
+    list(APPEND runtime_sources ${TARVEL_GUEST_RUNTIME_THUMB_SOURCES})
+  endif()
+  set(objects "")
+  set(index 0)
+  foreach(src IN LISTS ARG_SOURCES runtime_sources)
+    get_filename_component(src "${src}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    get_filename_component(stem "${src}" NAME_WE)
+    set(obj "${out_dir}/${index}_${stem}.o")
+    math(EXPR index "${index} + 1")
+    if(src IN_LIST runtime_sources)
+      set(extra_flags ${TARVEL_GUEST_RUNTIME_FLAGS})
+    else()
+      set(extra_flags ${ARG_OPTIMIZE} ${define_flags})
+    endif()
+    add_custom_command(OUTPUT "${obj}"
+      COMMAND ${TARVEL_GUEST_CC} ${target_flags} ${TARVEL_GUEST_COMPILE_FLAGS}
+              ${extra_flags} ${include_flags} -MMD -MF "${obj}.d" -c "${src}" -o "${obj}"
+      DEPENDS "${src}"
+      DEPFILE "${obj}.d"
+      COMMENT "Compiling guest ${ARG_NAME}: ${stem}"
+      VERBATIM)
+    list(APPEND objects "${obj}")
+  endforeach()
+
+  set(crt0 "${TARVEL_SDK_DIR}/crt0.S")
+  set(crt0_obj "${out_dir}/crt0.o")
+  add_custom_command(OUTPUT "${crt0_obj}"
+    COMMAND ${TARVEL_GUEST_CC} ${target_flags} ${TARVEL_GUEST_COMPILE_FLAGS}
+            -c "${crt0}" -o "${crt0_obj}"
+    DEPENDS "${crt0}"
+    COMMENT "Compiling guest ${ARG_NAME}: start-up code"
+    VERBATIM)
+
+  set(elf "${out_dir}/${ARG_NAME}.elf")
+  set(link_flags ${TARVEL_GUEST_LINK_FLAGS} "-Wl,-Map=${out_dir}/${ARG_NAME}.map")
+  set(pack_flags "")
+  if(DEFINED ARG_LOAD_ADDRESS AND NOT ARG_LOAD_ADDRESS STREQUAL "")
+    if(NOT ARG_LOAD_ADDRESS EQUAL 0)
+      list(APPEND link_flags "-Wl,--defsym=TARVEL_LOAD_ADDRESS=${ARG_LOAD_ADDRESS}")
+    endif()
+    list(APPEND pack_flags --load-address "${ARG_LOAD_ADDRESS}")
+  endif()
+  add_custom_command(OUTPUT "${elf}"
+    COMMAND ${TARVEL_GUEST_CC} ${target_flags} ${link_flags} "${crt0_obj}" ${objects}
+            -o "${elf}"
+    DEPENDS "${crt0_obj}" ${objects} "${TARVEL_SDK_DIR}/tarvel.ld"
+    COMMENT "Linking guest ${ARG_NAME}"
+    VERBATIM)
+
+  set(cbe "${out_dir}/${ARG_NAME}.cbe")
+  set(resource_deps "")
+  if(ARG_RESOURCES)
+    get_filename_component(ARG_RESOURCES "${ARG_RESOURCES}" ABSOLUTE
+      BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    file(GLOB_RECURSE resource_deps CONFIGURE_DEPENDS "${ARG_RESOURCES}/*")
+    list(APPEND pack_flags --resources "${ARG_RESOURCES}")
+  endif()
+  add_custom_command(OUTPUT "${cbe}"
+    COMMAND cbe-pack --elf "${elf}" --output "${cbe}" ${pack_flags} ${ARG_PACK_OPTIONS}
+    DEPENDS "${elf}" cbe-pack ${resource_deps}
+    COMMENT "Packing guest ${ARG_NAME}"
+    VERBATIM)
+
+  if(ARG_ALL)
+    add_custom_target(${ARG_NAME} ALL DEPENDS "${cbe}")
+  else()
+    add_custom_target(${ARG_NAME} DEPENDS "${cbe}")
+  endif()
+  set_target_properties(${ARG_NAME} PROPERTIES TARVEL_CBE_FILE "${cbe}" TARVEL_ELF_FILE "${elf}")
+  set(${ARG_NAME}_CBE "${cbe}" PARENT_SCOPE)
+  set(${ARG_NAME}_ELF "${elf}" PARENT_SCOPE)
+endfunction()
+
+# The applications shipped with the core (the demo) are guest programs too.
+if(EXISTS "${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt")
+  add_subdirectory("${CMAKE_SOURCE_DIR}/apps" "${CMAKE_BINARY_DIR}/apps")
+endif()
