@@ -55,8 +55,13 @@ Result<SegmentMatch> find_segment(std::span<const u8> file, u32 start, u32 lengt
     const bool try_big = mode != ByteOrderMode::Little;
     auto mismatch = [&] { return Error::format("CBE {} checksum mismatch", name); };
 
-    // A zero-length segment has only one place to be: right after the run.
-    const u64 first = length == 0 ? start + run : start + kMinSeparator;
+    // An empty segment is directly followed by the next separator, so the run
+    // holds both. Placing it after the whole run would leave the next separator
+    // no bytes at all and reject every file with an empty segment; it goes right
+    // after its own minimal separator instead whenever the rest of the run can
+    // still be the next separator, and after the whole run otherwise.
+    u64 first = start + kMinSeparator;
+    if (length == 0 && run < 2 * kMinSeparator) first = start + run;
     const u64 last = start + run;
 
     if (length < 4) {
