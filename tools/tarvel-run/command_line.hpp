@@ -1,0 +1,26 @@
+#pragma once
+// What tarvel-run was asked to do.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace tarvel_run {
+
+struct RunRequest {
+    std::string core_path;
+    std::string content_path;
+    long frames = 300;
+    std::map<std::string, std::string> options;  // core option key -> value
+    std::optional<std::string> system_directory;
+};
+
+struct ShowUsage {};
+
+// A request, a request for the usage text, or a message about bad arguments.
+std::variant<RunRequest, ShowUsage, std::string> parse_command_line(int argc, char** argv);
+
+const char* usage_text();
+
+}  // namespace tarvel_run
