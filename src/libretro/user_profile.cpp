@@ -1,12 +1,13 @@
 #include "libretro/user_profile.hpp"
 
 #include <atomic>
+#include <string>
 #include <string_view>
 
-#include "common/file_io.hpp"
 #include "common/log.hpp"
 #include "common/utf8.hpp"
 #include "libretro/frontend.hpp"
+#include "orientation_profile.hpp"
 
 namespace tarvel::libretro {
 namespace {
@@ -14,15 +15,6 @@ namespace {
 std::atomic<bool> g_profile_loaded{false};
 
 }  // namespace
-
-Result<size_t> load_user_profile(const std::string& path) {
-    // The profile file format has no reader yet: a present file is reported as
-    // unusable rather than silently ignored, so a user sees why it has no effect.
-    auto bytes = read_whole_file(path);
-    if (!bytes) return std::move(bytes).error().context("failed to read orientation profile {}", path);
-    return Error("orientation profiles cannot be read by this build yet")
-        .context("invalid orientation profile {}", path);
-}
 
 void load_user_profile_once() {
     if (g_profile_loaded.exchange(true)) return;
@@ -43,9 +35,9 @@ void load_user_profile_once() {
     }
     std::string path(dir);
     if (path.back() != '/') path += '/';
-    path += kUserProfileFileName;
+    path += kOrientationProfileFileName;
 
-    auto loaded = load_user_profile(path);
+    auto loaded = load_user_orientation_profile(path);
     if (loaded)
         TARVEL_LOG(Info, kApiTarget, "Loaded {} user orientation entries from {}", *loaded, path);
     else

@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <unistd.h>
+#include <string_view>
 
 #include "frontend/temp_dir.hpp"
 #include "frontend/test_frontend.hpp"
@@ -26,7 +27,7 @@ using ::testing::HasSubstr;
     std::fprintf(stderr, "%s\nSYSDIR-REQUESTS %zu\n", report.c_str(),
                  frontend.environment_call_count(RETRO_ENVIRONMENT_GET_SYSTEM_DIRECTORY));
     std::fflush(stderr);
-    ::_exit(0);
+    std::exit(0);  // runs static destructors, so a directory made in the child goes away
 }
 
 // Fixed paths: a death test's child runs the test body again, so anything made
@@ -90,6 +91,28 @@ TEST_F(UserProfile, MissingProfileFileIsReportedOnceAndTheLoadGoesOn) {
     // A directory given with its trailing slash gives the same file name.
     EXPECT_EXIT(load_twice_and_report(game, [&](TestFrontend& f) { f.set_system_directory(sysdir + "/"); }),
                 ::testing::ExitedWithCode(0), HasSubstr("failed to read orientation profile " + expected_profile + ":"));
+}
+
+TEST_F(UserProfile, ProfileInTheSystemDirectoryIsLoaded) {
+    // The child makes its own directory; only the fixed parts of the path are matched.
+    auto with_profile = [](std::string_view text) {
+        return [text](TestFrontend& f) {
+            static TempDir dir;  // lives until the child exits
+            dir.write("tarvel_orientation.csv", text);
+            f.set_system_directory(dir.path());
+        };
+    };
+    EXPECT_EXIT(load_twice_and_report(kGame, with_profile("# user list\r\n0xEE5A53AC,341737,portrait\r\n"
+                                                          "\n1234abcd,+99,landscape\n")),
+                ::testing::ExitedWithCode(0),
+                ::testing::ContainsRegex("\\|INFO Loaded 2 user orientation entries from /[^|]*/tarvel_orientation\\.csv\\|"
+                                         "INFO Loading CBE archive: "));
+    EXPECT_EXIT(load_twice_and_report(kGame, with_profile("")), ::testing::ExitedWithCode(0),
+                HasSubstr("|INFO Loaded 0 user orientation entries from "));
+    EXPECT_EXIT(load_twice_and_report(kGame, with_profile("1234abcd,99,Portrait\n")), ::testing::ExitedWithCode(0),
+                ::testing::ContainsRegex("\\|INFO No user orientation profile applied: invalid orientation profile "
+                                         "/[^|]*/tarvel_orientation\\.csv: line 1: unknown orientation Portrait "
+                                         "\\(use landscape or portrait\\)\\|"));
 }
 
 }  // namespace
