@@ -1,0 +1,59 @@
+#include "machine/services/dispatch.hpp"
+
+#include <array>
+
+#include "machine/services/service_groups.hpp"
+
+namespace tarvel::machine::services {
+
+namespace {
+
+// One entry per group. Groups whose family is not written yet answer 0 until
+// their handler takes the slot.
+constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
+    answer_zero,  // 0: interface tables
+    answer_zero,  // 1: system information
+    answer_zero,  // 2: memory blocks and arenas
+    answer_zero,  // 3: images, colours, input words, decode streams
+    answer_zero,  // 4: drawing primitives and text
+    answer_zero,  // 5: files
+    answer_zero,  // 6: string and number library
+    answer_zero,  // 7: timers and clocks
+    answer_zero,  // 8: none
+    answer_zero,  // 9: network
+    answer_zero,  // 10: utility calls
+    answer_zero,  // 11: system words
+    answer_zero,  // 12: none
+    answer_zero,  // 13: wide strings
+    answer_zero,  // 14: screen stack
+    answer_zero,  // 15: none
+    answer_zero,  // 16: decode stream helper
+    answer_zero,  // 17: none
+    answer_zero,  // 18: audio
+    answer_zero,  // 19: none
+    answer_zero,  // 20: group 28 table fill
+    answer_zero,  // 21: data (resource packages)
+    answer_zero,  // 22: fixed answers
+    answer_zero,  // 23: none
+    answer_zero,  // 24: device identifier
+    answer_zero,  // 25: system word and image stream
+    answer_zero,  // 26: heap blocks
+    answer_zero,  // 27: none (its key counts arena calls)
+    answer_zero,  // 28: capability answers
+};
+
+}  // namespace
+
+void answer_zero(TarvelMachine& machine, u32) { set_result(machine, 0); }
+
+ServiceHandler handler_for_group(u32 group) {
+    return group < kServiceGroupCount ? kGroupTable[group] : answer_zero;
+}
+
+void dispatch_service(TarvelMachine& machine, u32 group, u32 index) { handler_for_group(group)(machine, index); }
+
+void write_stub_table(TarvelMachine& machine, u32 table, u32 group, u32 count) {
+    for (u32 i = 0; i < count; ++i) machine.memory.write32(table + 4 * i, service_stub(group, i));
+}
+
+}  // namespace tarvel::machine::services

@@ -1,0 +1,34 @@
+#pragma once
+// The handler of every service group that has one, by family. Each family lives
+// in its own file; dispatch.cpp puts them in the group table.
+
+#include "common/bytes.hpp"
+
+namespace tarvel::machine {
+struct TarvelMachine;
+}
+
+namespace tarvel::machine::services {
+
+// timer.cpp: interface tables, system information, timers and clocks, system words.
+void interface_table_service(TarvelMachine& machine, u32 index);  // group 0
+void system_info_service(TarvelMachine& machine, u32 index);      // group 1
+void timer_service(TarvelMachine& machine, u32 index);            // group 7
+void system_word_service(TarvelMachine& machine, u32 index);      // group 11
+void device_id_service(TarvelMachine& machine, u32 index);        // group 24
+void system_stream_service(TarvelMachine& machine, u32 index);    // group 25
+
+// memory_blocks.cpp: heap blocks and arenas.
+void memory_block_service(TarvelMachine& machine, u32 index);  // group 2
+
+// inline_groups.cpp: the small fixed-answer groups.
+void stream_helper_service(TarvelMachine& machine, u32 index);   // group 16
+void table_fill_service(TarvelMachine& machine, u32 index);      // group 20
+void fixed_answer_service(TarvelMachine& machine, u32 index);    // group 22
+void heap_block_service(TarvelMachine& machine, u32 index);      // group 26
+void capability_service(TarvelMachine& machine, u32 index);      // group 28
+
+// screen_stack.cpp
+void screen_stack_service(TarvelMachine& machine, u32 index);  // group 14
+
+}  // namespace tarvel::machine::services
