@@ -6,7 +6,8 @@
 #                        [ENDIAN little|big] [ISA thumb|arm]
 #                        [RESOURCES <folder>] [LOAD_ADDRESS <address>]
 #                        [OPTIMIZE <flag>] [INCLUDE_DIRECTORIES <dirs...>]
-#                        [DEFINITIONS <NAME=value...>] [PACK_OPTIONS <options...>]
+#                        [DEFINITIONS <NAME=value...>] [LINK_OPTIONS <flags...>]
+#                        [PACK_OPTIONS <options...>]
 #                        [ALL])
 #
 # Creates the target <name> and the files <build>/guest/<name>/<name>.cbe and
@@ -37,7 +38,7 @@ endif()
 function(tarvel_add_guest_app)
   cmake_parse_arguments(PARSE_ARGV 0 ARG "ALL"
     "NAME;ENDIAN;ISA;RESOURCES;LOAD_ADDRESS;OPTIMIZE"
-    "SOURCES;INCLUDE_DIRECTORIES;DEFINITIONS;PACK_OPTIONS")
+    "SOURCES;INCLUDE_DIRECTORIES;DEFINITIONS;LINK_OPTIONS;PACK_OPTIONS")
   if(NOT ARG_NAME OR NOT ARG_SOURCES)
     message(FATAL_ERROR "tarvel_add_guest_app needs NAME and SOURCES")
   endif()
@@ -108,7 +109,7 @@ function(tarvel_add_guest_app)
     VERBATIM)
 
   set(elf "${out_dir}/${ARG_NAME}.elf")
-  set(link_flags ${TARVEL_GUEST_LINK_FLAGS} "-Wl,-Map=${out_dir}/${ARG_NAME}.map")
+  set(link_flags ${TARVEL_GUEST_LINK_FLAGS} ${ARG_LINK_OPTIONS} "-Wl,-Map=${out_dir}/${ARG_NAME}.map")
   set(pack_flags "")
   if(DEFINED ARG_LOAD_ADDRESS AND NOT ARG_LOAD_ADDRESS STREQUAL "")
     if(NOT ARG_LOAD_ADDRESS EQUAL 0)
