@@ -214,6 +214,13 @@ AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, 
     return options;
 }
 
+AutoMusicChange auto_music_change(bool was_enabled, bool now_enabled, bool suppressed) {
+    AutoMusicChange change;
+    change.clear_suppression = now_enabled;
+    change.stop_auto_track = was_enabled && !now_enabled && !suppressed;
+    return change;
+}
+
 std::string describe_applied_options(const AppliedOptions& options) {
     return fmt::format("Core options applied: volume={} touch_input={} auto_bgm={} debug_logging={} orientation={}",
                        options.volume, options.touch_input, options.auto_bgm, options.debug_logging,

@@ -90,6 +90,16 @@ struct AppliedOptions {
 // handles the automatic music transition.
 AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, u32 content_crc);
 
+// What a change of the automatic background music option does to the running
+// music. Turning it on lifts the suppression (so the music may start again);
+// turning it off stops the automatically started track unless suppression had
+// already silenced it.
+struct AutoMusicChange {
+    bool clear_suppression = false;
+    bool stop_auto_track = false;
+};
+AutoMusicChange auto_music_change(bool was_enabled, bool now_enabled, bool suppressed);
+
 // The text of the "options applied" log line (prints the option, not the
 // effective orientation).
 std::string describe_applied_options(const AppliedOptions& options);

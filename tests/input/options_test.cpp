@@ -114,6 +114,22 @@ TEST_F(ApplyOptions, ALogLinePrintsTheOptionNotTheEffectiveOrientation) {
     EXPECT_NE(describe_applied_options(o).find("orientation=Auto"), std::string::npos);
 }
 
+TEST(AutoMusicOption, OnlyTurningItOffStopsTheAutomaticTrack) {
+    // (was, now, suppressed) -> (clear suppression, stop track)
+    struct Case {
+        bool was, now, suppressed, clear, stop;
+    };
+    const Case cases[] = {
+        {false, true, true, true, false},   {true, true, true, true, false},    {true, false, false, false, true},
+        {true, false, true, false, false},  {false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        AutoMusicChange change = auto_music_change(c.was, c.now, c.suppressed);
+        EXPECT_EQ(change.clear_suppression, c.clear) << c.was << c.now << c.suppressed;
+        EXPECT_EQ(change.stop_auto_track, c.stop) << c.was << c.now << c.suppressed;
+    }
+}
+
 // A frontend environment callback answering GET_VARIABLE from a small table.
 struct FakeEnvironment {
     static inline bool accept = true;
