@@ -206,11 +206,12 @@ struct TarvelMachine {
     bool pending_load = false;
     u32 pending_load_screen = 0;
 
-    // Input: the held-key mask, the newly-pressed mask, the key event queue and
-    // the pen. `held_key_mask` here is the mask delivered to the application;
-    // the frontend keeps its own copy of what is physically held.
+    // Input as the frontend binding samples it: its held-key mask, the key
+    // event queue, the newly-pressed mask and the pen.
     InputState input;
-    u32 frontend_held_key_mask = 0;
+    // Held keys as delivered to the application, one event per tick; it trails
+    // the frontend's mask while events wait in the queue.
+    u32 delivered_held_key_mask = 0;
     // Pen position last delivered to the application, for telling moves apart.
     u32 pen_delivered_x = 0;
     u32 pen_delivered_y = 0;

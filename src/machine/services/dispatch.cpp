@@ -11,35 +11,35 @@ namespace {
 // One entry per group. Groups whose family is not written yet answer 0 until
 // their handler takes the slot.
 constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
-    answer_zero,  // 0: interface tables
-    answer_zero,  // 1: system information
-    answer_zero,  // 2: memory blocks and arenas
+    interface_table_service,  // 0: interface tables
+    system_info_service,  // 1: system information
+    memory_block_service,  // 2: memory blocks and arenas
     answer_zero,  // 3: images, colours, input words, decode streams
     answer_zero,  // 4: drawing primitives and text
     answer_zero,  // 5: files
     answer_zero,  // 6: string and number library
-    answer_zero,  // 7: timers and clocks
+    timer_service,  // 7: timers and clocks
     answer_zero,  // 8: none
     answer_zero,  // 9: network
     answer_zero,  // 10: utility calls
-    answer_zero,  // 11: system words
+    system_word_service,  // 11: system words
     answer_zero,  // 12: none
     answer_zero,  // 13: wide strings
-    answer_zero,  // 14: screen stack
+    screen_stack_service,  // 14: screen stack
     answer_zero,  // 15: none
-    answer_zero,  // 16: decode stream helper
+    stream_helper_service,  // 16: decode stream helper
     answer_zero,  // 17: none
     answer_zero,  // 18: audio
     answer_zero,  // 19: none
-    answer_zero,  // 20: group 28 table fill
+    table_fill_service,  // 20: group 28 table fill
     answer_zero,  // 21: data (resource packages)
-    answer_zero,  // 22: fixed answers
+    fixed_answer_service,  // 22: fixed answers
     answer_zero,  // 23: none
-    answer_zero,  // 24: device identifier
-    answer_zero,  // 25: system word and image stream
-    answer_zero,  // 26: heap blocks
+    device_id_service,  // 24: device identifier
+    system_stream_service,  // 25: system word and image stream
+    heap_block_service,  // 26: heap blocks
     answer_zero,  // 27: none (its key counts arena calls)
-    answer_zero,  // 28: capability answers
+    capability_service,  // 28: capability answers
 };
 
 }  // namespace
