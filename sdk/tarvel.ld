@@ -22,7 +22,10 @@ SECTIONS
     }
     __code_end = .;
 
-    . = ALIGN(8);
+    /* At least one word between code and data: the machine takes a
+     * big-endian program with an explicit load address whose data starts
+     * within the code segment for the native layout. */
+    . = ALIGN(. + 4, 8);
     .data : {
         __data_start = .;
         *(.data .data.*)

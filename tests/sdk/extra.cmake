@@ -36,5 +36,6 @@ foreach(variant
   endif()
 endforeach()
 if(TARVEL_GUEST_APPS_AVAILABLE)
-  target_compile_definitions(${test_target} PRIVATE TARVEL_HAVE_GUEST_APPS=1 ${sdk_probe_definitions})
+  target_compile_definitions(${test_target} PRIVATE TARVEL_HAVE_GUEST_APPS=1 ${sdk_probe_definitions}
+    SDK_PROBE_RESOURCES="${sdk_probe_resources}")
 endif()

@@ -116,13 +116,9 @@ void GuestCpu::set_reg(int n, u32 value) {
 void GuestCpu::on_code(uc_engine* uc, uint64_t address, uint32_t, void* self) {
     auto* cpu = static_cast<GuestCpu*>(self);
     if (cpu->trap_) cpu->trap_(*cpu, static_cast<u32>(address));
-    // Return to lr in the state its bit 0 names, as the machine does.
-    const u32 lr = cpu->reg(14);
-    u32 cpsr = 0;
-    uc_reg_read(uc, UC_ARM_REG_CPSR, &cpsr);
-    cpsr = (lr & 1) ? (cpsr | 0x20) : (cpsr & ~0x20u);
-    uc_reg_write(uc, UC_ARM_REG_CPSR, &cpsr);
-    u32 pc = lr & ~1u;
+    // Return to lr in the state its bit 0 names, as the machine does; the
+    // model takes the Thumb state from bit 0 of a written pc.
+    u32 pc = cpu->reg(14);
     uc_reg_write(uc, UC_ARM_REG_PC, &pc);
 }
 
