@@ -1,0 +1,85 @@
+#include "ui.h"
+
+static const char kBestPath[] = "demo/best.dat";
+
+char *format_number(char *buffer, uint32_t value) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = 0; i < n; ++i) buffer[i] = digits[n - 1 - i];
+    buffer[n] = 0;
+    return buffer;
+}
+
+char *join_text(char *buffer, const char *prefix, const char *text) {
+    char *out = buffer;
+    while (*prefix) *out++ = *prefix++;
+    while (*text) *out++ = *text++;
+    *out = 0;
+    return buffer;
+}
+
+void draw_cell(int32_t lane, int32_t row, uint8_t what) {
+    const int x = lane * LANE_WIDTH, y = FIELD_TOP + row * ROW_HEIGHT;
+    if (what == CELL_BLOCK) {
+        tv_fill_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK);
+        tv_frame_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK_EDGE);
+    } else if (what == CELL_COIN) {
+        tv_fill_rect(x + 14, y + 4, LANE_WIDTH - 28, ROW_HEIGHT - 8, COLOR_COIN);
+    }
+}
+
+static void draw_ship(int32_t lane, tv_color color) {
+    const int x = lane * LANE_WIDTH, y = FIELD_TOP + GAME_PLAYER_ROW * ROW_HEIGHT;
+    tv_fill_rect(x + 16, y, 8, 6, color);                   /* nose */
+    tv_fill_rect(x + 8, y + 6, 24, ROW_HEIGHT - 6, color);  /* body */
+    tv_fill_rect(x + 4, y + 14, 4, 6, color);               /* wings */
+    tv_fill_rect(x + 32, y + 14, 4, 6, color);
+}
+
+void draw_field(const game *g, uint32_t blink) {
+    tv_fill_rect(0, FIELD_TOP, TV_SCREEN_WIDTH, TV_SCREEN_HEIGHT - FIELD_TOP, COLOR_BACKGROUND);
+    for (int32_t lane = 1; lane < GAME_LANES; ++lane) {
+        tv_fill_rect(lane * LANE_WIDTH - 1, FIELD_TOP, 2, TV_SCREEN_HEIGHT - FIELD_TOP, COLOR_LANE);
+    }
+    for (int32_t row = 0; row < GAME_ROWS; ++row) {
+        for (int32_t lane = 0; lane < GAME_LANES; ++lane) {
+            if (g->cells[row][lane] != CELL_EMPTY) draw_cell(lane, row, g->cells[row][lane]);
+        }
+    }
+    /* The ship blinks while it cannot be hurt. */
+    const int dim = g->grace > 0 && (blink & 1);
+    draw_ship(g->player_lane, dim ? COLOR_SHIP_DIM : COLOR_SHIP);
+    if (g->hit) tv_frame_rect(0, FIELD_TOP, TV_SCREEN_WIDTH, TV_SCREEN_HEIGHT - FIELD_TOP, COLOR_DANGER);
+}
+
+void draw_hud(const game *g) {
+    char number[12], text[32];
+    tv_fill_rect(0, 0, TV_SCREEN_WIDTH, FIELD_TOP, COLOR_HUD);
+    tv_draw_text(join_text(text, "SCORE ", format_number(number, g->score)), 8, 4, COLOR_TEXT);
+    tv_draw_text(join_text(text, "LEVEL ", format_number(number, g->level)), 8, 21, COLOR_ACCENT);
+    for (uint32_t i = 0; i < GAME_START_LIVES; ++i) {
+        const tv_color c = i < g->lives ? COLOR_SHIP : COLOR_LANE;
+        tv_fill_rect(TV_SCREEN_WIDTH - 22 - (int)i * 18, 12, 14, 14, c);
+    }
+}
+
+uint32_t best_score_load(void) {
+    uint32_t best = 0;
+    int32_t f = tv_file_open(kBestPath, "r");
+    if (f < 0) return 0;
+    if (tv_file_read(f, &best, sizeof best) != (int32_t)sizeof best) best = 0;
+    tv_file_close(f);
+    return best;
+}
+
+void best_score_save(uint32_t score) {
+    tv_file_mkdir("demo");
+    int32_t f = tv_file_open(kBestPath, "w");
+    if (f < 0) return;
+    tv_file_write(f, &score, sizeof score);
+    tv_file_close(f);
+}
