@@ -39,3 +39,6 @@ if(TARVEL_GUEST_APPS_AVAILABLE)
   target_compile_definitions(${test_target} PRIVATE TARVEL_HAVE_GUEST_APPS=1 ${sdk_probe_definitions}
     SDK_PROBE_RESOURCES="${sdk_probe_resources}")
 endif()
+
+# The demo's game rules are plain C and run on the host as well.
+target_sources(${test_target} PRIVATE ${CMAKE_SOURCE_DIR}/apps/demo/game.c)
