@@ -83,6 +83,28 @@ TEST(CbeSectionScan, FallbackCopiesSectionResourcesTheOtherFormsReject) {
     EXPECT_TRUE(archive->resources.main_table.empty()) << "both spans leave the file";
 }
 
+TEST(CbeSectionScan, FallbackCopiesStayWithinTheFileSize) {
+    // Spans that go back and forth repeat the same 600 data bytes; copying
+    // every one would take forty times the file.
+    std::vector<cbe_writer::ResourceSpec> resources;
+    std::vector<u32> offsets;
+    for (int i = 0; i < 80; ++i) {
+        resources.push_back(resource(fmt::format("r{}", i), std::vector<u8>(i == 0 ? 600 : 0, 0x5A)));
+        offsets.push_back(i % 2 == 0 ? 0 : 600);
+    }
+    auto section = section_bytes(resources, offsets);
+    cbe_writer::CbeBuilder b = valid_builder();
+    b.resource_package.assign(section.begin() + 8, section.end());
+    const std::vector<u8> file = b.build();
+    LogCapture log;
+    auto archive = parse_archive(file);
+    ASSERT_TRUE(archive.ok());
+    u64 copied = 0;
+    for (const Resource& r : archive->resources.main_table) copied += r.data.size();
+    EXPECT_GT(copied, 0u);
+    EXPECT_LE(copied, file.size());
+}
+
 TEST(CbeSectionScan, ExaminesOffsetsInsideAcceptedSections) {
     // A section whose only resource is itself a complete section.
     auto inner = section_bytes({resource("inner.bin", {9, 9})});
