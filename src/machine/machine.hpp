@@ -153,6 +153,18 @@ struct FileSystemState {};    // the in-memory filesystem of the file service
 struct AudioServiceState {};  // the audio engine and the audio service's own words
 struct NetworkState {};       // the simulated network's connections and counters
 
+// The drawing service's own words: the text origin stored by the drawing
+// group's index 1, and the two resource table blocks of its indices 44..47
+// with the one currently selected (0 until allocated or selected).
+struct DrawingState {
+    i16 text_origin_x = 0;
+    i16 text_origin_y = 0;
+    std::array<u32, 2> resource_tables{};
+    u32 current_resource_table = 0;
+
+    friend bool operator==(const DrawingState&, const DrawingState&) = default;
+};
+
 // Resource copies the data service places in guest memory, once per machine.
 struct LoadedResources {
     std::vector<u32> data_addresses;
@@ -225,6 +237,7 @@ struct TarvelMachine {
     FileSystemState file_system;
     AudioServiceState audio;
     NetworkState network;
+    DrawingState drawing;
 
     bool big_endian() const { return memory.big_endian(); }
     // The screen buffer in guest byte order (240 x 400 RGB565, row stride 480 bytes).

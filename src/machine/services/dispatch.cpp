@@ -14,14 +14,14 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     interface_table_service,  // 0: interface tables
     system_info_service,  // 1: system information
     memory_block_service,  // 2: memory blocks and arenas
-    answer_zero,  // 3: images, colours, input words, decode streams
-    answer_zero,  // 4: drawing primitives and text
+    image_service,  // 3: images, colours, input words, decode streams
+    draw_service,  // 4: drawing primitives and text
     answer_zero,  // 5: files
     answer_zero,  // 6: string and number library
     timer_service,  // 7: timers and clocks
     answer_zero,  // 8: none
     answer_zero,  // 9: network
-    answer_zero,  // 10: utility calls
+    utility_service,  // 10: utility calls
     system_word_service,  // 11: system words
     answer_zero,  // 12: none
     answer_zero,  // 13: wide strings
@@ -32,7 +32,7 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     answer_zero,  // 18: audio
     answer_zero,  // 19: none
     table_fill_service,  // 20: group 28 table fill
-    answer_zero,  // 21: data (resource packages)
+    data_service,  // 21: data (resource packages)
     fixed_answer_service,  // 22: fixed answers
     answer_zero,  // 23: none
     device_id_service,  // 24: device identifier
