@@ -14,8 +14,8 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     interface_table_service,  // 0: interface tables
     system_info_service,  // 1: system information
     memory_block_service,  // 2: memory blocks and arenas
-    answer_zero,  // 3: images, colours, input words, decode streams
-    answer_zero,  // 4: drawing primitives and text
+    image_service,  // 3: images, colours, input words, decode streams
+    draw_service,  // 4: drawing primitives and text
     answer_zero,  // 5: files
     answer_zero,  // 6: string and number library
     timer_service,  // 7: timers and clocks

@@ -28,6 +28,10 @@ void fixed_answer_service(TarvelMachine& machine, u32 index);    // group 22
 void heap_block_service(TarvelMachine& machine, u32 index);      // group 26
 void capability_service(TarvelMachine& machine, u32 index);      // group 28
 
+// image_group.cpp and draw_group.cpp: images, colours, blits, rectangles, text.
+void image_service(TarvelMachine& machine, u32 index);  // group 3
+void draw_service(TarvelMachine& machine, u32 index);   // group 4
+
 // utility.cpp and data.cpp: resource lookups, cursors, trigonometry; resource packages.
 void utility_service(TarvelMachine& machine, u32 index);  // group 10
 void data_service(TarvelMachine& machine, u32 index);     // group 21
