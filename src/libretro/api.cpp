@@ -10,6 +10,7 @@
 #include "libretro/frontend.hpp"
 #include "libretro/frontend_log.hpp"
 #include "libretro/load_game.hpp"
+#include "libretro/memory_map.hpp"
 #include "libretro/options.hpp"
 
 using namespace tarvel;
@@ -84,11 +85,12 @@ RETRO_API void retro_unload_game(void) {
 }
 
 RETRO_API void retro_reset(void) {
-    if (!core_state()) {
+    auto& state = core_state();
+    if (!state) {
         TARVEL_LOG(Warn, kApiTarget, "retro_reset called before loading a game");
         return;
     }
-    // Rebuilding the machine from the kept file comes with the machine itself.
+    reset_game(*state);
 }
 
 RETRO_API void retro_run(void) {
@@ -102,8 +104,7 @@ RETRO_API void retro_run(void) {
 
 RETRO_API size_t retro_serialize_size(void) { return core_state() ? kSerializeSize : 0; }
 
-// Save states need the machine; without a loaded game there is nothing to save
-// or restore.
+// Save states are not written yet: every save and restore is refused.
 RETRO_API bool retro_serialize(void*, size_t) { return false; }
 RETRO_API bool retro_unserialize(const void*, size_t) { return false; }
 
@@ -113,10 +114,13 @@ RETRO_API void retro_cheat_set(unsigned, bool, const char*) {}
 RETRO_API unsigned retro_get_region(void) { return RETRO_REGION_NTSC; }
 
 RETRO_API void* retro_get_memory_data(unsigned id) {
-    if (!core_state()) return nullptr;
-    if (id != RETRO_MEMORY_SYSTEM_RAM && id != RETRO_MEMORY_VIDEO_RAM) return nullptr;
-    // The host address comes from the machine's guest memory regions.
-    return nullptr;
+    auto& state = core_state();
+    if (!state) return nullptr;
+    switch (id) {
+        case RETRO_MEMORY_SYSTEM_RAM: return host_address(*state->machine, kSystemRamGuestAddress);
+        case RETRO_MEMORY_VIDEO_RAM: return host_address(*state->machine, kScreenGuestAddress);
+        default: return nullptr;
+    }
 }
 
 RETRO_API size_t retro_get_memory_size(unsigned id) {

@@ -9,6 +9,8 @@
 #include "cbe/archive.hpp"
 #include "common/bytes.hpp"
 #include "common/orientation.hpp"
+#include "libretro/presentation.hpp"
+#include "machine/machine.hpp"
 
 namespace tarvel::libretro {
 
@@ -59,21 +61,25 @@ constexpr TickSchedule advance_tick_phase(u32 phase) {
 u32 content_crc32(std::span<const u8> file);
 
 struct CoreState {
-    // The application's machine goes first once it exists; until then a load
-    // never gets far enough to create a core state.
-
+    // The running application. Never null while the state exists.
+    std::unique_ptr<machine::TarvelMachine> machine;
     // The parsed content with the whole file, kept for resets and for the
     // orientation lookup.
     cbe::CbeArchive archive;
     u64 step_budget = kStepBudget;
     u32 content_crc = 0;
-    Geometry geometry;
+    Geometry geometry;  // last announced to the frontend
     u32 tick_phase = 0;
-    bool stopped = false;
+    bool stopped = false;  // a tick failed; frames are still presented
     bool touch_input_enabled = true;
 
-    // Portrait until the machine, which keeps the resolved orientation, exists.
-    Orientation effective_orientation() const { return Orientation::Portrait; }
+    // Frame and audio buffers handed to the frontend each frame.
+    Presenter presenter;
+    // What the frontend was given with SET_MEMORY_MAPS; kept alive in case it
+    // reads the table later rather than copying it.
+    std::vector<retro_memory_descriptor> memory_descriptors;
+
+    Orientation effective_orientation() const { return machine->effective_orientation; }
 };
 
 // Absent (null) while no game is loaded.

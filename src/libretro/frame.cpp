@@ -2,21 +2,19 @@
 
 #include "common/error.hpp"
 #include "common/log.hpp"
+#include "libretro/core_options.hpp"
 #include "libretro/frontend.hpp"
+#include "libretro/input_mapping.hpp"
 
 namespace tarvel::libretro {
 namespace {
-
-// One application tick. The machine that runs it is not part of this build
-// yet, and no core state can exist without it.
-Status run_one_tick(CoreState&) { return Error("no machine is loaded"); }
 
 void run_due_ticks(CoreState& state) {
     if (state.stopped) return;
     TickSchedule schedule = advance_tick_phase(state.tick_phase);
     state.tick_phase = schedule.next_phase;
     for (u32 i = 0; i < schedule.due_ticks; ++i) {
-        auto ticked = run_one_tick(state);
+        auto ticked = machine::run_tick(*state.machine, state.step_budget);
         if (!ticked) {
             // The application can no longer run, but the frontend still gets
             // frames and audio until a reset, a reload or a state restore.
@@ -47,14 +45,24 @@ void announce_geometry(CoreState& state) {
 
 void run_frame(CoreState& state) {
     bool options_updated = false;
-    if (environment(RETRO_ENVIRONMENT_GET_VARIABLE_UPDATE, &options_updated) && options_updated) {
-        // Changed options are applied here once option handling exists.
-    }
+    if (environment(RETRO_ENVIRONMENT_GET_VARIABLE_UPDATE, &options_updated) && options_updated) apply_options(state);
     announce_geometry(state);
-    if (auto poll = frontend().input_poll) poll();
-    // Keypad and pointer sampling go here, before the ticks that consume them.
+
+    FrontendCallbacks& callbacks = frontend();
+    if (callbacks.input_poll) callbacks.input_poll();
+    machine::TarvelMachine& m = *state.machine;
+    sample_keypad(callbacks.input_state, m.input);
+    if (state.touch_input_enabled) sample_pointer(callbacks.input_state, m.effective_orientation, m.input.pointer);
+
     run_due_ticks(state);
-    // Video and audio are presented here on every frame, stopped or not.
+
+    // Presented on every frame, also once the application has stopped.
+    std::span<const u8> screen = m.screen_bytes();
+    state.presenter.present_video(callbacks.video_refresh, screen.data(), screen.size(), m.big_endian(),
+                                  m.effective_orientation);
+    // The audio engine joins the machine with the audio service; until then
+    // every frame carries silence.
+    state.presenter.present_audio(callbacks.audio_sample_batch, nullptr, m.volume);
 }
 
 }  // namespace tarvel::libretro

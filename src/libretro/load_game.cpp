@@ -1,5 +1,6 @@
 #include "libretro/load_game.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,8 +10,9 @@
 #include "common/file_io.hpp"
 #include "common/log.hpp"
 #include "common/utf8.hpp"
-#include "libretro/core_state.hpp"
+#include "libretro/core_options.hpp"
 #include "libretro/frontend.hpp"
+#include "libretro/memory_map.hpp"
 #include "libretro/options.hpp"
 #include "libretro/user_profile.hpp"
 
@@ -20,24 +22,28 @@ namespace {
 constexpr std::string_view kArchiveTarget = "tarvel_core::cbe::archive";
 constexpr unsigned kPerformanceLevel = 3;
 
-// Everything a successful load hands over to the new core state.
 struct LoadedContent {
     cbe::CbeArchive archive;
+    std::unique_ptr<machine::TarvelMachine> machine;
 };
 
-Result<LoadedContent> read_content(const std::string& path) {
+Result<cbe::CbeArchive> read_archive(const std::string& path) {
     TARVEL_LOG(Info, kArchiveTarget, "Loading CBE archive: {}", path);
     auto file = read_whole_file(path);
     if (!file) return std::move(file).error().context("Failed to read CBE file: {}", path);
-    TARVEL_TRY_ASSIGN(auto archive, cbe::parse_archive(std::move(file).value()));
-    return LoadedContent{std::move(archive)};
+    return cbe::parse_archive(std::move(file).value());
 }
 
-// Builds the machine from the parsed content. The machine is not part of this
-// build yet, so a load ends here, saying so once.
-Status build_machine(const LoadedContent&) {
-    TARVEL_LOG(Info, kApiTarget, "CBE archive parsed; the machine that runs it is not built yet");
-    return Error("no machine can run CBE applications in this build yet");
+Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& archive) {
+    TARVEL_TRY_ASSIGN(auto built, machine::build_machine(archive));
+    return std::make_unique<machine::TarvelMachine>(std::move(built));
+}
+
+// Reading, parsing and building: the failures reported as "Failed to load game".
+Result<LoadedContent> read_and_build(const std::string& path) {
+    TARVEL_TRY_ASSIGN(auto archive, read_archive(path));
+    TARVEL_TRY_ASSIGN(auto machine, build(archive));
+    return LoadedContent{std::move(archive), std::move(machine)};
 }
 
 // Tells the frontend which pad buttons mean something and how demanding the
@@ -48,14 +54,19 @@ void describe_input_and_performance() {
     environment(RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL, &level);
 }
 
-void install_core_state(const std::string& path, LoadedContent content) {
-    TARVEL_LOG(Info, kApiTarget, "Game loaded: {}", path);
+void install_core_state(LoadedContent content) {
     auto state = std::make_unique<CoreState>();
     state->content_crc = content_crc32(content.archive.bytes);
     state->archive = std::move(content.archive);
+    state->machine = std::move(content.machine);
     state->geometry = geometry_for(state->effective_orientation());
-    // Replaces a previous game only now that the new one is complete.
+    // A previous game goes only now that the new one is complete.
     core_state() = std::move(state);
+
+    CoreState& installed = *core_state();
+    apply_options(installed);
+    installed.geometry = geometry_for(installed.effective_orientation());
+    register_memory_descriptors(installed);
 }
 
 }  // namespace
@@ -83,14 +94,40 @@ bool load_game(const retro_game_info* info) {
     describe_input_and_performance();
     load_user_profile_once();
 
-    auto content = read_content(path);
-    Status built = content ? build_machine(*content) : Status(content.error());
-    if (!built) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to load game: {}", built.error().to_string());
+    auto content = read_and_build(path);
+    if (!content) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to load game: {}", content.error().to_string());
         return false;
     }
-    install_core_state(path, std::move(content).value());
+    auto booted = machine::boot(*content->machine, kStepBudget);
+    if (!booted) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to boot CBE application: {}", booted.error().to_string());
+        return false;
+    }
+    TARVEL_LOG(Info, kApiTarget, "Game loaded: {}", path);
+    install_core_state(std::move(content).value());
     return true;
+}
+
+void reset_game(CoreState& state) {
+    auto rebuilt = build(state.archive);
+    Status booted = rebuilt ? Status() : Status(rebuilt.error());
+    if (rebuilt) {
+        machine::TarvelMachine& fresh = **rebuilt;
+        fresh.volume = std::min<u32>(state.machine->volume, 100);
+        fresh.auto_bgm = state.machine->auto_bgm;
+        booted = machine::boot(fresh, state.step_budget);
+    }
+    if (!booted) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", booted.error().to_string());
+        return;
+    }
+    state.machine = std::move(rebuilt).value();
+    state.stopped = false;
+    apply_options(state);
+    // The frontend's descriptors pointed into the machine just dropped.
+    register_memory_descriptors(state);
+    TARVEL_LOG(Info, kApiTarget, "Game reset");
 }
 
 }  // namespace tarvel::libretro

@@ -1,0 +1,26 @@
+#include "libretro/core_options.hpp"
+
+#include "common/log.hpp"
+#include "libretro/frontend.hpp"
+#include "libretro/input_mapping.hpp"
+
+namespace tarvel::libretro {
+
+void apply_options(CoreState& state) {
+    machine::TarvelMachine& m = *state.machine;
+    AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment),
+                                                state.archive.bytes.size(), state.content_crc);
+    m.volume = applied.volume;
+    state.touch_input_enabled = applied.touch_input;
+    // The automatic music transition (auto_music_change) acts on the audio
+    // engine, which joins the machine with the audio service; until then only
+    // the flag is kept.
+    m.auto_bgm = applied.auto_bgm;
+    m.orientation_option = applied.orientation_option;
+    m.effective_orientation = applied.effective_orientation;
+    log::set_debug_flag(applied.debug_logging);
+    log::set_filter(applied.debug_logging ? log::Level::Debug : log::Level::Info);
+    TARVEL_LOG(Info, kApiTarget, "{}", describe_applied_options(applied));
+}
+
+}  // namespace tarvel::libretro
