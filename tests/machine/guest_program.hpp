@@ -30,6 +30,8 @@ public:
     void movs(unsigned rd, u32 imm8) { emit(static_cast<u16>(0x2000 | (rd << 8) | (imm8 & 0xFF))); }
     void adds(unsigned rd, u32 imm8) { emit(static_cast<u16>(0x3000 | (rd << 8) | (imm8 & 0xFF))); }
     void subs(unsigned rd, u32 imm8) { emit(static_cast<u16>(0x3800 | (rd << 8) | (imm8 & 0xFF))); }
+    void lsls(unsigned rd, unsigned rm, u32 imm5) { emit(static_cast<u16>((imm5 << 6) | (rm << 3) | rd)); }
+    void add_reg(unsigned rd, unsigned rn, unsigned rm) { emit(static_cast<u16>(0x1800 | (rm << 6) | (rn << 3) | rd)); }
     void mov(unsigned rd, unsigned rm) {  // MOV (high registers allowed)
         emit(static_cast<u16>(0x4600 | ((rd & 8) << 4) | (rm << 3) | (rd & 7)));
     }

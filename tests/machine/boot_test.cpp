@@ -1,0 +1,205 @@
+// Building a machine from an archive record and booting it on both
+// registration paths.
+
+#include <gtest/gtest.h>
+
+#include "guest_program.hpp"
+#include "machine/cpu_bridge.hpp"
+#include "test_app.hpp"
+
+namespace tarvel::machine {
+namespace {
+
+using testing::Layout;
+using testing::make_archive;
+using testing::make_machine;
+using testing::Registration;
+using testing::TestApp;
+using testing::ThumbProgram;
+
+constexpr u64 kBudget = 100000;
+
+TEST(BuildMachine, RegionsTablesAndData) {
+    Layout layout;
+    layout.init_data = {1, 2, 3, 4};
+    TarvelMachine m = make_machine({0xC0, 0x46, 0xAA, 0xBB}, layout);
+    const auto& regions = m.memory.regions();
+    ASSERT_EQ(regions.size(), 5u);
+    EXPECT_EQ(regions[0].base, kDefaultCodeBase);
+    EXPECT_EQ(regions[0].size(), 0x3000u);  // data_offset + data_size, rounded to 4 KiB
+    EXPECT_EQ(regions[1].base, kStackBase);
+    EXPECT_EQ(regions[4].base, kTrapAreaBase);
+    EXPECT_EQ(m.memory.read8(kDefaultCodeBase + 2), 0xAA);
+    EXPECT_EQ(m.memory.read32(0x01002000), 0x04030201u);
+    EXPECT_EQ(m.data_base, 0x01002000u);
+
+    GuestMemory& mem = m.memory;
+    EXPECT_EQ(mem.read32(0x0A000400), 0x0C000000u);
+    EXPECT_EQ(mem.read32(0x0A000400 + 26 * 0x400 + 255 * 4), service_stub(26, 255));
+    EXPECT_EQ(mem.read32(0x0A000400 + 27 * 0x400), 0u);  // group 27 has no prebuilt table
+    EXPECT_EQ(mem.read32(0x0A000008), 0x0A000400u);
+    EXPECT_EQ(mem.read32(0x0A00000C), 0x0C0FFFFCu);
+    EXPECT_EQ(mem.read32(0x0A000010), 0x0A009000u);
+    EXPECT_EQ(mem.read32(0x0A0E0000 + 4 * 10), service_stub(22, 10));
+    EXPECT_EQ(mem.read32(0x0A0E0000 + 4 * 11), 0u);
+    EXPECT_EQ(mem.read32(0x0A0E1400 + 4 * 39), service_stub(28, 39));
+    EXPECT_EQ(mem.read32(0x0A0E0C00 + 4 * 19), service_stub(25, 19));
+    EXPECT_EQ(mem.read32(0x05800408), kScreenBuffer);
+    EXPECT_EQ(mem.read16(0x0580040C), 240);
+    EXPECT_EQ(mem.read16(0x0580040E), 400);
+    EXPECT_EQ(mem.read16(0x05800410), 240);
+    EXPECT_EQ(mem.read32(0x0A00A000), 0u);  // no second table for a little-endian file
+
+    EXPECT_EQ(m.run_state, RunState::Created);
+    EXPECT_EQ(m.cpu.regs.cpsr(), 0xD3u);
+    EXPECT_EQ(m.cpu.regs.bank(), 3u);
+    EXPECT_EQ(m.heap.top, 0x05000000u);
+    EXPECT_EQ(m.orientation, Orientation::Portrait);
+    EXPECT_TRUE(m.memory.unmapped_accesses().empty());
+    EXPECT_EQ(m.screen_bytes().size(), kScreenBufferBytes);
+}
+
+TEST(BuildMachine, SecondInterfaceTableForSeparatedBigEndianLayouts) {
+    Layout layout;
+    layout.big_endian = true;
+    layout.load_address = 0x01000000;
+    layout.data_address = 0x01002000;
+    layout.data_offset = 0x2000;  // above the code length
+    TarvelMachine m = make_machine({0x46, 0xC0}, layout);
+    EXPECT_TRUE(m.big_endian());
+    EXPECT_EQ(m.memory.read32(0x0A00A000), 0x0C00E000u);
+    EXPECT_EQ(m.memory.read32(0x0A00A000 + 8 * 16), 0x0C00E040u);
+    EXPECT_EQ(m.memory.read32(0x0A00A08C), 0x0C00E044u);
+    EXPECT_EQ(m.memory.read32(0x0A000008), 0x0A00A000u);
+    EXPECT_EQ(m.memory.read8(0x0A000400 + 3), 0x00);  // stubs stored big-endian
+    EXPECT_EQ(m.memory.read8(0x0A000400), 0x0C);
+}
+
+TEST(BuildMachine, PlacementFailures) {
+    Layout outside;
+    outside.load_address = 0x01000000;
+    outside.data_address = 0x03000000;  // no region there
+    outside.init_data = {1, 2, 3};
+    auto a = build_machine(make_archive({0xC0, 0x46}, outside));
+    ASSERT_FALSE(a);
+    EXPECT_EQ(a.error().to_string(), "load address is not mapped");
+
+    Layout top;
+    top.load_address = 0xFFFFF000;
+    top.data_offset = 0x2000;
+    auto b = build_machine(make_archive({0xC0, 0x46}, top));
+    ASSERT_FALSE(b);
+    EXPECT_EQ(b.error().to_string(), "load address is not mapped");
+
+    Layout huge;
+    huge.data_size = 0xFFFFFF00;
+    auto c = build_machine(make_archive({0xC0, 0x46}, huge));
+    ASSERT_FALSE(c);
+    EXPECT_NE(c.error().to_string().find("exceeds the limit"), std::string::npos);
+
+    // A code segment beyond the end of the file.
+    cbe::CbeArchive broken = make_archive({0xC0, 0x46});
+    broken.executable.code_length = 100;
+    EXPECT_FALSE(build_machine(broken));
+
+    // Data straddling the end of the code region is not in one region.
+    Layout straddle;
+    straddle.data_size = 0x10;  // region 0x3000: data at 0x01002000..0x01002FFF
+    straddle.init_data.assign(0x1001, 7);
+    auto d = build_machine(make_archive({0xC0, 0x46}, straddle));
+    ASSERT_FALSE(d);
+    EXPECT_EQ(d.error().to_string(), "load address is not mapped");
+}
+
+TEST(Boot, InitialRegisters) {
+    ThumbProgram p(kDefaultCodeBase);
+    p.idle_loop();
+    TarvelMachine m = make_machine(p.finish());
+    ASSERT_TRUE(boot(m, kBudget));
+    // The idle loop stopped the initializer where it started.
+    EXPECT_EQ(m.run_state, RunState::Stopped);
+    const auto& regs = m.cpu.regs;
+    EXPECT_EQ(regs.r[15], 0x01000000u);
+    EXPECT_EQ(regs.r[9], 0x01002000u);
+    EXPECT_EQ(regs.r[13], 0x02100000u);
+    EXPECT_EQ(regs.r[14], 0x0F000001u);
+    EXPECT_EQ(regs.r[0], 0x0A000000u);
+    EXPECT_EQ(regs.cpsr(), 0x30u);
+    EXPECT_EQ(regs.bank(), 0u);
+}
+
+TEST(Boot, RegisteredEntryRunsAndPushesTheScreen) {
+    TestApp app(Registration::Registered);
+    TarvelMachine m = make_machine(app.code);
+    ASSERT_TRUE(boot(m, kBudget));
+    EXPECT_EQ(m.run_state, RunState::Running);
+    EXPECT_EQ(m.app_entry, app.at("entry"));
+    EXPECT_EQ(m.app_second_word, app.at("second"));
+    EXPECT_EQ(m.active_screen, kDefaultCodeBase + testing::kAppScreenOffset);
+    EXPECT_EQ(m.screen_stack.size(), 1u);
+    EXPECT_EQ(m.memory.read32(testing::kSecondCount), 0u);  // the second word is only stored
+}
+
+TEST(Boot, MissingRegistrationFails) {
+    TestApp app(Registration::None);
+    TarvelMachine m = make_machine(app.code);
+    auto r = boot(m, kBudget);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().to_string(), "CBE initializer returned without registering an application entry");
+    EXPECT_EQ(m.run_state, RunState::Faulted);
+}
+
+Layout native_layout() {
+    Layout layout;
+    layout.big_endian = true;
+    layout.load_address = 0x01000000;
+    layout.data_address = 0x01002000;
+    layout.data_offset = 0x100;  // within the code: the native layout
+    return layout;
+}
+
+TEST(Boot, NativeLayoutRegistersThroughTheSystemEntry) {
+    TestApp app(Registration::Native, kDefaultCodeBase, true);
+    TarvelMachine m = make_machine(app.code, native_layout());
+    ASSERT_TRUE(boot(m, kBudget));
+    EXPECT_EQ(m.run_state, RunState::Running);
+    EXPECT_EQ(m.native_entry, app.at("entry"));
+    EXPECT_EQ(m.app_entry, app.at("entry"));
+    EXPECT_EQ(m.memory.read32(testing::kNativeBlock + 8), kSystemEntryThumb);
+    EXPECT_EQ(m.active_screen, kDefaultCodeBase + testing::kAppScreenOffset);
+    EXPECT_EQ(m.memory.read32(testing::kSecondCount), 1u);  // the second callback ran once
+}
+
+TEST(Boot, NativeLayoutWithoutEntryFails) {
+    TestApp app(Registration::NativeWithoutEntry, kDefaultCodeBase, true);
+    TarvelMachine m = make_machine(app.code, native_layout());
+    auto r = boot(m, kBudget);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().to_string(), "CBE initializer returned without registering a native application entry");
+    EXPECT_EQ(m.run_state, RunState::Faulted);
+}
+
+TEST(Boot, InitializerFaultEndsTheBoot) {
+    ThumbProgram p(kDefaultCodeBase);
+    p.label("spin");
+    p.movs(0, 1);
+    p.b_back("spin");
+    TarvelMachine m = make_machine(p.finish());
+    auto r = boot(m, 1000);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().to_string(), "CBE execution exceeded 1000 instructions at 0x01000002");
+    EXPECT_EQ(m.run_state, RunState::Faulted);
+}
+
+TEST(Boot, ExitDuringTheInitializerSucceedsStopped) {
+    ThumbProgram p(kDefaultCodeBase);
+    p.movs(0, 0x18);
+    p.emit(0xDFAB);
+    TarvelMachine m = make_machine(p.finish());
+    ASSERT_TRUE(boot(m, kBudget));
+    EXPECT_EQ(m.run_state, RunState::Stopped);
+    EXPECT_TRUE(run_tick(m, kBudget));  // ticks of a stopped machine do nothing
+}
+
+}  // namespace
+}  // namespace tarvel::machine
