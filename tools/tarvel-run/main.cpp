@@ -1,5 +1,6 @@
 // tarvel-run: runs one CBE file in the Tarvel core without a window and
 // reports what happened.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -68,8 +69,11 @@ int main(int argc, char** argv) {
     core.deinit();
 
     const PresentedFrame& last = frontend.last_frame();
-    fmt::print("tarvel-run: ran {} frames of {} at {}x{}: {} video frames (last {}x{}), {} audio frames at {} Hz\n",
+    uint32_t centre = last.pixels.empty() ? 0 : last.pixels[size_t{last.height / 2} * last.width + last.width / 2];
+    fmt::print("tarvel-run: ran {} frames of {} at {}x{}: {} video frames (last {}x{}, centre pixel 0x{:08x}), "
+               "{} audio frames at {} Hz\n",
                request.frames, request.content_path, av.geometry.base_width, av.geometry.base_height,
-               frontend.video_frames(), last.width, last.height, frontend.audio_frames(), av.timing.sample_rate);
+               frontend.video_frames(), last.width, last.height, centre, frontend.audio_frames(),
+               av.timing.sample_rate);
     return 0;
 }
