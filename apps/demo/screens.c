@@ -51,10 +51,12 @@ static void title_render(void *self, uint32_t event, uint32_t argument) {
     tv_draw_text_centered("LANE RUNNER", 122, COLOR_ACCENT);
     tv_draw_text_centered("a Tarvel demo", 142, COLOR_TEXT);
     if ((frame / 5) % 2 == 0) tv_draw_text_centered("Press 5 or tap to start", 230, COLOR_TEXT);
+    tv_fill_rect(12, 282, 216, 84, COLOR_HUD);
     tv_draw_text_centered("4/6 or Left/Right: move", 290, COLOR_TEXT);
     tv_draw_text_centered("Tap a lane to steer there", 308, COLOR_TEXT);
-    tv_draw_text_centered("5: pause   Right soft key: quit", 326, COLOR_TEXT);
-    if (title_best) tv_draw_text_centered(join_text(text, "BEST ", format_number(number, title_best)), 370, COLOR_ACCENT);
+    tv_draw_text_centered("5: pause", 326, COLOR_TEXT);
+    tv_draw_text_centered("Right soft key: quit", 344, COLOR_TEXT);
+    if (title_best) tv_draw_text_centered(join_text(text, "BEST ", format_number(number, title_best)), 376, COLOR_ACCENT);
 }
 
 tv_screen_object title_screen = TV_SCREEN_OBJECT_INIT(title_init, title_logic, title_render, 0, 0);
@@ -154,6 +156,7 @@ static void over_render(void *self, uint32_t event, uint32_t argument) {
     (void)self, (void)event, (void)argument;
     char number[12], text[32];
     draw_field(&last_game, 0);
+    draw_hud(&last_game);
     tv_fill_rect(20, 120, 200, 150, COLOR_HUD);
     tv_frame_rect(20, 120, 200, 150, COLOR_DANGER);
     tv_draw_text_centered("GAME OVER", 134, COLOR_DANGER);

@@ -87,7 +87,9 @@ TEST_P(PackedAppTest, HeaderAndSegmentsMatchTheLinkedProgram) {
     const u32 data_start = sym("__data_start");
     EXPECT_EQ(x.data_offset, data_start - base);
     EXPECT_GE(u64{x.data_offset} + x.data_size, u64{sym("__bss_end")} - base) << "data area covers .bss";
-    if (x.load_address) EXPECT_EQ(x.data_address, data_start);
+    if (x.load_address) {
+        EXPECT_EQ(x.data_address, data_start);
+    }
 
     // Code: every read-only section at its offset from the base.
     const std::vector<u8> code = segment(x.code_offset, x.code_length);
