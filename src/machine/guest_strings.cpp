@@ -58,6 +58,24 @@ bool encode_gbk_code_point(UChar32 c, std::vector<u8>& out) {
     return true;
 }
 
+bool starts_with_utf16_mark(std::span<const u8> bytes) {
+    return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
+}
+
+// A string marked as UTF-16 holds zero bytes in most of its characters, so it
+// runs to a zero unit (pairs counted from the mark), not to the first zero byte.
+std::vector<u8> read_utf16_after_mark(GuestMemory& memory, u32 address, u32 limit) {
+    std::vector<u8> bytes = {memory.read8(address), memory.read8(address + 1)};
+    for (u32 i = 2; i + 1 < limit; i += 2) {
+        u8 low = 0, high = 0;
+        if (!memory.try_read8(address + i, low) || !memory.try_read8(address + i + 1, high)) break;
+        if (low == 0 && high == 0) break;
+        bytes.push_back(low);
+        bytes.push_back(high);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 std::string decode_narrow(std::span<const u8> bytes) { return cbe::decode_name(bytes); }
@@ -86,7 +104,9 @@ std::vector<u8> read_narrow_bytes(GuestMemory& memory, u32 address, u32 limit) {
 }
 
 std::string read_narrow_string(GuestMemory& memory, u32 address, u32 limit) {
-    return decode_narrow(read_narrow_bytes(memory, address, limit));
+    std::vector<u8> bytes = read_narrow_bytes(memory, address, limit);
+    if (bytes.size() >= 2 && starts_with_utf16_mark(bytes)) bytes = read_utf16_after_mark(memory, address, limit);
+    return decode_narrow(bytes);
 }
 
 std::string read_wide_string(GuestMemory& memory, u32 address, u32 max_units) {

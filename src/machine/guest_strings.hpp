@@ -42,7 +42,10 @@ std::string decode_utf16(std::u16string_view units);
 
 // The bytes at `address` up to the first NUL, at most `limit` of them.
 std::vector<u8> read_narrow_bytes(GuestMemory& memory, u32 address, u32 limit);
-// A narrow guest string, decoded (read_narrow_bytes + decode_narrow).
+// A narrow guest string, decoded. A string that starts with a UTF-16 mark
+// (FF FE or FE FF) runs to its first zero 16-bit unit instead of its first
+// zero byte, so that UTF-16 text with Latin letters in it reads whole; the
+// byte limit counts the mark.
 std::string read_narrow_string(GuestMemory& memory, u32 address, u32 limit);
 // A wide guest string up to its zero unit, at most `max_units` units, decoded.
 std::string read_wide_string(GuestMemory& memory, u32 address, u32 max_units = kWideStringLimit);
