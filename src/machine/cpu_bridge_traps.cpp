@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "machine/cpu_bridge.hpp"
+#include "machine/drawing.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/memory_blocks.hpp"
 #include "machine/services/timer.hpp"
@@ -40,25 +41,12 @@ void interface_table_request(TarvelMachine& m, u32 k) {
 
 i32 as_i16(u32 value) { return static_cast<i16>(static_cast<u16>(value)); }
 
-// Fills a rectangle of the screen buffer, clipped to the screen.
+// Fills a rectangle of the screen buffer, clipped to the screen; the
+// arguments are 16-bit signed values.
 void direct_fill_rectangle(TarvelMachine& m) {
-    const i32 x = as_i16(services::service_arg(m, 1));
-    const i32 y = as_i16(services::service_arg(m, 2));
-    const i32 width = as_i16(services::service_arg(m, 3));
-    const i32 height = as_i16(services::service_arg(m, 4));
-    const u16 colour = static_cast<u16>(services::service_arg(m, 5));
-    const i32 x0 = std::clamp(x, 0, static_cast<i32>(kScreenWidth));
-    const i32 x1 = std::clamp(x + width, 0, static_cast<i32>(kScreenWidth));
-    const i32 y0 = std::max(y, 0);
-    const i32 y1 = std::clamp(y + height, 0, static_cast<i32>(kScreenHeight));
-    if (x0 >= x1 || y0 >= y1) return;
-    u8* screen = m.memory.host_write_view(kScreenBuffer, kScreenBufferBytes);
-    if (!screen) return;
-    const bool big_endian = m.big_endian();
-    for (i32 row = y0; row < y1; ++row) {
-        u8* p = screen + (static_cast<u32>(row) * kScreenWidth + static_cast<u32>(x0)) * 2;
-        for (i32 col = x0; col < x1; ++col, p += 2) store16(p, colour, big_endian);
-    }
+    fill_screen(m.memory, as_i16(services::service_arg(m, 1)), as_i16(services::service_arg(m, 2)),
+                as_i16(services::service_arg(m, 3)), as_i16(services::service_arg(m, 4)),
+                static_cast<u16>(services::service_arg(m, 5)));
 }
 
 void slot_list(TarvelMachine& m, u32 i) {
