@@ -25,8 +25,8 @@ void run_due_ticks(CoreState& state) {
     }
 }
 
-}  // namespace
-
+// Sends the geometry wanted for the effective orientation when it differs from
+// the one last announced; the answer is logged and not asked again.
 void announce_geometry(CoreState& state) {
     Geometry wanted = geometry_for(state.effective_orientation());
     if (wanted == state.geometry) return;
@@ -42,6 +42,8 @@ void announce_geometry(CoreState& state) {
         TARVEL_LOG(Warn, kApiTarget, "Frontend did not accept display geometry {}x{}", wanted.width, wanted.height);
     state.geometry = wanted;
 }
+
+}  // namespace
 
 void run_frame(CoreState& state) {
     bool options_updated = false;

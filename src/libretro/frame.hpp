@@ -8,8 +8,4 @@ namespace tarvel::libretro {
 
 void run_frame(CoreState& state);
 
-// Sends the geometry wanted for the effective orientation when it differs from
-// the one last announced; the answer is logged and not asked again.
-void announce_geometry(CoreState& state);
-
 }  // namespace tarvel::libretro
