@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/text_codec.hpp"
 #include "machine/glyph_table.hpp"
+#include "machine/guest_strings.hpp"
 #include "machine/machine.hpp"
 
 namespace tarvel::machine {
 
 std::u32string read_guest_text(GuestMemory& memory, u32 address, u32 limit) {
-    const std::string bytes = memory.read_cstring(address, limit);
-    return text_codec::decode_marked(std::span(reinterpret_cast<const u8*>(bytes.data()), bytes.size()));
+    return to_code_points(read_narrow_string(memory, address, limit));
 }
 
 u32 measure_text(std::u32string_view text) {
@@ -73,7 +72,7 @@ void draw_text(TarvelMachine& m, std::u32string_view text, i32 x, i32 y, u16 col
 
 u32 convert_text_to_utf16(TarvelMachine& m, u32 source, u32 destination, u32 capacity) {
     if (source == 0 || destination == 0 || capacity == 0) return 0;
-    const std::u16string units = text_codec::to_utf16(read_guest_text(m.memory, source));
+    const std::u16string units = to_utf16(read_narrow_string(m.memory, source, kTextByteLimit));
     const u32 count = static_cast<u32>(std::min<size_t>(units.size(), capacity - 1));
     for (u32 k = 0; k < count; ++k) m.memory.write16(destination + 2 * k, units[k]);
     m.memory.write16(destination + 2 * count, 0);

@@ -20,8 +20,9 @@ struct TarvelMachine;
 inline constexpr u32 kTextByteLimit = 4096;
 inline constexpr u32 kTraceTextByteLimit = 256;
 
-// The string at `address`: bytes up to the first NUL (at most `limit`; an
-// unreadable byte also ends it), decoded with U+FFFD for malformed sequences.
+// The string at `address` as a narrow guest string (guest_strings.hpp): up to
+// its NUL, or its zero unit when marked as UTF-16, at most `limit` bytes; an
+// unreadable byte also ends it. Malformed sequences become U+FFFD.
 std::u32string read_guest_text(GuestMemory& memory, u32 address, u32 limit = kTextByteLimit);
 
 // Width in pixels: 8 or 16 per character by its glyph, 16 for one without.

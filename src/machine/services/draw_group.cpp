@@ -1,11 +1,14 @@
 // Group 4, the drawing group: the screen, rectangles, blits, image loading,
 // the resource tables, and text drawing and measuring.
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
-#include "common/text_codec.hpp"
 #include "machine/drawing.hpp"
 #include "machine/machine.hpp"
+#include "machine/guest_strings.hpp"
+#include "machine/services/data.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"
 #include "machine/text.hpp"
@@ -15,8 +18,8 @@ namespace tarvel::machine::services {
 
 namespace {
 
-constexpr u32 kResourceTableBytes = 108;
-constexpr u32 kResourceTableCountOffset = 8;
+constexpr u32 kResourceTableBytes = kResourceDirectorySize;
+constexpr u32 kResourceTableCountOffset = directory::kCount;
 constexpr u32 kResourceImageIndexBase = 4095;
 
 i32 low16(u32 value) { return static_cast<i16>(static_cast<u16>(value)); }
@@ -97,24 +100,12 @@ void blit_to_surface(TarvelMachine& m, bool transparent) {
                                service_arg_i32(m, 7), transparent});
 }
 
-// The resource table lives in guest memory and is filled by the data
-// service: its directory constructor, then its load of the main package.
-// The data service leaves the count at +8 alone; it is the number of
-// resources the load published.
+// A resource table is a resource directory of the data service: laid out by
+// its constructor and filled by its load of the main package, which sets the
+// count at +8.
 void fill_resource_table(TarvelMachine& m, u32 table) {
-    u32* const r = m.cpu.regs.r;
-    const u32 saved[4] = {r[0], r[1], r[2], r[3]};
-    r[0] = table;
-    r[1] = 0;
-    handler_for_group(21)(m, 0);
-    r[0] = table;
-    handler_for_group(21)(m, 4);
-    for (int i = 0; i < 4; ++i) r[i] = saved[i];
-    const bool published = m.memory.read32(table + 16) != 0;
-    if (published && m.memory.read16(table + kResourceTableCountOffset) == 0) {
-        const size_t count = std::min<size_t>(m.resources.main_table.size(), 0xFFFF);
-        m.memory.write16(table + kResourceTableCountOffset, static_cast<u16>(count));
-    }
+    construct_resource_directory(m, table, 0);
+    load_main_package(m, table);
 }
 
 u32 select_resource_table(TarvelMachine& m, u32 table) {
@@ -145,7 +136,7 @@ void draw_text_from_origin(TarvelMachine& m) {
         y = m.drawing.text_origin_y;
     }
     if (service_call_traced(4, 10)) {
-        const std::string shown = text_codec::to_utf8(read_guest_text(m.memory, text, kTraceTextByteLimit));
+        const std::string shown = read_narrow_string(m.memory, text, kTraceTextByteLimit);
         std::fputs(fmt::format("draw text x={} y={} color={:04x} text={}\n", x, y, colour, shown).c_str(), stderr);
         std::fflush(stderr);
     }

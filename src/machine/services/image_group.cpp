@@ -4,20 +4,19 @@
 
 #include "machine/drawing.hpp"
 #include "machine/machine.hpp"
+#include "machine/services/data.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/memory_blocks.hpp"
 #include "machine/services/service_groups.hpp"
+#include "machine/services/utility.hpp"
 
 namespace tarvel::machine::services {
 
 namespace {
 
-constexpr u32 kUtilityGroup = 10;
-// Indices 81..88 here are the utility group's 9..16.
+// Indices 81..88 are the utility group's resource calls under other numbers.
 constexpr u32 kFirstResourceAlias = 81;
 constexpr u32 kLastResourceAlias = 88;
-constexpr u32 kUtilityAliasOffset = 72;
-constexpr u32 kUtilityResourceByNumber = 11;
 
 i32 low16(u32 value) { return static_cast<i16>(static_cast<u16>(value)); }
 
@@ -35,16 +34,11 @@ bool needs_split_big_endian_layout(u32 index) {
     }
 }
 
-// 3.0: the resource number becomes the guest address of its bytes through
-// the utility group's lookup (the guest's resource directory, else the copy
-// the data service placed), which is then loaded as a guest stream.
+// 3.0: the resource number becomes the guest address of its bytes (through
+// the guest's resource directory, else the copy the data service placed),
+// which is then loaded as a guest stream.
 u32 load_image_by_number(TarvelMachine& m, u32 number) {
-    u32* const r = m.cpu.regs.r;
-    const u32 saved = r[0];
-    r[0] = number;
-    handler_for_group(kUtilityGroup)(m, kUtilityResourceByNumber);
-    const u32 address = r[0];
-    r[0] = saved;
+    const u32 address = resource_data_address(m, number);
     return address == 0 ? 0 : load_image_from_stream(m, address, 0);
 }
 
@@ -55,7 +49,7 @@ u32 flag(bool value) { return value ? 1 : 0; }
 void image_service(TarvelMachine& m, u32 index) {
     if (needs_split_big_endian_layout(index) && !split_big_endian_layout(m)) return set_result(m, 0);
     if (index >= kFirstResourceAlias && index <= kLastResourceAlias)
-        return handler_for_group(kUtilityGroup)(m, index - kUtilityAliasOffset);
+        return utility_alias_from_group3(m, index);
     const PointerState& pointer = m.input.pointer;
     switch (index) {
         case 0: return set_result(m, load_image_by_number(m, service_arg(m, 0)));
