@@ -80,6 +80,13 @@ inline u32 put_string(TarvelMachine& m, std::string_view text) { return put_stri
 // The NUL-terminated bytes at `address` (at most 4096).
 inline std::string guest_cstring(TarvelMachine& m, u32 address) { return m.memory.read_cstring(address, 4096); }
 
+// Log lines go nowhere unless a test collects them.
+inline void discard_logs(log::Level, std::string_view, std::string_view) {}
+struct QuietLogs : ::testing::Environment {
+    void SetUp() override { log::set_sink(&discard_logs); }
+};
+inline const auto* const kQuietLogs = ::testing::AddGlobalTestEnvironment(new QuietLogs);
+
 // Collects "LEVEL|text" lines (Warn and Debug) while alive.
 class LogLines {
 public:
@@ -90,7 +97,7 @@ public:
         log::set_debug_flag(true);
     }
     ~LogLines() {
-        log::set_sink(nullptr);
+        log::set_sink(&discard_logs);
         log::set_filter(log::Level::Info);
         log::set_debug_flag(false);
     }
