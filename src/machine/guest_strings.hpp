@@ -4,7 +4,8 @@
 // Narrow guest strings are byte strings up to their NUL. Their encoding is
 // decided by their first bytes: EF BB BF selects UTF-8, FF FE UTF-16LE, FE FF
 // UTF-16BE (the mark itself is dropped); anything else is GBK (the web's GBK,
-// which also accepts GB18030's four-byte sequences). Wide guest strings are
+// which also accepts GB18030's four-byte sequences). A string marked as UTF-16
+// ends at a zero 16-bit unit rather than at its first zero byte. Wide guest strings are
 // 16-bit units in the guest's byte order up to a zero unit. Decoding never
 // fails: every malformed sequence and every unpaired surrogate becomes U+FFFD,
 // so the host side always holds valid UTF-8.
