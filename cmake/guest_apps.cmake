@@ -28,7 +28,7 @@
 include("${CMAKE_SOURCE_DIR}/sdk/cmake/guest_flags.cmake")
 
 find_program(TARVEL_GUEST_CC arm-none-eabi-gcc)
-if(TARVEL_GUEST_CC)
+if(TARVEL_GUEST_CC AND EXISTS "${TARVEL_GUEST_CC}")
   set(TARVEL_GUEST_APPS_AVAILABLE TRUE CACHE INTERNAL "Guest programs can be built")
 else()
   set(TARVEL_GUEST_APPS_AVAILABLE FALSE CACHE INTERNAL "Guest programs can be built")

@@ -96,6 +96,12 @@ TEST(ProgramLayout, RejectsProgramsTheMachineCannotStart) {
     code_after_data.sections.push_back(section(".late", kDefaultCodeBase + 0x100, {1, 2, 3, 4}, false));
     EXPECT_FALSE(layout_program(code_after_data, {}).ok());
 
+    ElfImage huge = program(kDefaultCodeBase, false);
+    huge.sections.push_back(section(".far", 0x60000000, {1, 2, 3, 4}, true));
+    EXPECT_FALSE(layout_program(huge, {}).ok()) << "a 1.5 GiB image";
+    ElfImage top = program(0xFFFFFF00, false);
+    EXPECT_FALSE(layout_program(top, {}).ok()) << "the end of the address space";
+
     ElfImage nothing;
     EXPECT_FALSE(layout_program(nothing, {}).ok());
 }

@@ -117,7 +117,7 @@ Result<ElfImage> read_elf(std::span<const u8> file) {
         s.writable = (h.flags & SHF_WRITE) != 0;
         s.executable = (h.flags & SHF_EXECINSTR) != 0;
         s.nobits = h.type == SHT_NOBITS;
-        if (u64{h.addr} + h.size > 0x100000000ull) {
+        if (u64{h.addr} + h.size >= 0x100000000ull) {
             return Error::format("ELF section {} runs past the end of the address space", s.name);
         }
         if (!s.nobits) {

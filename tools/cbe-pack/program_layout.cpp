@@ -7,6 +7,8 @@ namespace {
 
 constexpr u64 align_up(u64 v, u64 a) { return (v + a - 1) / a * a; }
 
+constexpr u32 kMaxImageSize = 32u << 20;
+
 // Copies the file bytes of the sections into [start, end) of a zeroed buffer.
 std::vector<u8> gather(const std::vector<const ElfSection*>& sections, u32 start, u32 end) {
     std::vector<u8> out(end - start, 0);
@@ -72,6 +74,11 @@ Result<ProgramLayout> layout_program(const ElfImage& elf, const LayoutOptions& o
     }
     if (data_start % 4 != 0) return Error::format("the data start 0x{:08x} is not word-aligned", data_start);
 
+    // Far larger than any application; also keeps a hostile file from
+    // asking for gigabytes of image.
+    if (image_end < out.base || image_end - out.base > kMaxImageSize || image_end > 0xFFFFFF00u) {
+        return Error::format("the program spans {} bytes; at most {} fit", u64{image_end} - out.base, kMaxImageSize);
+    }
     for (const FixedRegion& r : kFixedRegions) {
         if (out.base < u64{r.base} + r.size && r.base < image_end) {
             return Error::format("the program [0x{:08x}, 0x{:08x}) overlaps the machine's {} at 0x{:08x}",
