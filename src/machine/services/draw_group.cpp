@@ -68,10 +68,13 @@ void surface_rectangle(TarvelMachine& m, bool filled) {
     else outline_rectangle(m.memory, surface, x, y, width, height, colour);
 }
 
-// 4.19: the screen form takes x, y, w, h in r0..r3 and the colour at SP.
+// 4.19: the screen form takes x, y, w, h in r0..r3 and the colour at SP. It is
+// told from the surface form by r0 < 0x10000 with x in -239..239, so x is the
+// low half of r0 read as signed (0xFFF9 is x = -7); a sign-extended negative
+// r0 is taken for a surface record.
 void fill_rectangle_call(TarvelMachine& m) {
     const u32 r0 = service_arg(m, 0);
-    const i64 x = static_cast<i32>(r0), y = service_arg_i32(m, 1);
+    const i64 x = low16(r0), y = service_arg_i32(m, 1);
     const i64 width = service_arg_i32(m, 2), height = service_arg_i32(m, 3);
     if (r0 < 0x10000 && in_range(x, -239, 239) && in_range(y, -399, 399) && in_range(width, -239, 240) &&
         in_range(height, -399, 400))
