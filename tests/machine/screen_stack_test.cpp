@@ -100,5 +100,15 @@ TEST(ScreenStack, LoadRequestsAndQueries) {
     EXPECT_EQ(call(m, 10, 0), 0u);
 }
 
+TEST(ScreenStack, EndlessPushesKeepABoundedStack) {
+    TarvelMachine m = testing::blank_machine();
+    call(m, 4, A);
+    for (u32 i = 0; i < 5000; ++i) call(m, 4, B + i * 4);
+    EXPECT_EQ(m.screen_stack.size(), 4096u);
+    EXPECT_EQ(m.screen_stack.back(), B + 4999 * 4);
+    EXPECT_EQ(m.active_screen, B + 4999 * 4);
+    EXPECT_EQ(call(m, 6, A), 0u);  // the bottom made room long ago
+}
+
 }  // namespace
 }  // namespace tarvel::machine
