@@ -171,6 +171,11 @@ TEST(SystemWords, GroupsElevenTwentyFourTwentyFive) {
     EXPECT_EQ(call(m, 11, 9), 0u);
     EXPECT_EQ(call(m, 25, 1), 0u);
 
+    // Index 10 is the data service's resource directory constructor.
+    call(m, 11, 10, 0x05000400, 2);
+    EXPECT_EQ(mem.read8(0x05000400), 1);
+    EXPECT_EQ(mem.read32(0x05000400 + 32), service_stub(21, 0));
+
     mem.write32(0x05000000 + 16, 0xAAAAAAAA);
     EXPECT_EQ(call(m, 24, 7, 0x05000000, 100), 0u);
     EXPECT_EQ(mem.read_cstring(0x05000000, 100), "111111111111111");
