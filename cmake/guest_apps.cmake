@@ -11,7 +11,8 @@
 #                        [ALL])
 #
 # Creates the target <name> and the files <build>/guest/<name>/<name>.cbe and
-# .elf. Their paths are set in the caller's scope as <name>_CBE and <name>_ELF
+# .elf. The sources can #include "tv_resources.h", which numbers the
+# resources (TV_RES_<NAME>) in the order the machine will list them. Their paths are set in the caller's scope as <name>_CBE and <name>_ELF
 # and stored on the target as the properties TARVEL_CBE_FILE and
 # TARVEL_ELF_FILE, e.g. $<TARGET_PROPERTY:<name>,TARVEL_CBE_FILE>. A test
 # folder's extra.cmake typically does:
@@ -70,6 +71,32 @@ function(tarvel_add_guest_app)
     list(APPEND define_flags "-D${def}")
   endforeach()
 
+  # The resource numbers as a header, tv_resources.h, generated before the
+  # sources compile (TV_RES_<NAME> for each resource, TV_RES_COUNT).
+  set(header_dir "${out_dir}/include")
+  set(resource_header "${header_dir}/tv_resources.h")
+  file(MAKE_DIRECTORY "${header_dir}")
+  set(resource_deps "")
+  set(resource_flags "")
+  if(ARG_RESOURCES)
+    get_filename_component(ARG_RESOURCES "${ARG_RESOURCES}" ABSOLUTE
+      BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    file(GLOB_RECURSE resource_deps CONFIGURE_DEPENDS "${ARG_RESOURCES}/*")
+    set(resource_flags --resources "${ARG_RESOURCES}")
+  endif()
+  list(FIND ARG_PACK_OPTIONS --form form_at)
+  if(form_at GREATER_EQUAL 0)
+    math(EXPR form_at "${form_at} + 1")
+    list(GET ARG_PACK_OPTIONS ${form_at} form)
+    list(APPEND resource_flags --form ${form})
+  endif()
+  add_custom_command(OUTPUT "${resource_header}"
+    COMMAND cbe-pack ${resource_flags} --header "${resource_header}"
+    DEPENDS cbe-pack ${resource_deps}
+    COMMENT "Numbering resources of guest ${ARG_NAME}"
+    VERBATIM)
+  list(APPEND include_flags "-I${header_dir}")
+
   # One object per source; the start-up code and the runtime are compiled for
   # each program so that every program gets them in its own byte order and
   # instruction set (they are small, and --gc-sections drops what is unused).
@@ -92,7 +119,7 @@ function(tarvel_add_guest_app)
     add_custom_command(OUTPUT "${obj}"
       COMMAND ${TARVEL_GUEST_CC} ${target_flags} ${TARVEL_GUEST_COMPILE_FLAGS}
               ${extra_flags} ${include_flags} -MMD -MF "${obj}.d" -c "${src}" -o "${obj}"
-      DEPENDS "${src}"
+      DEPENDS "${src}" "${resource_header}"
       DEPFILE "${obj}.d"
       COMMENT "Compiling guest ${ARG_NAME}: ${stem}"
       VERBATIM)
@@ -125,11 +152,7 @@ function(tarvel_add_guest_app)
     VERBATIM)
 
   set(cbe "${out_dir}/${ARG_NAME}.cbe")
-  set(resource_deps "")
   if(ARG_RESOURCES)
-    get_filename_component(ARG_RESOURCES "${ARG_RESOURCES}" ABSOLUTE
-      BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    file(GLOB_RECURSE resource_deps CONFIGURE_DEPENDS "${ARG_RESOURCES}/*")
     list(APPEND pack_flags --resources "${ARG_RESOURCES}")
   endif()
   add_custom_command(OUTPUT "${cbe}"

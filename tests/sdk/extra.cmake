@@ -26,7 +26,7 @@ foreach(variant
     ENDIAN ${endian} ISA ${isa} RESOURCES ${sdk_probe_resources}
     LOAD_ADDRESS "${load}" PACK_OPTIONS ${options}
     # probe_run is called only by the tests: keep it through --gc-sections.
-    LINK_OPTIONS -Wl,--require-defined=probe_run)
+    LINK_OPTIONS -Wl,--require-defined=probe_run -Wl,--require-defined=probe_resource_numbers)
   if(TARGET sdk_probe_${tag})
     add_dependencies(${test_target} sdk_probe_${tag})
     string(TOUPPER ${tag} upper)

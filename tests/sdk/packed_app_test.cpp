@@ -130,6 +130,14 @@ TEST_P(PackedAppTest, ResourcesAreFoundByNameWithTheirBytes) {
     EXPECT_EQ(res.main_table[1].data, file("hello.txt"));
     EXPECT_EQ(res.main_table[2].name, "tile.png");
     EXPECT_EQ(res.main_table[2].data, file("tile.png"));
+    // The numbers the program was compiled with (tv_resources.h) agree.
+    GuestCpu cpu(GetParam().big_endian);
+    cpu.load_archive(archive_);
+    const u32 numbers = sym("probe_resource_numbers");
+    EXPECT_EQ(cpu.read32(numbers + 0), 0u);
+    EXPECT_EQ(cpu.read32(numbers + 4), 1u);
+    EXPECT_EQ(cpu.read32(numbers + 8), 2u);
+    EXPECT_EQ(cpu.read32(numbers + 12), 3u);
     ASSERT_EQ(res.named_packages.size(), 1u);
     EXPECT_EQ(res.named_packages[0].name, "levels");
     ASSERT_EQ(res.named_packages[0].resources.size(), 1u);

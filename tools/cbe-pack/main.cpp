@@ -2,6 +2,7 @@
 // .cbe file, then reads the file back with the core's own parser to make
 // sure the machine will load it as intended.
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -24,6 +25,7 @@ using namespace tarvel;
 using namespace tarvel::pack;
 
 constexpr const char* kUsage = R"(usage: cbe-pack --elf PROGRAM.elf --output APP.cbe [options]
+       cbe-pack --resources DIR --header FILE [--form ...]   (header only)
 
   --resources DIR        files in DIR become resources; each sub-folder of DIR
                          becomes a named package (with --form directory)
@@ -108,7 +110,10 @@ Result<Args> parse_args(int argc, char** argv, u32* required_base) {
             return Error::format("unknown option '{}'", opt);
         }
     }
-    if (a.elf.empty() || a.output.empty()) return Error("--elf and --output are required");
+    // With only --resources and --header the header is written alone, so
+    // that a build can generate it before compiling the program.
+    const bool header_only = a.elf.empty() && a.output.empty() && !a.header.empty();
+    if (!header_only && (a.elf.empty() || a.output.empty())) return Error("--elf and --output are required");
     return a;
 }
 
@@ -118,6 +123,13 @@ Status write_file(const std::string& path, const std::vector<u8>& bytes) {
     out.close();
     if (!out) return Error::format("Failed to write {}", path);
     return {};
+}
+
+// Leaves an unchanged file alone so that what includes it is not rebuilt.
+Status write_text_if_changed(const std::string& path, const std::string& text) {
+    auto old = read_whole_file(path);
+    if (old.ok() && std::equal(old->begin(), old->end(), text.begin(), text.end())) return {};
+    return write_file(path, std::vector<u8>(text.begin(), text.end()));
 }
 
 // Reads the archive back as the machine will and checks what matters.
@@ -142,6 +154,14 @@ Status verify(const std::vector<u8>& bytes, const ProgramLayout& program, const 
 Status run(int argc, char** argv) {
     u32 required_base = 0;
     TARVEL_TRY_ASSIGN(Args args, parse_args(argc, argv, &required_base));
+    if (args.elf.empty()) {
+        ResourceSet set;
+        if (!args.resources.empty()) {
+            TARVEL_TRY_ASSIGN(set, read_resource_folder(args.resources));
+        }
+        TARVEL_TRY_ASSIGN(ResourcePackage resources, encode_resources(set, args.pack.form));
+        return write_text_if_changed(args.header, resource_header(resources));
+    }
     TARVEL_TRY_ASSIGN(ElfImage elf, load_elf(args.elf));
     TARVEL_TRY_ASSIGN(ProgramLayout program, layout_program(elf, args.layout));
     if (required_base != 0 && program.base != required_base) {
@@ -162,8 +182,7 @@ Status run(int argc, char** argv) {
     TARVEL_TRY(verify(bytes, program, resources));
     TARVEL_TRY(write_file(args.output, bytes));
     if (!args.header.empty()) {
-        const std::string text = resource_header(resources);
-        TARVEL_TRY(write_file(args.header, std::vector<u8>(text.begin(), text.end())));
+        TARVEL_TRY(write_text_if_changed(args.header, resource_header(resources)));
     }
     if (args.list) {
         for (size_t i = 0; i < resources.main_names.size(); ++i) fmt::print("{:5} {}\n", i, resources.main_names[i]);

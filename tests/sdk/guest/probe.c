@@ -3,6 +3,12 @@
  * compiler's own calls to the helpers are what gets tested. */
 #include <tarvel/tarvel.h>
 
+#include "tv_resources.h"
+
+/* The generated resource numbers, for the tests to compare with the archive. */
+const uint32_t probe_resource_numbers[] __attribute__((used)) = {TV_RES_ONE_TXT, TV_RES_HELLO_TXT,
+                                                                 TV_RES_TILE_PNG, TV_RES_COUNT};
+
 typedef struct probe_in {
     uint32_t a32, b32;
     uint64_t a64, b64;
