@@ -21,7 +21,15 @@ namespace {
 constexpr double kFramesPerSecond = 60.0;
 constexpr double kSampleRate = 44100.0;
 
-void drop_core_state() { core_state().reset(); }
+// The run's totals go to the debug log before the machine is dropped, so that
+// a frontend that wants them (the headless runner's summary) can read them.
+void drop_core_state() {
+    auto& state = core_state();
+    if (state && state->machine)
+        TARVEL_LOG(Debug, kApiTarget, "Machine ran {} ticks and {} guest instructions", state->machine->tick_count,
+                   state->machine->instruction_count);
+    state.reset();
+}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "headless_frontend.hpp"
 
+#include <algorithm>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -32,9 +34,18 @@ std::string first_value(std::string_view definition) {
 
 }  // namespace
 
-HeadlessFrontend::HeadlessFrontend(std::map<std::string, std::string> options,
-                                   std::optional<std::string> system_directory)
-    : options_(std::move(options)), system_directory_(std::move(system_directory)) {
+std::optional<RunTotals> parse_run_totals(const std::string& line) {
+    RunTotals totals;
+    int consumed = 0;
+    if (std::sscanf(line.c_str(), "Machine ran %" SCNu64 " ticks and %" SCNu64 " guest instructions%n", &totals.ticks,
+                    &totals.instructions, &consumed) == 2 &&
+        static_cast<size_t>(consumed) == line.size())
+        return totals;
+    return std::nullopt;
+}
+
+HeadlessFrontend::HeadlessFrontend(FrontendSettings settings, const InputScript* script, WavWriter* wav)
+    : settings_(std::move(settings)), script_(script), wav_(wav) {
     g_frontend = this;
 }
 
@@ -53,9 +64,29 @@ void HeadlessFrontend::attach(const CoreApi& core) {
 
 std::vector<std::string> HeadlessFrontend::unknown_option_keys() const {
     std::vector<std::string> unknown;
-    for (const auto& [key, value] : options_)
+    for (const auto& [key, value] : settings_.options)
         if (!option_defaults_.count(key)) unknown.push_back(key);
     return unknown;
+}
+
+void HeadlessFrontend::set_geometry(unsigned width, unsigned height) {
+    if (width == 0 || height == 0) return;
+    width_ = width;
+    height_ = height;
+}
+
+void HeadlessFrontend::begin_frame(long frame) {
+    input_ = script_ != nullptr ? input_at(*script_, frame) : FrameInput{};
+    if (!input_.touching) return;
+    int16_t x = pointer_coordinate(std::min(input_.x, static_cast<int>(width_) - 1), width_);
+    int16_t y = pointer_coordinate(std::min(input_.y, static_cast<int>(height_) - 1), height_);
+    // All three pointer values zero reads as "no pointer news" to the core,
+    // which would swallow the release that follows; one step off the centre
+    // still names the same pixel.
+    if (x == 0 && y == 0) x = 1;
+    last_pointer_x_ = x;
+    last_pointer_y_ = y;
+    touched_before_ = true;
 }
 
 bool HeadlessFrontend::environment(unsigned command, void* data) {
@@ -76,7 +107,7 @@ bool HeadlessFrontend::answer(unsigned command, void* data) {
         case RETRO_ENVIRONMENT_GET_VARIABLE: {
             auto* v = static_cast<retro_variable*>(data);
             if (v->key == nullptr) return false;
-            if (auto it = options_.find(v->key); it != options_.end()) {
+            if (auto it = settings_.options.find(v->key); it != settings_.options.end()) {
                 v->value = it->second.c_str();
                 return true;
             }
@@ -97,13 +128,19 @@ bool HeadlessFrontend::answer(unsigned command, void* data) {
             return true;
         }
         case RETRO_ENVIRONMENT_GET_SYSTEM_DIRECTORY:
-            if (!system_directory_) return false;
-            *static_cast<const char**>(data) = system_directory_->c_str();
+            if (!settings_.system_directory) return false;
+            *static_cast<const char**>(data) = settings_.system_directory->c_str();
+            return true;
+        case RETRO_ENVIRONMENT_SET_GEOMETRY: {
+            const auto* geometry = static_cast<const retro_game_geometry*>(data);
+            set_geometry(geometry->base_width, geometry->base_height);
+            return true;
+        }
+        case RETRO_ENVIRONMENT_GET_INPUT_BITMASKS:
             return true;
         case RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS:
         case RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL:
         case RETRO_ENVIRONMENT_SET_MEMORY_MAPS:
-        case RETRO_ENVIRONMENT_SET_GEOMETRY:
             return true;
         default:
             return false;
@@ -112,13 +149,22 @@ bool HeadlessFrontend::answer(unsigned command, void* data) {
 
 void HeadlessFrontend::log(retro_log_level level, const char* format, ...) {
     if (format == nullptr) return;
-    std::printf("[core] %s: ", level_name(level));
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    va_list copy;
+    va_copy(copy, args);
+    int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
-    std::size_t length = std::strlen(format);
-    if (length == 0 || format[length - 1] != '\n') std::putchar('\n');
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+
+    if (g_frontend != nullptr && level == RETRO_LOG_DEBUG) {
+        if (auto totals = parse_run_totals(text)) g_frontend->totals_ = totals;
+        if (!g_frontend->settings_.show_debug_lines) return;
+    }
+    std::printf("[core] %s: %s\n", level_name(level), text.c_str());
     std::fflush(stdout);
 }
 
@@ -126,18 +172,56 @@ void HeadlessFrontend::video_refresh(const void* data, unsigned width, unsigned 
     if (g_frontend == nullptr) return;
     ++g_frontend->video_frames_;
     if (data == nullptr) return;  // the core repeated its previous frame
-    PresentedFrame& frame = g_frontend->last_frame_;
+    if (g_frontend->pixel_format_ != RETRO_PIXEL_FORMAT_XRGB8888) return;
+    Picture& frame = g_frontend->last_frame_;
     frame.width = width;
     frame.height = height;
     frame.pixels.resize(size_t{width} * height);
-    for (unsigned row = 0; row < height; ++row)
-        std::memcpy(frame.pixels.data() + size_t{row} * width, static_cast<const char*>(data) + row * pitch,
-                    size_t{width} * 4);
+    for (unsigned row = 0; row < height; ++row) {
+        const auto* source = reinterpret_cast<const uint32_t*>(static_cast<const char*>(data) + row * pitch);
+        uint32_t* target = frame.pixels.data() + size_t{row} * width;
+        // The top byte of XRGB8888 means nothing; pictures are opaque.
+        for (unsigned x = 0; x < width; ++x) target[x] = source[x] | 0xFF000000u;
+    }
 }
 
-size_t HeadlessFrontend::audio_sample_batch(const int16_t*, size_t frames) {
-    if (g_frontend != nullptr) g_frontend->audio_frames_ += static_cast<long>(frames);
+size_t HeadlessFrontend::audio_sample_batch(const int16_t* data, size_t frames) {
+    if (g_frontend == nullptr) return frames;
+    g_frontend->audio_frames_ += static_cast<long>(frames);
+    if (g_frontend->wav_ != nullptr) g_frontend->wav_->write(data, frames);
     return frames;
+}
+
+void HeadlessFrontend::input_poll() {
+    if (g_frontend != nullptr) ++g_frontend->input_polls_;
+}
+
+int16_t HeadlessFrontend::input_state(unsigned port, unsigned device, unsigned index, unsigned id) {
+    if (g_frontend == nullptr || port != 0) return 0;
+    const FrameInput& input = g_frontend->input_;
+    switch (device) {
+        case RETRO_DEVICE_JOYPAD:
+            if (id == RETRO_DEVICE_ID_JOYPAD_MASK) return static_cast<int16_t>(input.joypad);
+            return id < 16 && (input.joypad >> id) & 1u ? 1 : 0;
+        case RETRO_DEVICE_KEYBOARD:
+            return std::find(input.keys.begin(), input.keys.end(), id) != input.keys.end() ? 1 : 0;
+        case RETRO_DEVICE_POINTER:
+            return index == 0 ? g_frontend->pointer_state(id) : 0;  // one finger
+        default:
+            return 0;
+    }
+}
+
+// While touching: the contact's place and pressed. Afterwards the last place
+// stays with pressed 0, as a touch screen reports a lifted finger.
+int16_t HeadlessFrontend::pointer_state(unsigned id) const {
+    if (!touched_before_) return 0;
+    switch (id) {
+        case RETRO_DEVICE_ID_POINTER_X: return last_pointer_x_;
+        case RETRO_DEVICE_ID_POINTER_Y: return last_pointer_y_;
+        case RETRO_DEVICE_ID_POINTER_PRESSED: return input_.touching ? 1 : 0;
+        default: return 0;
+    }
 }
 
 }  // namespace tarvel_run
