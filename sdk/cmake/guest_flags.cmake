@@ -2,8 +2,7 @@
 # and by tarvel_add_guest_app. ARMv4T, soft float, no C library: the SDK's
 # runtime provides what gcc calls by itself.
 
-set(TARVEL_SDK_DIR "${CMAKE_CURRENT_LIST_DIR}/.." CACHE INTERNAL "Guest SDK folder")
-get_filename_component(TARVEL_SDK_DIR "${TARVEL_SDK_DIR}" ABSOLUTE)
+get_filename_component(TARVEL_SDK_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(TARVEL_SDK_DIR "${TARVEL_SDK_DIR}" CACHE INTERNAL "Guest SDK folder")
 
 # Sets <out_var> to the code generation flags for a byte order (little|big)
