@@ -1,13 +1,10 @@
 #include "cbe/archive.hpp"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <limits>
-#include <memory>
 
 #include "cbe/word_sum.hpp"
+#include "common/file_io.hpp"
 #include "common/log.hpp"
 
 namespace tarvel::cbe {
@@ -136,31 +133,20 @@ Result<CbeArchive> parse_archive(std::vector<u8> bytes) {
     archive.bytes = std::move(bytes);
     const std::span<const u8> file(archive.bytes);
     TARVEL_LOG(Info, kLogTarget, "File size: {} bytes", file.size());
-    TARVEL_TRY_ASSIGN(archive.executable, parse_executable(file));
+    // The scan looks at the raw bytes and never fails, so it runs (and logs)
+    // before the container is judged: a malformed file still shows what
+    // sections it holds ahead of the error that rejects it.
     archive.sections = scan_sections(file);
+    TARVEL_TRY_ASSIGN(archive.executable, parse_executable(file));
     archive.resources = build_resource_collections(file, archive.executable, archive.sections);
     return archive;
 }
 
 Result<CbeArchive> load_archive(const std::string& path) {
     TARVEL_LOG(Info, kLogTarget, "Loading CBE archive: {}", path);
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    auto read_error = [&](int err) {
-        return Error(std::strerror(err)).context("Failed to read CBE file: {}", path);
-    };
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return read_error(errno);
-    std::vector<u8> bytes;
-    std::array<u8, 64 * 1024> chunk;
-    for (;;) {
-        const size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-        if (got < chunk.size()) break;
-    }
-    if (std::ferror(file.get())) return read_error(errno ? errno : EIO);
-    return parse_archive(std::move(bytes));
+    auto file = read_whole_file(path);
+    if (!file) return std::move(file).error().context("Failed to read CBE file: {}", path);
+    return parse_archive(std::move(file).value());
 }
 
 }  // namespace tarvel::cbe

@@ -45,13 +45,15 @@ struct CbeArchive {
 // Parses the container alone. Errors carry one message naming what is wrong.
 Result<CbeExecutable> parse_executable(std::span<const u8> file);
 
-// Parses the container, scans for resource sections and builds the resource
-// collections. Fails only when the container is malformed; problems inside the
-// resource package leave collections empty instead.
+// Logs the file size, scans for resource sections (logging what it finds),
+// then parses the container and builds the resource collections. Fails only
+// when the container is malformed, with the container's single message;
+// problems inside the resource package leave collections empty instead.
 Result<CbeArchive> parse_archive(std::vector<u8> bytes);
 
 // Reads the file at `path` (logging "Loading CBE archive: {path}") and parses it.
-// A read failure is "Failed to read CBE file: {path}" with the system error as cause.
+// A read failure is "Failed to read CBE file: {path}" with the operating
+// system's error as its cause.
 Result<CbeArchive> load_archive(const std::string& path);
 
 }  // namespace tarvel::cbe

@@ -7,7 +7,6 @@
 
 #include "cbe/archive.hpp"
 #include "common/error.hpp"
-#include "common/file_io.hpp"
 #include "common/log.hpp"
 #include "common/utf8.hpp"
 #include "libretro/core_options.hpp"
@@ -19,20 +18,12 @@
 namespace tarvel::libretro {
 namespace {
 
-constexpr std::string_view kArchiveTarget = "tarvel_core::cbe::archive";
 constexpr unsigned kPerformanceLevel = 3;
 
 struct LoadedContent {
     cbe::CbeArchive archive;
     std::unique_ptr<machine::TarvelMachine> machine;
 };
-
-Result<cbe::CbeArchive> read_archive(const std::string& path) {
-    TARVEL_LOG(Info, kArchiveTarget, "Loading CBE archive: {}", path);
-    auto file = read_whole_file(path);
-    if (!file) return std::move(file).error().context("Failed to read CBE file: {}", path);
-    return cbe::parse_archive(std::move(file).value());
-}
 
 Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& archive) {
     TARVEL_TRY_ASSIGN(auto built, machine::build_machine(archive));
@@ -41,7 +32,7 @@ Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& arc
 
 // Reading, parsing and building: the failures reported as "Failed to load game".
 Result<LoadedContent> read_and_build(const std::string& path) {
-    TARVEL_TRY_ASSIGN(auto archive, read_archive(path));
+    TARVEL_TRY_ASSIGN(auto archive, cbe::load_archive(path));
     TARVEL_TRY_ASSIGN(auto machine, build(archive));
     return LoadedContent{std::move(archive), std::move(machine)};
 }

@@ -93,6 +93,23 @@ TEST_F(LoadArchive, ContainerErrorsReachTheFrontendWithTheirMessage) {
     expect_rejected(long_resources.build(), "resource package extends beyond the CBE file");
 }
 
+TEST_F(LoadArchive, ScanLinesComeBeforeTheContainerError) {
+    // Reading the file and scanning it for sections do not depend on the
+    // container; only then is the container judged.
+    auto bad = small_application();
+    cbe_writer::SinglePackageSpec resources;
+    resources.package.resources = {cbe_writer::resource("icon.png", {1, 2, 3})};
+    bad.resource_package = cbe_writer::encode_single_package(resources);
+    bad.embedded_checksum = 0x0BADF00D;
+    const std::vector<uint8_t> bytes = bad.build();
+    const std::string path = write(bytes);
+    EXPECT_FALSE(frontend.load(path));
+    EXPECT_THAT(frontend.log_summary(),
+                ElementsAre("INFO Loading CBE archive: " + path, "INFO File size: " + std::to_string(bytes.size()) + " bytes",
+                            "INFO Found 1 sections", "INFO Total resources: 1",
+                            "ERROR Failed to load game: CBE embedded package checksum mismatch"));
+}
+
 TEST_F(LoadArchive, LinesCarryTheirModuleTargets) {
     // The frontend only sees text; the targets are checked at the core's sink.
     static std::vector<std::string> targets;

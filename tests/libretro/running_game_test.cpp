@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/stderr_capture.hpp"
 #include "frontend/temp_dir.hpp"
 #include "frontend/test_frontend.hpp"
 #include "libretro/guest_app.hpp"
@@ -93,6 +94,27 @@ TEST_F(RunningGame, LoadBootsAndDescribesTheGame) {
     retro_get_system_av_info(&av);
     EXPECT_EQ(av.geometry.base_width, 240u);
     EXPECT_EQ(av.geometry.base_height, 400u);
+}
+
+TEST_F(RunningGame, WithoutLogInterfaceTheWholeLoadGoesToStandardError) {
+    TestFrontend plain;
+    plain.set_log_interface(false);
+    const std::string path = app();
+    const size_t size = guest_app().size();
+    StderrCapture captured;
+    plain.start();
+    ASSERT_TRUE(plain.load(path));
+    EXPECT_EQ(captured.finish(),
+              "[Tarvel] INFO: Tarvel libretro core initialized\n"
+              "[Tarvel] INFO: Loading CBE archive: " + path + "\n"
+              "[Tarvel] INFO: File size: " + std::to_string(size) + " bytes\n"
+              "[Tarvel] INFO: Found 0 sections\n"
+              "[Tarvel] INFO: Total resources: 0\n"
+              "[Tarvel] INFO: Game loaded: " + path + "\n"
+              "[Tarvel] INFO: Core options applied: volume=100 touch_input=true auto_bgm=false debug_logging=false "
+              "orientation=Auto\n"
+              "[Tarvel] INFO: Registered guest memory descriptors\n");
+    EXPECT_TRUE(plain.log().empty());
 }
 
 TEST_F(RunningGame, TenTicksPerSixtyFramesAndAFrameEveryRun) {
