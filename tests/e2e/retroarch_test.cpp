@@ -1,0 +1,203 @@
+// The core in a real libretro frontend: RetroArch, headless (null video,
+// audio, input and menu drivers), loads the core library and the demo, runs a
+// fixed number of frames and writes the last one as a PNG, which must be the
+// picture tarvel-run presents at the same frame. Every folder RetroArch
+// would use, and HOME, point into the test's own temporary folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <fmt/format.h>
+
+#include "e2e/golden.hpp"
+#include "e2e/runner.hpp"
+#include "frontend/temp_dir.hpp"
+
+namespace tarvel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+#if defined(TARVEL_DEMO_LE_CBE)
+constexpr const char* kContent = TARVEL_DEMO_LE_CBE;
+#elif defined(E2E_KEYPAD_LE_CBE)
+constexpr const char* kContent = E2E_KEYPAD_LE_CBE;
+#else
+constexpr const char* kContent = "";
+#endif
+
+constexpr long kFrames = 90;
+
+std::string find_retroarch() {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string candidate = (dir.empty() ? "." : dir) + "/retroarch";
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Every directory setting into `root`, null drivers, nothing saved on exit.
+std::string retroarch_config(const std::string& root) {
+    std::string text =
+        "video_driver = \"null\"\n"
+        "audio_driver = \"null\"\n"
+        "input_driver = \"null\"\n"
+        "input_joypad_driver = \"null\"\n"
+        "menu_driver = \"null\"\n"
+        "camera_driver = \"null\"\n"
+        "location_driver = \"null\"\n"
+        "record_driver = \"null\"\n"
+        "midi_driver = \"null\"\n"
+        "audio_enable = \"false\"\n"
+        "config_save_on_exit = \"false\"\n"
+        "core_updater_auto_extract_archive = \"false\"\n"
+        "history_list_enable = \"false\"\n"
+        "content_runtime_log = \"false\"\n"
+        "content_runtime_log_aggregate = \"false\"\n"
+        "savestate_auto_save = \"false\"\n"
+        "savestate_auto_load = \"false\"\n"
+        "auto_overrides_enable = \"false\"\n"
+        "auto_remaps_enable = \"false\"\n"
+        "game_specific_options = \"false\"\n"
+        "network_cmd_enable = \"false\"\n"
+        "stdin_cmd_enable = \"false\"\n"
+        "pause_nonactive = \"false\"\n"
+        "video_gpu_screenshot = \"false\"\n"
+        "notification_show_screenshot = \"false\"\n"
+        "log_to_file = \"false\"\n";
+    const std::pair<const char*, const char*> folders[] = {
+        {"libretro_directory", "cores"},
+        {"libretro_info_path", "info"},
+        {"system_directory", "system"},
+        {"savefile_directory", "saves"},
+        {"savestate_directory", "states"},
+        {"screenshot_directory", "screenshots"},
+        {"cache_directory", "cache"},
+        {"log_dir", "logs"},
+        {"playlist_directory", "playlists"},
+        {"content_database_path", "database"},
+        {"cheat_database_path", "cheats"},
+        {"cursor_directory", "cursors"},
+        {"rgui_config_directory", "config"},
+        {"rgui_browser_directory", "content"},
+        {"core_assets_directory", "downloads"},
+        {"assets_directory", "assets"},
+        {"thumbnails_directory", "thumbnails"},
+        {"dynamic_wallpapers_directory", "wallpapers"},
+        {"overlay_directory", "overlays"},
+        {"osk_overlay_directory", "overlays"},
+        {"joypad_autoconfig_dir", "autoconfig"},
+        {"input_remapping_directory", "remaps"},
+        {"video_shader_dir", "shaders"},
+        {"video_filter_dir", "filters"},
+        {"audio_filter_dir", "filters"},
+        {"recording_output_directory", "recordings"},
+        {"recording_config_directory", "recordings"},
+        {"runtime_log_directory", "runtime"},
+        {"content_history_dir", "history"},
+    };
+    for (const auto& [key, folder] : folders) {
+        fs::create_directories(root + "/" + folder);
+        text += fmt::format("{} = \"{}/{}\"\n", key, root, folder);
+    }
+    const std::pair<const char*, const char*> files[] = {
+        {"core_options_path", "config/core-options.cfg"},
+        {"content_history_path", "history/history.lpl"},
+        {"content_favorites_path", "history/favorites.lpl"},
+        {"content_music_history_path", "history/music.lpl"},
+        {"content_image_history_path", "history/images.lpl"},
+        {"content_video_history_path", "history/video.lpl"},
+    };
+    for (const auto& [key, file] : files) text += fmt::format("{} = \"{}/{}\"\n", key, root, file);
+    return text;
+}
+
+std::map<std::string, std::string> retroarch_environment(const std::string& root) {
+    std::map<std::string, std::string> environment{
+        {"HOME", root + "/home"},
+        {"XDG_CONFIG_HOME", root + "/home/.config"},
+        {"XDG_CACHE_HOME", root + "/home/.cache"},
+        {"XDG_DATA_HOME", root + "/home/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/home/run"},
+        // Without a D-Bus session RetroArch aborts at start unless told
+        // that D-Bus warnings are not fatal.
+        {"DBUS_FATAL_WARNINGS", "0"},
+        {"DISPLAY", ""},
+        {"WAYLAND_DISPLAY", ""},
+    };
+#ifdef TARVEL_E2E_SANITIZER_RUNTIMES
+    // The sanitizer build's core needs its runtime loaded first in a host
+    // program that was built without it.
+    environment["LD_PRELOAD"] = TARVEL_E2E_SANITIZER_RUNTIMES;
+    environment["ASAN_OPTIONS"] = "detect_leaks=0";
+#endif
+    fs::create_directories(root + "/home/run");
+    fs::permissions(root + "/home/run", fs::perms::owner_all, fs::perm_options::replace);
+    return environment;
+}
+
+TEST(RetroArch, RunsTheCoreAndShowsTheSamePictureAsTarvelRun) {
+    const std::string retroarch = find_retroarch();
+    if (retroarch.empty()) GTEST_SKIP() << "retroarch is not installed";
+    if (std::string(kContent).empty()) GTEST_SKIP() << "no ARM cross compiler in this build: no application to run";
+
+    test::TempDir dir;
+    const std::string root = dir.path();
+    const std::string config = root + "/retroarch.cfg";
+    {
+        std::ofstream out(config);
+        out << retroarch_config(root);
+    }
+    // The core and its info file where the configuration says, so that
+    // RetroArch knows the core (it offers save states only then).
+    fs::copy_file(TARVEL_CORE_LIBRARY, root + "/cores/tarvel_libretro.so");
+    fs::copy_file(TARVEL_CORE_INFO_FILE, root + "/info/tarvel_libretro.info");
+    const std::string content = root + "/content/app.cbe";
+    fs::copy_file(kContent, content);
+    const std::string shot = root + "/retroarch-last-frame.png";
+
+    ProcessResult run = run_process({retroarch, "-v", "--config=" + config, "-L", root + "/cores/tarvel_libretro.so",
+                                     "--max-frames=" + std::to_string(kFrames), "--max-frames-ss",
+                                     "--max-frames-ss-path=" + shot, content},
+                                    output_dir() + "/retroarch-output.txt", retroarch_environment(root), root);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+
+    // The core's own lines, as RetroArch prints them.
+    EXPECT_THAT(run.output, HasSubstr("[libretro INFO] Tarvel libretro core initialized"));
+    EXPECT_THAT(run.output, HasSubstr("[libretro INFO] Game loaded: " + content));
+    EXPECT_THAT(run.output, HasSubstr("[libretro INFO] Core options applied: volume=100"));
+    EXPECT_THAT(run.output, HasSubstr("[libretro INFO] Registered guest memory descriptors"));
+    EXPECT_THAT(run.output, ::testing::Not(HasSubstr("[libretro ERROR]")));
+    EXPECT_THAT(run.output, ::testing::Not(HasSubstr("[libretro WARN]")));
+    EXPECT_THAT(run.output, ::testing::Not(HasSubstr("CBE frame callback stopped")));
+
+    tarvel_run::Picture retroarch_frame;
+    std::string error;
+    ASSERT_TRUE(tarvel_run::read_png(shot, retroarch_frame, error)) << error << "\n" << run.output;
+
+    RunSpec spec;
+    spec.content = kContent;
+    spec.frames = kFrames;
+    RunOutcome ours = run_tarvel(spec);
+    ASSERT_EQ(ours.process.exit_code, 0) << ours.process.output;
+    EXPECT_EQ(first_difference(ours.shots["end"], retroarch_frame), "")
+        << "RetroArch's frame " << kFrames << " differs from tarvel-run's";
+
+    // Nothing was written to the real home folder or beside the real content.
+    EXPECT_FALSE(fs::exists(fs::path(kContent).replace_extension(".srm")));
+}
+
+}  // namespace
+}  // namespace tarvel::e2e
