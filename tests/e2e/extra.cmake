@@ -13,7 +13,18 @@ set(e2e_definitions
   TARVEL_E2E_SCRIPT_DIR="${CMAKE_CURRENT_LIST_DIR}/scripts"
   TARVEL_E2E_OUTPUT_DIR="${CMAKE_BINARY_DIR}/e2e-output")
 if(TARVEL_SANITIZE)
-  list(APPEND e2e_definitions TARVEL_E2E_SANITIZED=1)
+  # RetroArch is not built with the sanitizers; the core built with them
+  # loads there only when their runtimes are preloaded.
+  set(e2e_runtimes "")
+  foreach(runtime libasan.so libubsan.so)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+      OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${runtime_path}" AND EXISTS "${runtime_path}")
+      list(APPEND e2e_runtimes "${runtime_path}")
+    endif()
+  endforeach()
+  list(JOIN e2e_runtimes ":" e2e_runtimes)
+  list(APPEND e2e_definitions TARVEL_E2E_SANITIZED=1 TARVEL_E2E_SANITIZER_RUNTIMES="${e2e_runtimes}")
 endif()
 
 # Each application in both byte orders; the keypad board also as ARM code.
