@@ -1,0 +1,54 @@
+#pragma once
+// A small machine for interpreter tests: code at 0x1000, data at 0x8000, and
+// helpers to place instructions and step them.
+
+#include <initializer_list>
+
+#include "armv4t/cpu.hpp"
+#include "machine/guest_memory.hpp"
+
+namespace tarvel::armv4t::testing {
+
+inline constexpr u32 kCode = 0x00001000;
+inline constexpr u32 kData = 0x00008000;
+
+struct TestMachine {
+    explicit TestMachine(bool big_endian = false) : memory(big_endian) {
+        memory.add_region(0x00000000, 0x00010000);  // vectors, code and data
+        cpu.regs.set_cpsr(kModeSystem);
+        cpu.regs.r[15] = kCode;
+    }
+
+    // Places ARM words at the pc and runs that many steps.
+    void arm(std::initializer_list<u32> words, u32 cpsr_mode = kModeSystem) {
+        u32 address = kCode;
+        for (u32 word : words) {
+            memory.write32(address, word);
+            address += 4;
+        }
+        cpu.regs.set_cpsr((cpu.regs.cpsr() & ~(kModeMask | kThumbBit)) | cpsr_mode);
+        cpu.regs.r[15] = kCode;
+    }
+    void thumb(std::initializer_list<u16> halfwords, u32 cpsr_mode = kModeSystem) {
+        u32 address = kCode;
+        for (u16 half : halfwords) {
+            memory.write16(address, half);
+            address += 2;
+        }
+        cpu.regs.set_cpsr((cpu.regs.cpsr() & ~kModeMask) | cpsr_mode | kThumbBit);
+        cpu.regs.r[15] = kCode;
+    }
+    bool step() { return cpu.step(memory); }
+    void steps(int n) {
+        for (int i = 0; i < n; ++i) step();
+    }
+
+    u32& r(int n) { return cpu.regs.r[n]; }
+    u32 flags() const { return cpu.regs.cpsr() & kFlagsMask; }
+    void set_flags(u32 nzcv) { cpu.regs.set_flags(nzcv); }
+
+    machine::GuestMemory memory;
+    Cpu cpu;
+};
+
+}  // namespace tarvel::armv4t::testing
