@@ -263,8 +263,8 @@ u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
 // Decisions for the corners:
 //  - an empty list transfers r15 alone and moves the base by 64 bytes;
 //  - LDM with the base in the list: the loaded value wins over the write-back;
-//  - STM with the base in the list and write-back stores the original base when
-//    it is the lowest register of the list, otherwise the written-back value;
+//  - STM with the base in the list stores the original base wherever it is in
+//    the list (the write-back happens after the stores);
 //  - the S bit without r15 in a load (or in any store) moves the User registers;
 //    with r15 in a load it restores the CPSR from the SPSR after the loads.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
@@ -304,12 +304,9 @@ u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
             if ((list & 0x8000) && e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
         }
     } else {
-        const bool base_first = (list & ((1u << rn) - 1)) == 0;
         for (u32 pending = list; pending; pending &= pending - 1) {
             const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
-            u32 value = S ? e.regs.user_reg(n) : r[n];
-            if (Writeback && n == rn && !base_first) value = new_base;
-            e.mem.write32(address & ~3u, value);
+            e.mem.write32(address & ~3u, S ? e.regs.user_reg(n) : r[n]);
             address += 4;
         }
         if constexpr (Writeback) {

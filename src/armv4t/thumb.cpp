@@ -240,7 +240,7 @@ u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
 }
 
 // LDMIA/STMIA rb!. Base in the list: a load keeps the loaded value; a store
-// writes the original base when it is the lowest register, otherwise the new one.
+// writes the original base (the write-back comes after the stores).
 // An empty list moves r15 and adds 64 to the base.
 template <bool Load, u32 Rb>
 u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
@@ -265,10 +265,8 @@ u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
             address += 4;
         }
     } else {
-        const bool base_first = (list & ((1u << Rb) - 1)) == 0;
         for (u32 pending = list; pending; pending &= pending - 1) {
-            const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
-            e.mem.write32(address & ~3u, (n == Rb && !base_first) ? new_base : r[n]);
+            e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
             address += 4;
         }
         r[Rb] = new_base;
