@@ -66,6 +66,25 @@ TEST_F(Demo, BothByteOrdersAndTwoRunsGiveTheSameFramesAndAudio) {
     EXPECT_TRUE(little.wav == again.wav);
 }
 
+// Left alone after the start, the ship is hit three times: the game-over
+// panel, then the 0 key goes back to the title. Both byte orders agree.
+TEST_F(Demo, GameEndsAndReturnsToTheTitle) {
+    std::vector<RunOutcome> runs;
+    for (const char* content : {TARVEL_DEMO_LE_CBE, TARVEL_DEMO_BE_CBE}) {
+        RunSpec spec;
+        spec.content = content;
+        spec.frames = 1200;
+        spec.arguments = {"--key=30:5", "--key=1110:0"};
+        spec.screenshots = {{1100, "over"}};
+        runs.push_back(run_tarvel(spec));
+        ASSERT_EQ(runs.back().process.exit_code, 0) << runs.back().process.output;
+    }
+    EXPECT_TRUE(matches_golden("demo_game_over", runs[0].shots["over"]));
+    EXPECT_TRUE(matches_golden("demo_title_again", runs[0].shots["end"]));
+    for (const char* name : {"over", "end"})
+        EXPECT_EQ(first_difference(runs[0].shots[name], runs[1].shots[name]), "") << name << ": big-endian";
+}
+
 TEST_F(Demo, LandscapeShowsTheTitleTurned) {
     RunSpec spec;
     spec.content = TARVEL_DEMO_BE_CBE;
