@@ -4,7 +4,7 @@
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 target_link_libraries(${test_target} PRIVATE PkgConfig::UNICORN tarvel_cbe_pack)
 
-set(sdk_probe_source ${CMAKE_CURRENT_LIST_DIR}/guest/probe.c)
+set(sdk_probe_source ${CMAKE_CURRENT_LIST_DIR}/guest/probe.c ${CMAKE_CURRENT_LIST_DIR}/guest/services.c)
 set(sdk_probe_resources ${CMAKE_CURRENT_LIST_DIR}/guest/resources)
 set(sdk_probe_definitions "")
 foreach(variant
@@ -26,7 +26,8 @@ foreach(variant
     ENDIAN ${endian} ISA ${isa} RESOURCES ${sdk_probe_resources}
     LOAD_ADDRESS "${load}" PACK_OPTIONS ${options}
     # probe_run is called only by the tests: keep it through --gc-sections.
-    LINK_OPTIONS -Wl,--require-defined=probe_run -Wl,--require-defined=probe_resource_numbers)
+    LINK_OPTIONS -Wl,--require-defined=probe_run -Wl,--require-defined=probe_resource_numbers
+    -Wl,--require-defined=probe_services)
   if(TARGET sdk_probe_${tag})
     add_dependencies(${test_target} sdk_probe_${tag})
     string(TOUPPER ${tag} upper)
