@@ -129,7 +129,9 @@ static inline int tv_point_in_rect(int x, int y, int left, int top, int right, i
                             (uint32_t)y, 0, 0);
 }
 
-/* The machine's colour packing of 8-bit components. */
+/* The machine's colour packing of 8-bit components. The machine answers it
+ * only for big-endian programs with an explicit load address whose data lies
+ * past the code, and returns 0 otherwise: use TV_RGB elsewhere. */
 static inline tv_color tv_pack_color(uint32_t r, uint32_t g, uint32_t b) {
     return (tv_color)tv_service(TV_GROUP_IMAGE, 17, r, g, b, 0);
 }
