@@ -1,2 +1,5 @@
 # Benchmarks of the frontend binding (frame presentation) need the entry-point library.
 target_link_libraries(tarvel-bench PRIVATE tarvel_libretro_api)
+# The interpreter benchmark runs the same guest loops on Unicorn for comparison.
+pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+target_link_libraries(tarvel-bench PRIVATE PkgConfig::UNICORN)
