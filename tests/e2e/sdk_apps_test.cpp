@@ -143,6 +143,17 @@ TEST_F(SdkApps, TimersAndScreenStackFollowTheKeys) {
     }
 }
 
+TEST_F(SdkApps, ScriptFileDrivesTheSameRunAsOptions) {
+    RunSpec from_options = keypad_spec(E2E_KEYPAD_LE_CBE);
+    RunSpec from_script = from_options;
+    from_script.arguments = {"--script", std::string(TARVEL_E2E_SCRIPT_DIR) + "/keypad_board.txt"};
+    RunOutcome a = run_tarvel(from_options);
+    RunOutcome b = run_tarvel(from_script);
+    ASSERT_EQ(b.process.exit_code, 0) << b.process.output;
+    for (const char* name : {"held", "two_held", "end"})
+        EXPECT_EQ(first_difference(a.shots[name], b.shots[name]), "") << name;
+}
+
 TEST_F(SdkApps, SameRunTwiceGivesTheSameFramesAudioAndCounts) {
     RunSpec spec = keypad_spec(E2E_KEYPAD_BE_CBE);
     spec.arguments.push_back("--drag=30:10:10:230:390:40");

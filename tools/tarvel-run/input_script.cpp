@@ -71,7 +71,7 @@ constexpr std::array<std::pair<std::string_view, unsigned>, 16> kButtons = {{
     {"r3", RETRO_DEVICE_ID_JOYPAD_R3},
 }};
 
-constexpr std::array<std::pair<std::string_view, unsigned>, 12> kNamedKeys = {{
+constexpr std::array<std::pair<std::string_view, unsigned>, 10> kNamedKeys = {{
     {"return", RETROK_RETURN},
     {"enter", RETROK_RETURN},
     {"space", RETROK_SPACE},
@@ -82,8 +82,6 @@ constexpr std::array<std::pair<std::string_view, unsigned>, 12> kNamedKeys = {{
     {"down", RETROK_DOWN},
     {"left", RETROK_LEFT},
     {"right", RETROK_RIGHT},
-    {"star", RETROK_ASTERISK},
-    {"hash", RETROK_HASH},
 }};
 
 std::vector<std::string> split(std::string_view text, char separator) {
@@ -118,8 +116,6 @@ std::optional<unsigned> keyboard_key_code(std::string_view name) {
     if (name.size() == 1) {
         unsigned char c = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(name[0])));
         if (std::isalnum(c)) return c;  // RETROK_0..9 and RETROK_a..z are the ASCII codes
-        if (c == '*') return RETROK_ASTERISK;
-        if (c == '#') return RETROK_HASH;
         return std::nullopt;
     }
     const std::string key = lower(name);
@@ -149,7 +145,7 @@ std::optional<std::string> add_script_event(InputScript& script, const std::vect
             auto code = keyboard_key_code(words[2]);
             if (!code)
                 return "no keyboard key \"" + words[2] +
-                       "\" (a letter, a digit, * # return space escape backspace tab up down left right)";
+                       "\" (a letter, a digit, return space escape backspace tab up down left right)";
             script.keys.push_back({frame, frames, *code});
         }
         return std::nullopt;
