@@ -45,11 +45,26 @@ bool leading_names_plausible(std::span<const u8> file, u64 pos, u32 count, u64 l
 struct ScanState {
     SectionList sections;
     u64 resource_total = 0;
-    // Offset and name tables read so far. Genuine sections do not share their
-    // tables, so they never read more than the file holds; overlapping forgeries
-    // would otherwise cost time and memory quadratic in the file size.
+    // Offset and name table bytes read so far by sections that got past the
+    // leading-name check, whether they were then accepted or dropped. Genuine
+    // sections do not share their tables, so together they never read more
+    // than the file holds; overlapping forgeries would otherwise cost time
+    // quadratic in the file size. Once the file's size has been read, further
+    // sections are dropped unread.
     u64 table_bytes_read = 0;
+    bool overlap_reported = false;
 };
+
+// Dropping a section for the budget is reported once as a warning; the many
+// that may follow in a forged file only at debug level.
+void report_overlap(ScanState& state, u64 r) {
+    if (!state.overlap_reported) {
+        state.overlap_reported = true;
+        TARVEL_LOG(Warn, kLogTarget, "Section at 0x{:x} overlaps earlier sections beyond the file size; dropped", r);
+    } else {
+        TARVEL_LOG(Debug, kLogTarget, "Section at 0x{:x} overlaps earlier sections beyond the file size; dropped", r);
+    }
+}
 
 void log_accepted(const Section& section, size_t index, u32 count, u32 data_rel, u32 data_len) {
     TARVEL_LOG(Debug, kLogTarget, "Section {}: marker={}, {} resources, dataRel=0x{:x}, dataLen=0x{:x}", index,
@@ -71,17 +86,26 @@ void try_section(std::span<const u8> file, u64 r, ScanState& state) {
     if (!leading_names_plausible(file, names_at, *count, file_size, true)) return;
     TARVEL_LOG(Debug, kLogTarget, "Found section signature at offset 0x{:x}", r);
 
-    if (state.table_bytes_read + 5ull * *count > file_size) {
-        TARVEL_LOG(Warn, kLogTarget, "Section at 0x{:x} overlaps earlier sections beyond the file size; dropped", r);
-        return;
-    }
+    // What this section may still read of its tables; every read below is
+    // charged, and the charge stands whether the section is accepted or not.
+    const u64 allowance = file_size - std::min(state.table_bytes_read, file_size);
+    u64 read = 0;
+    auto charge = [&](u64 bytes) {
+        read += bytes;
+        return read <= allowance;
+    };
+    auto settle = [&] { state.table_bytes_read += read; };
 
     std::vector<u32> offsets(*count, 0);
     for (u32 k = 1; k < *count; ++k) {
+        if (!charge(4)) {
+            settle();
+            return report_overlap(state, r);
+        }
         auto offset = read_le32_at(file, offsets_at + 4ull * k);
         if (!offset) {
             TARVEL_LOG(Warn, kLogTarget, "Offset table truncated at 0x{:x}", offsets_at + 4ull * k);
-            return;
+            return settle();
         }
         offsets[k] = *offset;
     }
@@ -92,22 +116,21 @@ void try_section(std::span<const u8> file, u64 r, ScanState& state) {
     for (u32 k = 0; k < *count; ++k) {
         if (pos >= file_size) {
             TARVEL_LOG(Warn, kLogTarget, "Name table truncated at 0x{:x}", pos);
-            return;
+            return settle();
+        }
+        if (!charge(1 + u64{file[pos]})) {
+            settle();
+            return report_overlap(state, r);
         }
         const u64 length_at = pos;
         auto name = read_name_bytes(file, pos, file_size);
         if (!name || name->empty()) {
             TARVEL_LOG(Warn, kLogTarget, "Invalid name length at 0x{:x}: {}", length_at, file[length_at]);
-            return;
+            return settle();
         }
         section.resources[k].name = decode_text(*name, NameEncoding::Utf8);
     }
-    const u64 table_bytes = pos - offsets_at;
-    if (state.table_bytes_read + table_bytes > file_size) {
-        TARVEL_LOG(Warn, kLogTarget, "Section at 0x{:x} overlaps earlier sections beyond the file size; dropped", r);
-        return;
-    }
-    state.table_bytes_read += table_bytes;
+    settle();
 
     // A span that runs backwards is empty; the file bounds are checked when the
     // bytes are copied, not here.

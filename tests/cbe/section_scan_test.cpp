@@ -218,5 +218,58 @@ TEST(CbeSectionScan, OverlappingForgedSectionsCostNoMoreThanTheFile) {
     EXPECT_LE(names * 5, file.size());
 }
 
+TEST(CbeSectionScan, OverlappingForgedSectionsThatFailCostNoMoreThanTheFile) {
+    // A thousand section headers back to back whose name tables all start at
+    // the same place (each claims 8 resources fewer than the one before) and
+    // share one run of 2000 names ending in a zero length. Every one of them
+    // fails only at that last name, after reading some 12 KB of tables; all of
+    // them together would read 300 times the file.
+    constexpr u32 kSections = 1000;
+    constexpr u32 kSharedNames = 2000;
+    std::vector<u8> file;
+    auto put = [&](u32 v) { for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k))); };
+    for (u32 i = 0; i < kSections; ++i) {
+        file.insert(file.end(), 8, 0xFE);
+        for (u32 v : {8u, 10000u - 8 * i, 1u, 0u, 1u, 0u}) put(v);
+    }
+    const size_t names_at = 32 + 4 * 10000;
+    file.resize(names_at, 0);
+    for (u32 i = 0; i < kSharedNames; ++i) {
+        file.push_back(1);
+        file.push_back('x');
+    }
+    file.push_back(0);
+    file.resize(file.size() + 64, 0);
+
+    LogCapture log;
+    EXPECT_TRUE(scan_sections(file).empty());
+    size_t fully_read = 0, overlap_warnings = 0;
+    for (const std::string& l : LogCapture::lines()) {
+        if (l.find("|Invalid name length at ") != std::string::npos) ++fully_read;
+        if (l.starts_with("WARN|") && l.find("overlaps earlier sections") != std::string::npos) ++overlap_warnings;
+    }
+    EXPECT_EQ(overlap_warnings, 1u) << "the sections dropped unread are reported once, not one warning each";
+    const size_t bytes_per_section = 4 * (10000 - 8 * (kSections - 1) - 1) + 2 * kSharedNames;
+    EXPECT_GE(fully_read, 1u) << "the first one is read like any section";
+    EXPECT_LE(fully_read * bytes_per_section, file.size()) << fully_read << " sections read in full";
+}
+
+TEST(CbeSectionScan, LoneSectionClaimingMoreThanTheFileIsReportedWhereItsNamesEnd) {
+    // One hundred resources claimed, twenty names present: the section is read
+    // like any other and dropped with the truncation the scan meets.
+    std::vector<u8> file(8, 0xFE);
+    auto put = [&](u32 v) { for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k))); };
+    for (u32 v : {8u, 100u, 1u, 0u, 1u, 0u}) put(v);
+    file.resize(32 + 4 * 100, 0);
+    for (int i = 0; i < 20; ++i) {
+        file.push_back(1);
+        file.push_back('n');
+    }
+    LogCapture log;
+    EXPECT_TRUE(scan_sections(file).empty());
+    EXPECT_TRUE(log.contains(line("WARN", fmt::format("Name table truncated at 0x{:x}", file.size()))))
+        << ::testing::PrintToString(LogCapture::lines());
+}
+
 }  // namespace
 }  // namespace tarvel::cbe
