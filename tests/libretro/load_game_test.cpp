@@ -82,7 +82,13 @@ TEST_F(LoadGame, NoEnvironmentCallbackMeansNoPixelFormat) {
 }
 
 TEST_F(LoadGame, NegotiatesPixelFormatInputAndPerformance) {
+    const size_t calls_before = frontend.environment_calls().size();
     frontend.load(dir.path() + "/missing.cbe");
+    // In this order, and nothing else once the profile's turn has passed.
+    const std::vector<unsigned> calls(frontend.environment_calls().begin() + calls_before,
+                                      frontend.environment_calls().end());
+    EXPECT_THAT(calls, ElementsAre(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT, RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS,
+                                   RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL));
     EXPECT_EQ(frontend.pixel_format(), unsigned{RETRO_PIXEL_FORMAT_XRGB8888});
     EXPECT_EQ(frontend.performance_level(), 3u);
     std::vector<std::string> described;
