@@ -33,7 +33,8 @@ Status copy_segment(GuestMemory& memory, std::span<const u8> file, u32 offset, u
                     const char* what) {
     if (u64{offset} + length > file.size())
         return Error::format("{} segment at file offset {} with {} bytes lies outside the file", what, offset, length);
-    if (length == 0) return {};
+    // The range must lie in one region even when it is empty: a data base
+    // outside guest memory is refused whether or not data is copied there.
     if (!memory.find_region(address, length) || !memory.write_bytes(address, file.subspan(offset, length)))
         return Error("load address is not mapped");
     return {};

@@ -25,9 +25,11 @@ constexpr u32 kClockWordsBase = 0x0C00F100;
 constexpr u32 kArenaBase = services::kArenaAllocateStub;
 constexpr u32 kArenaCountGroup = 27;
 
-// Index i of a run of `count` entries starting at `base`, if pc is one of them.
+// Index i of a run of `count` word entries starting at `base`, if pc is one of
+// them. Only the entry addresses themselves count: a Thumb jump to the middle
+// of an entry (pc = entry + 2) is an ordinary stub of the group it falls in.
 bool entry_of(u32 pc, u32 base, u32 count, u32& i) {
-    if (pc < base || pc - base >= count * 4) return false;
+    if (pc < base || pc - base >= count * 4 || (pc - base) % 4 != 0) return false;
     i = (pc - base) / 4;
     return true;
 }
@@ -119,6 +121,8 @@ u32 system_entry(TarvelMachine& m, u32 code, u32 param) {
             }
             return kSystemEntryThumb;
         case 2001:
+            // The request answers through its output word; r0 gets 0 like any
+            // call that has no result of its own.
             services::interface_object_request(m, param);
             return 0;
         default:

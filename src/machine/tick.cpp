@@ -53,6 +53,7 @@ bool after_callback(TarvelMachine& m) {
 }
 
 Status run_queued_calls(TarvelMachine& m, u64 budget) {
+    if (m.queued_calls.empty()) return {};  // the usual case; nothing to take apart
     std::deque<QueuedCall> queue;
     queue.swap(m.queued_calls);
     std::vector<QueuedCall> due;
@@ -92,6 +93,13 @@ void trace_screen(TarvelMachine& m, u32 screen, u32 self) {
 
 // Takes one key event off the queue, updates the delivered mask and calls the
 // logic callback. False when the queue was empty.
+//
+// The held keys the application sees are kept apart from the frontend's
+// sampled mask. Sampling has already set a key's bit by the time its press is
+// delivered, so judging "not yet held" against that mask would never mark a
+// press as new; and clearing a bit there for a release delivered late (the key
+// pressed again meanwhile) would make the next sample queue a press that never
+// happened. The delivered mask follows the events one per tick instead.
 Result<bool> deliver_key_event(TarvelMachine& m, u32 logic, u32 self, u64 budget) {
     if (m.input.key_event_queue.empty()) return false;
     const KeyEvent event = m.input.key_event_queue.front();

@@ -97,6 +97,17 @@ TEST(BuildMachine, PlacementFailures) {
     ASSERT_FALSE(c);
     EXPECT_NE(c.error().to_string().find("exceeds the limit"), std::string::npos);
 
+    // No initialized data, but a data base outside every region: still refused.
+    Layout empty_outside = outside;
+    empty_outside.init_data.clear();
+    auto e = build_machine(make_archive({0xC0, 0x46}, empty_outside));
+    ASSERT_FALSE(e);
+    EXPECT_EQ(e.error().to_string(), "load address is not mapped");
+    // The same with the data base at the very end of a region: an empty range there fits.
+    Layout empty_at_end = empty_outside;
+    empty_at_end.data_address = kStackTop;
+    EXPECT_TRUE(build_machine(make_archive({0xC0, 0x46}, empty_at_end)));
+
     // A code segment beyond the end of the file.
     cbe::CbeArchive broken = make_archive({0xC0, 0x46});
     broken.executable.code_length = 100;

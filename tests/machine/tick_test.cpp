@@ -250,6 +250,28 @@ TEST(Tick, QueuedCallsWaitTheirCountdownAndGetTheirWords) {
     EXPECT_EQ(calls[3], (LoggedCall{0xE1, 0xE2, 0xE3, 0}));
 }
 
+TEST(Tick, RemovingThePushedScreenReturnsToTheOneBelowAndInitialisesItAgain) {
+    Booted b;
+    ASSERT_TRUE(b.tick());
+    EXPECT_EQ(b.count(testing::kInitCount), 1u);
+    const u32 s = 0x05000100;
+    write_screen(b.m, s, b.app.at("init_cb"), b.app.at("logic_cb"), b.app.at("render_cb"));
+    b.m.cpu.regs.r[0] = s;
+    services::dispatch_service(b.m, 14, 4);  // push
+    ASSERT_TRUE(b.tick());
+    EXPECT_EQ(b.m.current_screen, s);
+    EXPECT_EQ(b.count(testing::kInitCount), 2u);
+    b.m.cpu.regs.r[0] = s;
+    services::dispatch_service(b.m, 14, 6);  // remove
+    EXPECT_EQ(b.m.cpu.regs.r[0], 1u);
+    ASSERT_TRUE(b.tick());
+    EXPECT_EQ(b.m.current_screen, kScreen);
+    EXPECT_EQ(b.count(testing::kInitCount), 3u);
+    // The tick event and render went to the screen below again.
+    EXPECT_EQ(logged_calls(b.m).back(), (LoggedCall{kScreen, 6, 0, 0}));
+    EXPECT_EQ(b.count(testing::kRenderCount), 3u);
+}
+
 TEST(Tick, RemovingTheLastScreenStopsTheApplication) {
     Booted b;
     ASSERT_TRUE(b.tick());

@@ -127,6 +127,49 @@ TEST(InterfaceTables, FillAndAddressIndices) {
     EXPECT_EQ(call(m, 0, 52, u), 0u);
 }
 
+// Every fill/address row of group 0: the fill writes exactly `count` stubs of
+// its group and returns the table; the index beside it names the prebuilt table.
+TEST(InterfaceTables, EveryRowOfTheTable) {
+    struct Row {
+        u32 fill, address, group, count;
+    };
+    const Row rows[] = {
+        {0, 1, 5, 30},   {2, 3, 4, 95},    {4, 5, 7, 10},   {6, 7, 8, 21},   {8, 9, 2, 27},
+        {10, 11, 12, 38}, {12, 13, 14, 12}, {14, 15, 9, 43}, {16, 17, 13, 11}, {18, 19, 1, 115},
+        {20, 21, 15, 256}, {22, 23, 16, 24}, {24, 25, 10, 40}, {30, 31, 18, 31}, {32, 33, 3, 144},
+        {35, 36, 19, 11}, {37, 38, 6, 22},  {45, 46, 20, 6},
+    };
+    TarvelMachine m = blank_machine();
+    GuestMemory& mem = m.memory;
+    const u32 t = 0x05000000;
+    for (const Row& row : rows) {
+        for (u32 i = 0; i <= 256; ++i) mem.write32(t + 4 * i, 0xEEEEEEEE);
+        EXPECT_EQ(call(m, 0, row.fill, t), t) << row.fill;
+        EXPECT_EQ(mem.read32(t), service_stub(row.group, 0)) << row.fill;
+        EXPECT_EQ(mem.read32(t + 4 * (row.count - 1)), service_stub(row.group, row.count - 1)) << row.fill;
+        EXPECT_EQ(mem.read32(t + 4 * row.count), 0xEEEEEEEEu) << row.fill;
+        EXPECT_EQ(call(m, 0, row.fill, 0), 0u) << row.fill;
+        EXPECT_EQ(call(m, 0, row.address, t), 0x0A000400u + row.group * 0x400) << row.address;
+    }
+    // The stub lists that return r0 unchanged, and their fixed blocks.
+    const Row lists[] = {{39, 40, 22, 11}, {42, 41, 25, 20}, {44, 43, 26, 12}, {49, 50, 23, 38}};
+    const u32 blocks[] = {0x0A0E0000, 0x0A0E0C00, 0x0A0E1000, 0x0A0E0400};
+    for (size_t n = 0; n < 4; ++n) {
+        const Row& row = lists[n];
+        for (u32 i = 0; i <= 64; ++i) mem.write32(t + 4 * i, 0xEEEEEEEE);
+        EXPECT_EQ(call(m, 0, row.fill, t), t) << row.fill;
+        EXPECT_EQ(mem.read32(t + 4 * (row.count - 1)), service_stub(row.group, row.count - 1)) << row.fill;
+        EXPECT_EQ(mem.read32(t + 4 * row.count), 0xEEEEEEEEu) << row.fill;
+        EXPECT_EQ(call(m, 0, row.address, t), blocks[n]) << row.address;
+        // The fixed block laid out at build holds the same stubs.
+        EXPECT_EQ(mem.read32(blocks[n] + 4 * (row.count - 1)), service_stub(row.group, row.count - 1));
+    }
+    EXPECT_EQ(call(m, 0, 51), 0x0A0E0800u);
+    EXPECT_EQ(mem.read32(0x0A0E0800 + 4 * 15), service_stub(24, 15));
+    EXPECT_EQ(call(m, 0, 48, t), 0u);
+    EXPECT_EQ(call(m, 0, 255, t), 0u);
+}
+
 TEST(SystemInfo, ConstantsAndStrings) {
     for (bool big_endian : {false, true}) {
         TarvelMachine m = blank_machine(big_endian);
@@ -136,7 +179,13 @@ TEST(SystemInfo, ConstantsAndStrings) {
         EXPECT_EQ(call(m, 1, 22), 255u);
         EXPECT_EQ(call(m, 1, 33), 1002u);
         EXPECT_EQ(call(m, 1, 65), 5u);
+        EXPECT_EQ(call(m, 1, 15), 1u);
+        EXPECT_EQ(call(m, 1, 37), 1u);
+        EXPECT_EQ(call(m, 1, 80), 1u);
+        EXPECT_EQ(call(m, 1, 30), 46u);
+        EXPECT_EQ(call(m, 1, 64), 14u);
         EXPECT_EQ(call(m, 1, 4), 0u);
+        EXPECT_EQ(call(m, 1, 107, 5), 0u);
         EXPECT_EQ(call(m, 1, 17, 0x05000000), 4u);
         EXPECT_EQ(mem.read16(0x05000000), u'.');
         EXPECT_EQ(mem.read16(0x05000002), u'/');

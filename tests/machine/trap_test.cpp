@@ -53,6 +53,20 @@ TEST(Traps, InterfaceTableRequests) {
     for (u32 i = 0; i < 159; ++i) ASSERT_EQ(m.memory.read32(0x05000000 + 4 * i), 0x0C000C00 + 4 * i);
     EXPECT_EQ(m.memory.read32(0x05000000 + 159 * 4), 0xDEADBEEFu);
 
+    // Every row writes exactly its count of its group's stubs.
+    const std::pair<u32, u32> rows[18] = {{5, 24},  {4, 63},  {7, 6},   {8, 15}, {2, 18},  {12, 16},
+                                          {14, 11}, {9, 7},   {13, 12}, {1, 27}, {15, 22}, {16, 40},
+                                          {10, 40}, {11, 15}, {17, 60}, {18, 9}, {3, 159}, {19, 7}};
+    const u32 t = 0x05001000;
+    for (u32 k = 0; k < 18; ++k) {
+        const auto [group, count] = rows[k];
+        for (u32 i = 0; i <= 160; ++i) m.memory.write32(t + 4 * i, 0xEEEEEEEE);
+        EXPECT_EQ(call_trap(m, 0x0C00E000 + 4 * k, t), t) << k;
+        EXPECT_EQ(m.memory.read32(t), service_stub(group, 0)) << k;
+        EXPECT_EQ(m.memory.read32(t + 4 * (count - 1)), service_stub(group, count - 1)) << k;
+        EXPECT_EQ(m.memory.read32(t + 4 * count), 0xEEEEEEEEu) << k;
+    }
+
     // Row 17 (group 19, seven stubs); a table running off RAM's end is skipped word by word.
     const u32 near_end = kRamBase + kRamSize - 8;
     EXPECT_EQ(call_trap(m, 0x0C00E000 + 4 * 17, near_end), near_end);
@@ -169,6 +183,13 @@ TEST(Traps, InterfaceObjectRequest) {
     EXPECT_EQ(mem.read32(object143 + 240), kSystemEntryThumb);
     EXPECT_EQ(mem.read32(object143 + 524), service_stub(6, 0));
     EXPECT_EQ(mem.read32(object143 + 608), service_stub(6, 21));
+    const std::pair<u32, u32> stubs[] = {
+        {88, service_stub(4, 19)}, {112, service_stub(4, 5)}, {116, service_stub(4, 5)}, {120, service_stub(4, 6)},
+        {160, service_stub(2, 14)}, {164, 0x0C00F108},         {168, 0x0C00F104},        {176, 0x0C00F10C},
+        {180, 0x0C00F110},          {184, 0x0C00F114},         {564, service_stub(6, 10)},
+    };
+    for (const auto& [offset, value] : stubs) EXPECT_EQ(mem.read32(object143 + offset), value) << offset;
+    EXPECT_EQ(m.heap.block_size(object143), 1024u);
     EXPECT_EQ(request(143), object143);  // created once
 
     const u32 object142 = request(142);
@@ -179,6 +200,22 @@ TEST(Traps, InterfaceObjectRequest) {
     EXPECT_EQ(request(1050), 0xFFFFFFFFu);
     EXPECT_EQ(request(7), 0u);
     EXPECT_EQ(request(142, 3), 0x77777777u);  // too small an output area: untouched
+}
+
+TEST(Traps, FixedEntriesAnswerOnlyAtTheirOwnAddresses) {
+    // A Thumb jump two bytes into an entry is an ordinary stub of the group that
+    // address falls in (groups 52..63 here), which answers 0 and is counted.
+    TarvelMachine m = blank_machine();
+    EXPECT_EQ(call_trap(m, 0x0C00F102, 99), 0u);  // not the year
+    EXPECT_EQ((m.service_call_counts[ServiceKey{60, 64}]), 1u);
+    EXPECT_EQ(call_trap(m, kSystemEntry + 2, 142), 0u);
+    EXPECT_EQ(call_trap(m, 0x0C00E000 + 4 * 16 + 2, 0x05000000), 0u);
+    EXPECT_EQ(m.memory.read32(0x05000000), 0u);  // no table written
+    call_trap(m, 0x0C00D012, 0, 0, 0, 5, {5, 0xFFFF});
+    EXPECT_EQ(pixel(m, 0, 0), 0);  // no fill
+    EXPECT_EQ(call_trap(m, 0x0C00F14A, 0x02000100, 8), 0u);  // not the arena allocate
+    EXPECT_EQ((m.service_call_counts[ServiceKey{27, 0}]), 0u);
+    EXPECT_EQ(m.recent_service_calls.size(), 5u);
 }
 
 TEST(Traps, FixedClockWords) {
