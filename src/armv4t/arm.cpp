@@ -272,7 +272,7 @@ u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rn = (inst >> 16) & 15;
     u32 list = inst & 0xFFFF;
-    u32 bytes = static_cast<u32>(std::popcount(list)) * 4;
+    u32 bytes = register_count(list) * 4;
     if (list == 0) {
         list = 1u << 15;
         bytes = 0x40;
@@ -288,26 +288,41 @@ u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
         if constexpr (Writeback) {
             if (rn == 15) next = new_base; else r[rn] = new_base;
         }
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
-            const u32 value = e.mem.read32(address & ~3u);
-            address += 4;
-            if (n == 15) {
-                next = value;
-            } else if (user_bank) {
-                e.regs.set_user_reg(n, value);
-            } else {
-                r[n] = value;
+        // One lookup for the whole block when it lies in a fast page of a
+        // little-endian guest; otherwise word by word.
+        const u8* host = e.mem.big_endian() ? nullptr : e.mem.fast_read_span(address & ~3u, bytes);
+        if (host && !user_bank) {
+            for (u32 pending = list & 0x7FFF; pending; pending &= pending - 1, host += 4)
+                r[std::countr_zero(pending)] = load_le32(host);
+            if (list & 0x8000) next = load_le32(host);
+        } else {
+            for (u32 pending = list; pending; pending &= pending - 1) {
+                const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
+                const u32 value = e.mem.read32(address & ~3u);
+                address += 4;
+                if (n == 15) {
+                    next = value;
+                } else if (user_bank) {
+                    e.regs.set_user_reg(n, value);
+                } else {
+                    r[n] = value;
+                }
             }
         }
         if constexpr (S) {
             if ((list & 0x8000) && e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
         }
     } else {
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
-            e.mem.write32(address & ~3u, S ? e.regs.user_reg(n) : r[n]);
-            address += 4;
+        u8* host = (S || e.mem.big_endian()) ? nullptr : e.mem.fast_write_span(address & ~3u, bytes);
+        if (host) {
+            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                store_le32(host, r[std::countr_zero(pending)]);
+        } else {
+            for (u32 pending = list; pending; pending &= pending - 1) {
+                const unsigned n = static_cast<unsigned>(std::countr_zero(pending));
+                e.mem.write32(address & ~3u, S ? e.regs.user_reg(n) : r[n]);
+                address += 4;
+            }
         }
         if constexpr (Writeback) {
             if (rn == 15) next = new_base; else r[rn] = new_base;

@@ -11,6 +11,9 @@
 #include "armv4t/reg.hpp"
 #include "machine/guest_memory.hpp"
 
+// Small helpers of the hot path are always inlined into the handlers.
+#define TARVEL_HOT [[gnu::always_inline]] inline
+
 namespace tarvel::armv4t {
 
 enum ExecEvent : u32 {
@@ -42,22 +45,33 @@ struct ConditionTable {
     }
 };
 inline constexpr ConditionTable kConditions{};
-inline bool condition_passes(u32 cond, u32 cpsr) { return (kConditions.pass[cond] >> (cpsr >> 28)) & 1; }
+TARVEL_HOT bool condition_passes(u32 cond, u32 cpsr) { return (kConditions.pass[cond] >> (cpsr >> 28)) & 1; }
 
-inline u32 ror32(u32 value, u32 amount) {
+// Number of registers in a 16-bit list, without relying on a popcount
+// instruction being enabled for the host.
+struct RegisterCountTable {
+    u8 count[256]{};
+    constexpr RegisterCountTable() {
+        for (u32 i = 1; i < 256; ++i) count[i] = static_cast<u8>(count[i >> 1] + (i & 1));
+    }
+};
+inline constexpr RegisterCountTable kRegisterCounts{};
+TARVEL_HOT u32 register_count(u32 list) { return kRegisterCounts.count[list & 0xFF] + kRegisterCounts.count[(list >> 8) & 0xFF]; }
+
+TARVEL_HOT u32 ror32(u32 value, u32 amount) {
     amount &= 31;
     return amount ? (value >> amount) | (value << (32 - amount)) : value;
 }
 
 // Flag updates. `flags` is the CPSR; only the top four bits are replaced.
-inline u32 nz_of(u32 result) { return (result & kFlagN) | (result == 0 ? kFlagZ : 0); }
+TARVEL_HOT u32 nz_of(u32 result) { return (result & kFlagN) | (result == 0 ? kFlagZ : 0); }
 
 struct AddResult {
     u32 value;
     u32 nzcv;
 };
 // a + b + carry_in with all four flags.
-inline AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
+TARVEL_HOT AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
     const u64 wide = u64{a} + b + carry_in;
     const u32 value = static_cast<u32>(wide);
     const u32 c = static_cast<u32>(wide >> 32) ? kFlagC : 0;
@@ -65,12 +79,12 @@ inline AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
     return {value, nz_of(value) | c | v};
 }
 // a - b - !carry_in as the ARM computes it: a + ~b + carry_in.
-inline AddResult sub_with_flags(u32 a, u32 b, u32 carry_in) { return add_with_flags(a, ~b, carry_in); }
+TARVEL_HOT AddResult sub_with_flags(u32 a, u32 b, u32 carry_in) { return add_with_flags(a, ~b, carry_in); }
 
 // Immediate shifts (amount 0..31 as encoded; 0 stands for 32 with LSR/ASR and
 // for RRX with ROR). `carry` is the C flag in and the shifter carry out.
 template <u32 Type>
-inline u32 shift_by_immediate(u32 value, u32 amount, u32& carry) {
+TARVEL_HOT u32 shift_by_immediate(u32 value, u32 amount, u32& carry) {
     if constexpr (Type == 0) {  // LSL
         if (amount == 0) return value;
         carry = (value >> (32 - amount)) & 1;
@@ -102,7 +116,7 @@ inline u32 shift_by_immediate(u32 value, u32 amount, u32& carry) {
 
 // Register-specified shifts: the bottom byte of the register is the amount.
 template <u32 Type>
-inline u32 shift_by_register(u32 value, u32 amount, u32& carry) {
+TARVEL_HOT u32 shift_by_register(u32 value, u32 amount, u32& carry) {
     amount &= 0xFF;
     if (amount == 0) return value;
     if constexpr (Type == 0) {
@@ -148,18 +162,18 @@ inline u32 shift_by_register(u32 type, u32 value, u32 amount, u32& carry) {
 
 // Word loads read the aligned word and rotate it so that the addressed byte
 // comes first; word stores use the aligned address; halfwords ignore bit 0.
-inline u32 load_word_rotated(machine::GuestMemory& mem, u32 address) {
+TARVEL_HOT u32 load_word_rotated(machine::GuestMemory& mem, u32 address) {
     return ror32(mem.read32(address & ~3u), (address & 3) * 8);
 }
-inline void store_word_aligned(machine::GuestMemory& mem, u32 address, u32 value) { mem.write32(address & ~3u, value); }
-inline u32 load_half(machine::GuestMemory& mem, u32 address) { return mem.read16(address & ~1u); }
-inline u32 load_signed_half(machine::GuestMemory& mem, u32 address) {
+TARVEL_HOT void store_word_aligned(machine::GuestMemory& mem, u32 address, u32 value) { mem.write32(address & ~3u, value); }
+TARVEL_HOT u32 load_half(machine::GuestMemory& mem, u32 address) { return mem.read16(address & ~1u); }
+TARVEL_HOT u32 load_signed_half(machine::GuestMemory& mem, u32 address) {
     return static_cast<u32>(static_cast<i32>(static_cast<i16>(mem.read16(address & ~1u))));
 }
-inline u32 load_signed_byte(machine::GuestMemory& mem, u32 address) {
+TARVEL_HOT u32 load_signed_byte(machine::GuestMemory& mem, u32 address) {
     return static_cast<u32>(static_cast<i32>(static_cast<i8>(mem.read8(address))));
 }
-inline void store_half(machine::GuestMemory& mem, u32 address, u32 value) {
+TARVEL_HOT void store_half(machine::GuestMemory& mem, u32 address, u32 value) {
     mem.write16(address & ~1u, static_cast<u16>(value));
 }
 

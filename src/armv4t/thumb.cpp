@@ -16,6 +16,47 @@ constexpr u32 bits(u32 value, unsigned low, unsigned count) { return (value >> l
 
 u32 carry_of(const Exec& e) { return (e.regs.cpsr() >> 29) & 1; }
 
+// Loads and stores the registers in `list` (ascending) at consecutive words from
+// `address` (low bits ignored), with one memory lookup when the block lies in a
+// fast page. Returns the address after the block.
+u32 load_block(Exec& e, u32* r, u32 list, u32 address) {
+    const u32 bytes = register_count(list) * 4;
+    if (const u8* host = e.mem.fast_read_span(address & ~3u, bytes)) {
+        if (e.mem.big_endian()) {
+            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                r[std::countr_zero(pending)] = load_be32(host);
+        } else {
+            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                r[std::countr_zero(pending)] = load_le32(host);
+        }
+        return address + bytes;
+    }
+    for (u32 pending = list; pending; pending &= pending - 1) {
+        r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
+        address += 4;
+    }
+    return address;
+}
+
+u32 store_block(Exec& e, const u32* r, u32 list, u32 address) {
+    const u32 bytes = register_count(list) * 4;
+    if (u8* host = e.mem.fast_write_span(address & ~3u, bytes)) {
+        if (e.mem.big_endian()) {
+            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                store_be32(host, r[std::countr_zero(pending)]);
+        } else {
+            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                store_le32(host, r[std::countr_zero(pending)]);
+        }
+        return address + bytes;
+    }
+    for (u32 pending = list; pending; pending &= pending - 1) {
+        e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
+        address += 4;
+    }
+    return address;
+}
+
 // LSL, LSR, ASR by an immediate; N, Z and C are set, V is kept.
 template <u32 Type, u32 Amount>
 u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
@@ -212,10 +253,7 @@ u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
             r[13] = address + 0x40;
             return next;
         }
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
-            address += 4;
-        }
+        address = load_block(e, r, list, address);
         if constexpr (Extra) {
             next = e.mem.read32(address & ~3u) & ~1u;
             address += 4;
@@ -227,14 +265,14 @@ u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
             e.mem.write32(r[13] & ~3u, r[15]);
             return next;
         }
-        const u32 count = static_cast<u32>(std::popcount(list)) + (Extra ? 1 : 0);
-        u32 address = r[13] - count * 4;
+        const u32 count = register_count(list) + (Extra ? 1 : 0);
+        const u32 address = r[13] - count * 4;
         r[13] = address;
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
-            address += 4;
-        }
-        if constexpr (Extra) e.mem.write32(address & ~3u, r[14]);
+        // lr goes above the low registers: store it as register 8 of the list.
+        u32 values[9];
+        for (int n = 0; n < 8; ++n) values[n] = r[n];
+        values[8] = r[14];
+        store_block(e, values, list | (Extra ? 0x100u : 0u), address);
     }
     return next;
 }
@@ -257,18 +295,12 @@ u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
         r[Rb] = address + 0x40;
         return next;
     }
-    const u32 new_base = address + static_cast<u32>(std::popcount(list)) * 4;
+    const u32 new_base = address + register_count(list) * 4;
     if constexpr (Load) {
         r[Rb] = new_base;
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
-            address += 4;
-        }
+        load_block(e, r, list, address);
     } else {
-        for (u32 pending = list; pending; pending &= pending - 1) {
-            e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
-            address += 4;
-        }
+        store_block(e, r, list, address);
         r[Rb] = new_base;
     }
     return next;

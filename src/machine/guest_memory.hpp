@@ -118,6 +118,18 @@ public:
         write32_slow(address, value);
     }
 
+    // Host pointer to [address, address + length) when the range lies inside one
+    // fast-path page (see above), else nullptr; nothing is recorded. `length` is at
+    // most kPageSize. Callers fall back to the scalar accesses on nullptr.
+    const u8* fast_read_span(u32 address, u32 length) const {
+        const u8* page = read_pages_[address >> kPageBits];
+        return page && (address & kPageMask) + length <= kPageSize ? page + (address & kPageMask) : nullptr;
+    }
+    u8* fast_write_span(u32 address, u32 length) {
+        u8* page = write_pages_[address >> kPageBits];
+        return page && (address & kPageMask) + length <= kPageSize ? page + (address & kPageMask) : nullptr;
+    }
+
     // Checked reads that tell whether the access was backed (and record it when not).
     bool try_read8(u32 address, u8& out);
     bool try_read16(u32 address, u16& out);
