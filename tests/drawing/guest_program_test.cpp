@@ -6,6 +6,7 @@
 
 #include "drawing_fixture.hpp"
 #include "image_decoder/encoders.hpp"
+#include "libretro/presentation.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/glyph_table.hpp"
 
@@ -124,6 +125,18 @@ TEST(GuestProgram, LoadsBlitsAndWritesText) {
             for (u32 c = 0; c < kScreenWidth; ++c) red += screen_pixel(m, c, r) == 0xF800;
         EXPECT_EQ(red, ink + 1);  // the glyphs and the picture's red pixel
         EXPECT_EQ(m.service_call_counts[(ServiceKey{4, 9})], 1u);
+
+        // What the player sees: the presented frame, upright and turned.
+        const std::span<const u8> screen = m.screen_bytes();
+        std::vector<u32> frame(kScreenWidth * kScreenHeight);
+        ASSERT_TRUE(libretro::render_frame(screen.data(), screen.size(), big_endian, Orientation::Portrait,
+                                           frame.data(), kScreenWidth * 4));
+        EXPECT_EQ(frame[30 * kScreenWidth + 20], 0xFFFF0000u);
+        EXPECT_EQ(frame[31 * kScreenWidth + 20], 0xFF0000FFu);
+        ASSERT_TRUE(libretro::render_frame(screen.data(), screen.size(), big_endian, Orientation::Landscape,
+                                           frame.data(), kScreenHeight * 4));
+        // Guest pixel (x, y) shows at landscape column y, row 239 - x.
+        EXPECT_EQ(frame[(239 - 21) * kScreenHeight + 30], 0xFF00FF00u);
     }
 }
 
