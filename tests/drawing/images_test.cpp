@@ -202,6 +202,10 @@ TEST(ImageLoading, EmptyPackageGivesAnEmptyTable) {
     EXPECT_EQ(call(m, 4, 44), 0u);
     EXPECT_NE(m.memory.read32(kSystemWordA), 0u);
     EXPECT_EQ(call(m, 4, 48, {0, m.memory.read32(kSystemWordA), 0}), 0u);
+    // Asking again finds the table still empty without laying it out anew.
+    const size_t blocks = m.heap.allocations.size();
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(call(m, 4, 44), 0u);
+    EXPECT_EQ(m.heap.allocations.size(), blocks);
 }
 
 TEST(ImageLoading, ImageGroupLoadsByResourceNumberThroughTheDirectory) {

@@ -105,9 +105,10 @@ void blit_to_surface(TarvelMachine& m, bool transparent) {
 
 // A resource table is a resource directory of the data service: laid out by
 // its constructor and filled by its load of the main package, which sets the
-// count at +8.
+// count at +8. A table already laid out is only loaded again, so that asking
+// for an empty table over and over does not allocate every time.
 void fill_resource_table(TarvelMachine& m, u32 table) {
-    construct_resource_directory(m, table, 0);
+    if (m.memory.read8(table + directory::kConstructed) != 1) construct_resource_directory(m, table, 0);
     load_main_package(m, table);
 }
 
