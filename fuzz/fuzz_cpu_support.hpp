@@ -1,0 +1,90 @@
+#pragma once
+// Shared by the code-execution fuzz targets: a guest laid out like the machine's
+// (code image, stack, RAM, system area, service stubs), an input split into a
+// register state and code, and a capped run both step by step and through the
+// fast run loop.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "armv4t/cpu.hpp"
+#include "common/log.hpp"
+#include "machine/guest_memory.hpp"
+
+namespace tarvel::fuzz {
+
+inline constexpr u32 kCodeBase = 0x01000000;
+inline constexpr u32 kCodeSize = 0x10000;
+
+inline machine::GuestMemory& fuzz_memory() {
+    static machine::GuestMemory memory = [] {
+        machine::GuestMemory m;
+        m.add_region(kCodeBase, kCodeSize);
+        m.add_region(0x020F0000, 0x00010000);
+        m.add_region(0x05000000, 0x00040000);
+        m.add_region(0x0A000000, 0x00010000);
+        m.add_region(0x0C000000, 0x00010000, /*read_only=*/true);
+        return m;
+    }();
+    return memory;
+}
+
+inline u32 take_u32(const uint8_t*& data, size_t& size) {
+    u32 value = 0;
+    for (int i = 0; i < 4 && size > 0; ++i, ++data, --size) value |= u32{*data} << (8 * i);
+    return value;
+}
+
+inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
+    static const bool quiet = [] {
+        log::set_sink([](log::Level, std::string_view, std::string_view) {});
+        return true;
+    }();
+    (void)quiet;
+    machine::GuestMemory& memory = fuzz_memory();
+    for (size_t i = 0; i < memory.regions().size(); ++i) {
+        auto bytes = memory.region_bytes(i);
+        std::fill(bytes.begin(), bytes.end(), u8{0});
+    }
+    memory.clear_unmapped_accesses();
+
+    // Header: flags byte, then registers; the rest is code.
+    const u8 flags = size > 0 ? data[0] : 0;
+    if (size > 0) {
+        ++data;
+        --size;
+    }
+    memory.set_big_endian(flags & 1);
+    armv4t::Cpu cpu;
+    const u32 modes[] = {armv4t::kModeUser, armv4t::kModeSystem, armv4t::kModeSupervisor, armv4t::kModeFiq};
+    cpu.regs.set_cpsr((u32{flags} << 24 & armv4t::kFlagsMask) | modes[(flags >> 1) & 3] |
+                      (thumb ? armv4t::kThumbBit : 0));
+    const size_t register_count = std::min<size_t>(size / 16, 15);
+    for (size_t n = 0; n < register_count; ++n) cpu.regs.r[n] = take_u32(data, size);
+    const size_t code_length = std::min<size_t>(size, kCodeSize);
+    memory.write_bytes(kCodeBase, {data, code_length});
+    cpu.regs.r[15] = kCodeBase;
+
+    constexpr u64 kStepCap = 4096;
+    if (flags & 0x08) {
+        const armv4t::RunLimits limits{kStepCap, kCodeBase, kCodeBase + kCodeSize};
+        u64 executed = 0;
+        while (executed < kStepCap) {
+            const armv4t::RunResult result = cpu.run(memory, limits);
+            executed += result.steps;
+            if (result.stop == armv4t::RunStop::StepLimit) break;
+            // Leave the window or meet an instruction the caller handles: take one
+            // plain step there (as a supervisor would), or stop when that does nothing.
+            cpu.step(memory);
+            ++executed;
+        }
+    } else {
+        for (u64 i = 0; i < kStepCap; ++i) cpu.step(memory);
+    }
+    // The register file stays consistent whatever happened.
+    armv4t::RegisterFile copy;
+    if (!copy.restore(cpu.regs.slots(), cpu.regs.bank()).ok()) __builtin_trap();
+}
+
+}  // namespace tarvel::fuzz
