@@ -274,6 +274,26 @@ TEST(BridgeBranches, ThumbBlxRegisterIntoArmAndBack) {
     EXPECT_EQ(m.cpu.regs.r[0], 42u);
 }
 
+TEST(BridgeBranches, ThumbBlxThroughTheLinkRegisterBranchesToItsOldValue) {
+    // BLX lr: the target is read before the link is written, as on the processor.
+    ThumbProgram p(kCode);
+    p.ldr_label(6, "f");
+    p.mov(14, 6);
+    p.blx(14);  // to f, lr = here + 2 (Thumb)
+    p.movs(0, 5);
+    p.ldr_const(1, kReturnAddress);
+    p.bx(1);
+    p.label("f");
+    p.movs(2, 7);
+    p.bx(14);
+    TarvelMachine m = make_machine(p.finish());
+    m.cpu.regs.set_cpsr(0x10);
+    ASSERT_TRUE(call_guest(m, kCode | 1, 0, 0, 0, 100));
+    EXPECT_EQ(m.cpu.regs.r[2], 7u);  // f ran
+    EXPECT_EQ(m.cpu.regs.r[0], 5u);  // and returned behind the BLX
+    EXPECT_EQ(m.instruction_count, 8u);  // LDR, MOV, BLX; MOVS, BX in f; MOVS, LDR, BX
+}
+
 TEST(BridgeBranches, ArmBlxImmediateIntoThumbWithTheHalfwordBit) {
     std::vector<u8> code(0x40);
     // At kCode: BLX to kCode + 0x22 (Thumb): offset = 0x22 - 8 = 0x1A -> imm24 = 6, H = 1.
