@@ -181,6 +181,19 @@ TEST(Boot, NativeLayoutRegistersThroughTheSystemEntry) {
     EXPECT_EQ(m.memory.read32(testing::kSecondCount), 1u);  // the second callback ran once
 }
 
+TEST(Boot, NativeLayoutHandsTheSystemEntryToTheInitializer) {
+    ThumbProgram p(kDefaultCodeBase);
+    p.idle_loop();
+    std::vector<u8> code = p.finish(true);
+    code.resize(0x200);  // the data offset 0x100 lies within the code
+    TarvelMachine m = make_machine(code, native_layout());
+    ASSERT_TRUE(boot(m, kBudget));
+    EXPECT_EQ(m.run_state, RunState::Stopped);
+    EXPECT_EQ(m.cpu.regs.r[0], kSystemEntryThumb);
+    EXPECT_EQ(m.cpu.regs.r[9], 0x01002000u);  // the data address of the header
+    EXPECT_EQ(m.memory.read32(0x0A000008), 0x0A000400u);  // no second table in this layout
+}
+
 TEST(Boot, NativeLayoutWithoutEntryFails) {
     TestApp app(Registration::NativeWithoutEntry, kDefaultCodeBase, true);
     TarvelMachine m = make_machine(app.code, native_layout());
