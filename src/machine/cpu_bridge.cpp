@@ -1,6 +1,7 @@
 #include "machine/cpu_bridge.hpp"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "common/log.hpp"
@@ -80,8 +81,9 @@ void semihosting_write_char(TarvelMachine& m, u32 address) {
 enum class PassEnd { Next, Done, Failed };
 
 // One pass of the step loop for the instruction at the current pc. `steps` is
-// the step counter of this run.
-PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, Status& outcome) {
+// the step counter of this run. A failure leaves its error in `failure`; the
+// loop keeps no Status of its own, since even a successful one allocates.
+PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, std::optional<Error>& failure) {
     armv4t::RegisterFile& regs = m.cpu.regs;
     GuestMemory& memory = m.memory;
     ++steps;
@@ -123,7 +125,7 @@ PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, Status& outcome) {
             } else if (reason == kSemihostingWriteChar) {
                 semihosting_write_char(m, parameter);
             } else {
-                outcome = Error::format("unhandled semihosting call reason={} at 0x{:08x}", reason, pc);
+                failure = Error::format("unhandled semihosting call reason={} at 0x{:08x}", reason, pc);
                 return PassEnd::Failed;
             }
             regs.set(15, pc + (thumb ? 2 : 4));
@@ -168,19 +170,19 @@ PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, Status& outcome) {
     if (!performed) {
         if (!memory.find_region(pc, thumb ? 2 : 4)) {
             m.run_state = RunState::Faulted;
-            outcome = Error::format("instruction fetch from unmapped address 0x{:08x}", pc);
+            failure = Error::format("instruction fetch from unmapped address 0x{:08x}", pc);
             return PassEnd::Failed;
         }
         if (!m.cpu.step(memory)) {
             m.run_state = RunState::Faulted;
-            outcome = Error::format("unsupported ARM instruction at 0x{:08x}", pc);
+            failure = Error::format("unsupported ARM instruction at 0x{:08x}", pc);
             return PassEnd::Failed;
         }
     }
 
     ++m.instruction_count;
     if (steps >= budget) {
-        outcome = budget_error(m, budget);
+        failure = budget_error(m, budget);
         return PassEnd::Failed;
     }
     return PassEnd::Next;
@@ -221,11 +223,11 @@ Status run_guest(TarvelMachine& m, u64 budget) {
             if (run.stop == armv4t::RunStop::StepLimit) return budget_error(m, budget);
         }
         // Whatever stopped the stretch (or kept it from starting) gets one full pass.
-        Status outcome;
-        switch (run_pass(m, steps, budget, outcome)) {
+        std::optional<Error> failure;
+        switch (run_pass(m, steps, budget, failure)) {
             case PassEnd::Next: break;
             case PassEnd::Done: return {};
-            case PassEnd::Failed: return outcome;
+            case PassEnd::Failed: return std::move(*failure);
         }
     }
 }
