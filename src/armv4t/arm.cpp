@@ -17,7 +17,7 @@ constexpr u32 bit(u32 value, unsigned n) { return (value >> n) & 1; }
 // ---------------------------------------------------------------- branches
 
 template <bool Link>
-u32 arm_branch(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_branch(Exec& e, u32 inst, u32 pc) {
     const u32 offset = static_cast<u32>(static_cast<i32>(inst << 8) >> 6);
     if constexpr (Link) e.regs.r[14] = pc + 4;
     return pc + 8 + offset;
@@ -34,7 +34,7 @@ u32 arm_branch_exchange(Exec& e, u32 inst, u32) {
 enum class Operand2 { ImmediateShift, RegisterShift, Immediate };
 
 template <u32 Op, bool S, Operand2 Kind, u32 ShiftType>
-u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 cpsr = e.regs.cpsr();
     const u32 carry_in = (cpsr >> 29) & 1;
@@ -131,7 +131,7 @@ u32 arm_msr_register(Exec& e, u32 inst, u32 pc) { return arm_msr(e, inst, pc, e.
 // ---------------------------------------------------------------- multiplies
 
 template <bool Accumulate, bool S>
-u32 arm_multiply(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_multiply(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     u32 result = r[inst & 15] * r[(inst >> 8) & 15];
     if constexpr (Accumulate) result += r[(inst >> 12) & 15];
@@ -144,7 +144,7 @@ u32 arm_multiply(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool Signed, bool Accumulate, bool S>
-u32 arm_multiply_long(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_multiply_long(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rm = r[inst & 15];
     const u32 rs = r[(inst >> 8) & 15];
@@ -171,7 +171,7 @@ u32 arm_multiply_long(Exec& e, u32 inst, u32 pc) {
 // ---------------------------------------------------------------- single transfers
 
 template <bool Byte>
-u32 arm_swap(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_swap(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[(inst >> 16) & 15];
     const u32 source = r[inst & 15];
@@ -191,7 +191,7 @@ u32 arm_swap(Exec& e, u32 inst, u32 pc) {
 
 // Stores of r15 store the instruction's address + 8, like every other read of r15.
 template <bool RegisterOffset, bool Pre, bool Up, bool Byte, bool Writeback, bool Load, u32 ShiftType>
-u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     u32 offset;
     if constexpr (RegisterOffset) {
@@ -230,7 +230,7 @@ u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
 
 // Sh: 1 unsigned halfword, 2 signed byte, 3 signed halfword (loads only).
 template <bool Pre, bool Up, bool Immediate, bool Writeback, bool Load, u32 Sh>
-u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 offset = Immediate ? (((inst >> 4) & 0xF0) | (inst & 0xF)) : r[inst & 15];
     const u32 rn = (inst >> 16) & 15;
@@ -268,7 +268,7 @@ u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
 //  - the S bit without r15 in a load (or in any store) moves the User registers;
 //    with r15 in a load it restores the CPSR from the SPSR after the loads.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
-u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rn = (inst >> 16) & 15;
     u32 list = inst & 0xFFFF;
@@ -339,7 +339,7 @@ u32 arm_undefined(Exec& e, u32, u32 pc) { return enter_undefined(e, pc + 4); }
 // ---------------------------------------------------------------- dispatch
 
 template <u32 Key, ArmClass C>
-u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
     constexpr u32 kHigh = Key >> 4;  // bits 27..20
     constexpr u32 kLow = Key & 15;   // bits 7..4
     constexpr bool b24 = bit(kHigh, 4), b23 = bit(kHigh, 3), b22 = bit(kHigh, 2), b21 = bit(kHigh, 1),

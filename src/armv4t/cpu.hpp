@@ -72,20 +72,43 @@ public:
     }
 
 private:
-    template <bool Trace, typename OnStep>
+    template <bool Trace, bool BigEndian, typename OnStep>
     RunResult run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step);
 };
 
 template <typename OnStep>
 RunResult Cpu::run(machine::GuestMemory& memory, const RunLimits& limits, OnStep&& on_step) {
-    if (log::enabled(log::Level::Trace)) return run_loop<true>(memory, limits, on_step);
-    return run_loop<false>(memory, limits, on_step);
+    if (log::enabled(log::Level::Trace)) {
+        return memory.big_endian() ? run_loop<true, true>(memory, limits, on_step)
+                                   : run_loop<true, false>(memory, limits, on_step);
+    }
+    return memory.big_endian() ? run_loop<false, true>(memory, limits, on_step)
+                               : run_loop<false, false>(memory, limits, on_step);
 }
 
-template <bool Trace, typename OnStep>
+// Instruction fetch through the page table: aligned values never cross a page.
+template <bool BigEndian>
+TARVEL_HOT u32 fetch32(machine::GuestMemory& memory, const u8* const* pages, u32 pc) {
+    if (const u8* page = pages[pc >> machine::GuestMemory::kPageBits]) [[likely]] {
+        const u8* p = page + (pc & machine::GuestMemory::kPageMask);
+        return BigEndian ? load_be32(p) : load_le32(p);
+    }
+    return memory.read32(pc);
+}
+template <bool BigEndian>
+TARVEL_HOT u16 fetch16(machine::GuestMemory& memory, const u8* const* pages, u32 pc) {
+    if (const u8* page = pages[pc >> machine::GuestMemory::kPageBits]) [[likely]] {
+        const u8* p = page + (pc & machine::GuestMemory::kPageMask);
+        return BigEndian ? load_be16(p) : load_le16(p);
+    }
+    return memory.read16(pc);
+}
+
+template <bool Trace, bool BigEndian, typename OnStep>
 RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step) {
     Exec e{regs, memory};
     u32* const r = regs.r;
+    const u8* const* const pages = memory.read_page_table();
     const u32 window_begin = limits.window_begin;
     const u32 window_size = limits.window_end - limits.window_begin;
     const u64 max_steps = limits.max_steps;
@@ -93,13 +116,18 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
     u32 pc = r[15];
     if (max_steps == 0) return {0, RunStop::StepLimit, pc};
 
+    // The pc lives in a local between instructions; r[15] holds it (aligned) at
+    // every exit and the architectural value while an instruction executes.
+    pc = r[15];
     for (;;) {
         if (regs.thumb()) {
+            pc &= ~1u;
             for (;;) {
-                pc = r[15] & ~1u;
-                r[15] = pc;
-                if (pc - window_begin >= window_size) return {steps, RunStop::OutsideWindow, pc};
-                const u16 inst = memory.read16(pc);
+                if (pc - window_begin >= window_size) {
+                    r[15] = pc;
+                    return {steps, RunStop::OutsideWindow, pc};
+                }
+                const u16 inst = fetch16<BigEndian>(memory, pages, pc);
                 if constexpr (Trace) detail::trace_thumb(pc, inst);
                 r[15] = pc + 4;
                 const u32 next = detail::kThumbRunHandlers[inst >> 6](e, inst, pc);
@@ -108,53 +136,73 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                         r[15] = pc;
                         return {steps, RunStop::BridgeInstruction, pc};
                     }
-                    r[15] = next;
                     ++steps;
                     on_step(pc);
-                    if (e.event & kEventUndefined) return {steps, RunStop::Undefined, pc};
+                    if (e.event & kEventUndefined) {
+                        r[15] = next;
+                        return {steps, RunStop::Undefined, pc};
+                    }
                     e.event = kEventNone;
+                    r[15] = next;
                     if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                    pc = next;
                     break;  // the state may have changed
                 }
-                r[15] = next;
                 on_step(pc);
-                if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                const u32 last = pc;
+                pc = next & ~1u;
+                if (++steps == max_steps) {
+                    r[15] = pc;
+                    return {steps, RunStop::StepLimit, last};
+                }
             }
         } else {
+            pc &= ~3u;
             for (;;) {
-                pc = r[15] & ~3u;
-                r[15] = pc;
-                if (pc - window_begin >= window_size) return {steps, RunStop::OutsideWindow, pc};
-                const u32 inst = memory.read32(pc);
+                if (pc - window_begin >= window_size) {
+                    r[15] = pc;
+                    return {steps, RunStop::OutsideWindow, pc};
+                }
+                const u32 inst = fetch32<BigEndian>(memory, pages, pc);
                 if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
                 const u32 cond = inst >> 28;
+                u32 next;
                 if (cond != 0xE && !condition_passes(cond, regs.cpsr())) [[unlikely]] {
-                    if (cond == 0xF) return {steps, RunStop::BridgeInstruction, pc};
-                    if constexpr (Trace) detail::trace_arm_condition_failed();
-                    r[15] = pc + 4;
-                    on_step(pc);
-                    if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
-                    continue;
-                }
-                r[15] = pc + 8;
-                const u32 next = detail::kArmRunHandlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
-                if (e.event) [[unlikely]] {
-                    if (e.event & kEventSpecial) {
+                    if (cond == 0xF) {
                         r[15] = pc;
-                        e.event = kEventNone;
                         return {steps, RunStop::BridgeInstruction, pc};
                     }
-                    r[15] = next;
-                    ++steps;
-                    on_step(pc);
-                    if (e.event & kEventUndefined) return {steps, RunStop::Undefined, pc};
-                    e.event = kEventNone;
-                    if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
-                    break;
+                    if constexpr (Trace) detail::trace_arm_condition_failed();
+                    next = pc + 4;
+                } else {
+                    r[15] = pc + 8;
+                    next = detail::kArmRunHandlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
+                    if (e.event) [[unlikely]] {
+                        if (e.event & kEventSpecial) {
+                            r[15] = pc;
+                            e.event = kEventNone;
+                            return {steps, RunStop::BridgeInstruction, pc};
+                        }
+                        ++steps;
+                        on_step(pc);
+                        if (e.event & kEventUndefined) {
+                            r[15] = next;
+                            return {steps, RunStop::Undefined, pc};
+                        }
+                        e.event = kEventNone;
+                        r[15] = next;
+                        if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                        pc = next;
+                        break;
+                    }
                 }
-                r[15] = next;
                 on_step(pc);
-                if (++steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                const u32 last = pc;
+                pc = next & ~3u;
+                if (++steps == max_steps) {
+                    r[15] = pc;
+                    return {steps, RunStop::StepLimit, last};
+                }
             }
         }
     }

@@ -59,7 +59,7 @@ u32 store_block(Exec& e, const u32* r, u32 list, u32 address) {
 
 // LSL, LSR, ASR by an immediate; N, Z and C are set, V is kept.
 template <u32 Type, u32 Amount>
-u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     u32 carry = carry_of(e);
     const u32 result = shift_by_immediate<Type>(r[bits(inst, 3, 3)], Amount, carry);
@@ -69,7 +69,7 @@ u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool Immediate, bool Subtract, u32 Operand>
-u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 a = r[bits(inst, 3, 3)];
     const u32 b = Immediate ? Operand : r[Operand];
@@ -80,7 +80,7 @@ u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Op, u32 Rd>
-u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 imm = inst & 0xFF;
     if constexpr (Op == 0) {
@@ -95,7 +95,7 @@ u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Op>
-u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rd = inst & 7;
     const u32 a = r[rd];
@@ -134,7 +134,7 @@ u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
 // ADD, CMP, MOV and BX on the full register set. A write to r15 branches (bit 0
 // cleared, the state unchanged); BX takes the state from bit 0 of the target.
 template <u32 Op, u32 H1, u32 H2>
-u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rd = (inst & 7) | (H1 << 3);
     const u32 rs = bits(inst, 3, 3) | (H2 << 3);
@@ -154,14 +154,14 @@ u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Rd>
-u32 thumb_pc_load(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_pc_load(Exec& e, u32 inst, u32 pc) {
     e.regs.r[Rd] = e.mem.read32(((pc + 4) & ~3u) + (inst & 0xFF) * 4);
     return pc + 2;
 }
 
 // Op: 0 STR, 1 STRB, 2 LDR, 3 LDRB (register offset).
 template <u32 Op, u32 Ro>
-u32 thumb_transfer_register(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_transfer_register(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + r[Ro];
     const u32 rd = inst & 7;
@@ -174,7 +174,7 @@ u32 thumb_transfer_register(Exec& e, u32 inst, u32 pc) {
 
 // Op: 0 STRH, 1 LDSB, 2 LDRH, 3 LDSH (bits 11..10 are H and S).
 template <u32 Op, u32 Ro>
-u32 thumb_transfer_signed(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_transfer_signed(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + r[Ro];
     const u32 rd = inst & 7;
@@ -186,7 +186,7 @@ u32 thumb_transfer_signed(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool Byte, bool Load, u32 Imm>
-u32 thumb_transfer_immediate(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_transfer_immediate(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + (Byte ? Imm : Imm * 4);
     const u32 rd = inst & 7;
@@ -201,7 +201,7 @@ u32 thumb_transfer_immediate(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool Load, u32 Imm>
-u32 thumb_transfer_half(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_transfer_half(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + Imm * 2;
     if constexpr (Load) {
@@ -213,7 +213,7 @@ u32 thumb_transfer_half(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool Load, u32 Rd>
-u32 thumb_sp_transfer(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_sp_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[13] + (inst & 0xFF) * 4;
     if constexpr (Load) {
@@ -225,14 +225,14 @@ u32 thumb_sp_transfer(Exec& e, u32 inst, u32 pc) {
 }
 
 template <bool FromSp, u32 Rd>
-u32 thumb_load_address(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_load_address(Exec& e, u32 inst, u32 pc) {
     const u32 base = FromSp ? e.regs.r[13] : ((pc + 4) & ~3u);
     e.regs.r[Rd] = base + (inst & 0xFF) * 4;
     return pc + 2;
 }
 
 template <bool Negative>
-u32 thumb_sp_add(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_sp_add(Exec& e, u32 inst, u32 pc) {
     const u32 offset = (inst & 0x7F) * 4;
     e.regs.r[13] = Negative ? e.regs.r[13] - offset : e.regs.r[13] + offset;
     return pc + 2;
@@ -242,7 +242,7 @@ u32 thumb_sp_add(Exec& e, u32 inst, u32 pc) {
 // optionally the pc (bit 0 cleared, staying in Thumb state). An empty list moves
 // r15 alone and sp by 64 bytes, as block transfers do in ARM state.
 template <bool Pop, bool Extra>
-u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 list = inst & 0xFF;
     u32 next = pc + 2;
@@ -281,7 +281,7 @@ u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
 // writes the original base (the write-back comes after the stores).
 // An empty list moves r15 and adds 64 to the base.
 template <bool Load, u32 Rb>
-u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 list = inst & 0xFF;
     u32 address = r[Rb];
@@ -310,7 +310,7 @@ u32 thumb_undefined(Exec& e, u32, u32 pc) { return enter_undefined(e, pc + 2); }
 u32 thumb_software_interrupt(Exec& e, u32, u32 pc) { return enter_software_interrupt(e, pc + 2); }
 
 template <u32 Cond>
-u32 thumb_conditional_branch(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_conditional_branch(Exec& e, u32 inst, u32 pc) {
     if (!condition_passes(Cond, e.regs.cpsr())) return pc + 2;
     return pc + 4 + static_cast<u32>(static_cast<i32>(static_cast<i8>(inst & 0xFF)) * 2);
 }
@@ -322,7 +322,7 @@ u32 thumb_branch(Exec&, u32 inst, u32 pc) {
 // BL in two halves: the first puts the upper part of the offset into lr, the
 // second branches to lr plus the lower part and leaves the return address in lr.
 template <bool Second>
-u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     if constexpr (!Second) {
         r[14] = pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 9);

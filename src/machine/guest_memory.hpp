@@ -130,6 +130,11 @@ public:
         return page && (address & kPageMask) + length <= kPageSize ? page + (address & kPageMask) : nullptr;
     }
 
+    // The fast-path page table itself (kPageCount entries, nullptr where the slow
+    // path applies), for loops that fetch many aligned values. Valid until the
+    // regions change.
+    const u8* const* read_page_table() const { return read_pages_.get(); }
+
     // Checked reads that tell whether the access was backed (and record it when not).
     bool try_read8(u32 address, u8& out);
     bool try_read16(u32 address, u16& out);
