@@ -27,8 +27,40 @@ GuestMemory::GuestMemory(const GuestMemory& other) : GuestMemory(other.big_endia
 
 GuestMemory& GuestMemory::operator=(const GuestMemory& other) {
     if (this != &other) {
-        GuestMemory copy(other);
-        *this = std::move(copy);
+        regions_ = other.regions_;
+        unmapped_ = other.unmapped_;
+        unmapped_overflow_ = other.unmapped_overflow_;
+        big_endian_ = other.big_endian_;
+        rebuild_pages();
+    }
+    return *this;
+}
+
+GuestMemory::GuestMemory(GuestMemory&& other)
+    : regions_(std::move(other.regions_)),
+      unmapped_(std::move(other.unmapped_)),
+      unmapped_overflow_(other.unmapped_overflow_),
+      big_endian_(other.big_endian_),
+      read_pages_(std::move(other.read_pages_)),
+      write_pages_(std::move(other.write_pages_)) {
+    other.regions_.clear();
+    other.unmapped_.clear();
+    other.unmapped_overflow_ = 0;
+    other.rebuild_pages();
+}
+
+GuestMemory& GuestMemory::operator=(GuestMemory&& other) {
+    if (this != &other) {
+        regions_ = std::move(other.regions_);
+        unmapped_ = std::move(other.unmapped_);
+        unmapped_overflow_ = other.unmapped_overflow_;
+        big_endian_ = other.big_endian_;
+        read_pages_.swap(other.read_pages_);
+        write_pages_.swap(other.write_pages_);
+        other.regions_.clear();
+        other.unmapped_.clear();
+        other.unmapped_overflow_ = 0;
+        other.rebuild_pages();
     }
     return *this;
 }

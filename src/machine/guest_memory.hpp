@@ -48,8 +48,9 @@ public:
     explicit GuestMemory(bool big_endian = false);
     GuestMemory(const GuestMemory& other);
     GuestMemory& operator=(const GuestMemory& other);
-    GuestMemory(GuestMemory&&) noexcept = default;
-    GuestMemory& operator=(GuestMemory&&) noexcept = default;
+    // A moved-from memory is left valid and empty (no regions).
+    GuestMemory(GuestMemory&& other);
+    GuestMemory& operator=(GuestMemory&& other);
 
     // Appends a zero-filled region. Regions are searched in the order added.
     void add_region(u32 base, u32 size, bool read_only = false);

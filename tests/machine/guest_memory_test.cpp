@@ -129,6 +129,18 @@ TEST(GuestMemoryRegions, CopiesAreIndependent) {
     EXPECT_EQ(b.read32(0x05000000), 2u);
 }
 
+TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
+    GuestMemory a = standard_layout();
+    a.write32(0x05000000, 0x1234);
+    GuestMemory b(std::move(a));
+    EXPECT_EQ(b.read32(0x05000000), 0x1234u);
+    EXPECT_TRUE(a.regions().empty());  // NOLINT(bugprone-use-after-move): documented state
+    EXPECT_EQ(a.read32(0x05000000), 0u);
+    a = std::move(b);
+    EXPECT_EQ(a.read32(0x05000000), 0x1234u);
+    EXPECT_EQ(b.read8(0x05000000), 0);
+}
+
 TEST(GuestMemoryStrings, NarrowAndWideStringsStopAtNulCapOrUnbackedByte) {
     GuestMemory memory(true);
     memory.add_region(0x1000, 0x10);
