@@ -3,6 +3,7 @@
 // and Result<T> holds either a value or an Error. Nothing here throws.
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -75,20 +76,20 @@ private:
     std::variant<T, Error> v_;
 };
 
+// Success holds no Error, so a successful Status allocates nothing.
 template <>
 class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : error_(std::move(error)), failed_(true) {}
+    Result(Error error) : error_(std::move(error)) {}
 
-    bool ok() const { return !failed_; }
+    bool ok() const { return !error_.has_value(); }
     explicit operator bool() const { return ok(); }
-    const Error& error() const& { return error_; }
-    Error&& error() && { return std::move(error_); }
+    const Error& error() const& { return *error_; }
+    Error&& error() && { return std::move(*error_); }
 
 private:
-    Error error_{std::string()};
-    bool failed_ = false;
+    std::optional<Error> error_;
 };
 
 using Status = Result<void>;
