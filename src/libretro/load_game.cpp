@@ -102,14 +102,14 @@ bool load_game(const retro_game_info* info) {
 
 void reset_game(CoreState& state) {
     auto rebuilt = build(state.archive);
-    Status booted = rebuilt ? Status() : Status(rebuilt.error());
-    if (rebuilt) {
-        machine::TarvelMachine& fresh = **rebuilt;
-        fresh.volume = std::min<u32>(state.machine->volume, 100);
-        fresh.auto_bgm = state.machine->auto_bgm;
-        booted = machine::boot(fresh, state.step_budget);
+    if (!rebuilt) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", rebuilt.error().to_string());
+        return;
     }
-    if (!booted) {
+    machine::TarvelMachine& fresh = **rebuilt;
+    fresh.volume = std::min<u32>(state.machine->volume, 100);
+    fresh.auto_bgm = state.machine->auto_bgm;
+    if (Status booted = machine::boot(fresh, state.step_budget); !booted) {
         TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", booted.error().to_string());
         return;
     }
