@@ -60,10 +60,31 @@ inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
     const u32 modes[] = {armv4t::kModeUser, armv4t::kModeSystem, armv4t::kModeSupervisor, armv4t::kModeFiq};
     cpu.regs.set_cpsr((u32{flags} << 24 & armv4t::kFlagsMask) | modes[(flags >> 1) & 3] |
                       (thumb ? armv4t::kThumbBit : 0));
+    // Short inputs are stretched: a generator seeded from the input supplies the
+    // registers the input does not give and more code after it, so that even the
+    // first small inputs run long stretches of varied code.
+    u64 seed = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 0x100000001b3ull;
+    auto next_random = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return static_cast<u32>(seed >> 16);
+    };
     const size_t register_count = std::min<size_t>(size / 16, 15);
-    for (size_t n = 0; n < register_count; ++n) cpu.regs.r[n] = take_u32(data, size);
+    for (size_t n = 0; n < 15; ++n) {
+        if (n < register_count) {
+            cpu.regs.r[n] = take_u32(data, size);
+        } else {
+            // Mostly pointers into RAM or the stack, so that memory instructions land.
+            const u32 value = next_random();
+            cpu.regs.r[n] = (value & 3) == 0 ? value : (value & 1 ? 0x05000000 : 0x020F0000) + (value >> 16);
+        }
+    }
     const size_t code_length = std::min<size_t>(size, kCodeSize);
     memory.write_bytes(kCodeBase, {data, code_length});
+    for (u32 offset = static_cast<u32>(code_length) & ~3u; offset < 512; offset += 4)
+        memory.write32(kCodeBase + offset, next_random());
     cpu.regs.r[15] = kCodeBase;
 
     constexpr u64 kStepCap = 4096;
