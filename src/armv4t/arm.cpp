@@ -268,7 +268,7 @@ TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
 //  - the S bit without r15 in a load (or in any store) moves the User registers;
 //    with r15 in a load it restores the CPSR from the SPSR after the loads.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
-TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
+[[gnu::noinline, gnu::cold]] u32 arm_block_transfer_general(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 rn = (inst >> 16) & 15;
     u32 list = inst & 0xFFFF;
@@ -329,6 +329,39 @@ TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
         }
     }
     return next;
+}
+
+// The common case kept small: a non-empty list without the S bit, in one fast
+// page of a little-endian guest. Everything else takes the general path.
+template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
+TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
+    if constexpr (!S) {
+        u32* r = e.regs.r;
+        const u32 list = inst & 0xFFFF;
+        const u32 rn = (inst >> 16) & 15;
+        const u32 bytes = register_count(list) * 4;
+        const u32 base = r[rn];
+        const u32 lowest = (Up ? base : base - bytes) + (Pre == Up ? 4 : 0);
+        if (list != 0 && rn != 15 && !e.mem.big_endian()) {
+            if constexpr (Load) {
+                if (const u8* host = e.mem.fast_read_span(lowest & ~3u, bytes)) {
+                    // Write-back first, so that a loaded base register wins.
+                    if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
+                    for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                        r[std::countr_zero(pending)] = load_le32(host);
+                    return (list & 0x8000) ? r[15] : pc + 4;
+                }
+            } else {
+                if (u8* host = e.mem.fast_write_span(lowest & ~3u, bytes)) {
+                    for (u32 pending = list; pending; pending &= pending - 1, host += 4)
+                        store_le32(host, r[std::countr_zero(pending)]);
+                    if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
+                    return pc + 4;
+                }
+            }
+        }
+    }
+    return arm_block_transfer_general<Pre, Up, S, Writeback, Load>(e, inst, pc);
 }
 
 // ---------------------------------------------------------------- exceptions and coprocessor
