@@ -4,7 +4,8 @@
 #
 #   tarvel_add_guest_app(NAME <name> SOURCES <files...>
 #                        [ENDIAN little|big] [ISA thumb|arm]
-#                        [RESOURCES <folder>] [LOAD_ADDRESS <address>]
+#                        [RESOURCES <folder>] [RESOURCE_FILES <files...>]
+#                        [LOAD_ADDRESS <address>]
 #                        [OPTIMIZE <flag>] [INCLUDE_DIRECTORIES <dirs...>]
 #                        [DEFINITIONS <NAME=value...>] [LINK_OPTIONS <flags...>]
 #                        [PACK_OPTIONS <options...>]
@@ -23,6 +24,9 @@
 #     target_compile_definitions(${test_target} PRIVATE MY_APP_CBE="${my_app_CBE}")
 #   endif()
 #
+# RESOURCE_FILES names the files of a RESOURCES folder that the build itself
+# makes (custom command outputs); the program is packed after them.
+#
 # Without arm-none-eabi-gcc the function only reports that it skips the
 # program, creates no target and leaves the variables empty.
 
@@ -39,7 +43,7 @@ endif()
 function(tarvel_add_guest_app)
   cmake_parse_arguments(PARSE_ARGV 0 ARG "ALL"
     "NAME;ENDIAN;ISA;RESOURCES;LOAD_ADDRESS;OPTIMIZE"
-    "SOURCES;INCLUDE_DIRECTORIES;DEFINITIONS;LINK_OPTIONS;PACK_OPTIONS")
+    "SOURCES;INCLUDE_DIRECTORIES;DEFINITIONS;LINK_OPTIONS;PACK_OPTIONS;RESOURCE_FILES")
   if(NOT ARG_NAME OR NOT ARG_SOURCES)
     message(FATAL_ERROR "tarvel_add_guest_app needs NAME and SOURCES")
   endif()
@@ -81,7 +85,12 @@ function(tarvel_add_guest_app)
   if(ARG_RESOURCES)
     get_filename_component(ARG_RESOURCES "${ARG_RESOURCES}" ABSOLUTE
       BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    file(GLOB_RECURSE resource_deps CONFIGURE_DEPENDS "${ARG_RESOURCES}/*")
+    if(ARG_RESOURCE_FILES)
+      # A folder the build fills: its files are known, not found.
+      set(resource_deps ${ARG_RESOURCE_FILES})
+    else()
+      file(GLOB_RECURSE resource_deps CONFIGURE_DEPENDS "${ARG_RESOURCES}/*")
+    endif()
     set(resource_flags --resources "${ARG_RESOURCES}")
   endif()
   list(FIND ARG_PACK_OPTIONS --form form_at)

@@ -46,10 +46,14 @@ static void title_render(void *self, uint32_t event, uint32_t argument) {
         const int32_t row = (int32_t)((frame + (uint32_t)lane * 7u) % GAME_ROWS);
         draw_cell(lane, row, (lane & 1) ? CELL_BLOCK : CELL_COIN);
     }
-    tv_fill_rect(20, 110, 200, 60, COLOR_HUD);
-    tv_frame_rect(20, 110, 200, 60, COLOR_ACCENT);
-    tv_draw_text_centered("LANE RUNNER", 122, COLOR_ACCENT);
-    tv_draw_text_centered("a Tarvel demo", 142, COLOR_TEXT);
+    tv_fill_rect(20, 98, 200, 92, COLOR_HUD);
+    tv_frame_rect(20, 98, 200, 92, COLOR_ACCENT);
+    tv_draw_text_centered("LANE RUNNER", 106, COLOR_ACCENT);
+    const char *title = demo_text("title.txt"), *motto = demo_text("motto.txt");
+    if (title) tv_draw_text_centered(title, 126, COLOR_ACCENT);
+    if (motto) tv_draw_text_centered(motto, 146, COLOR_TEXT);
+    tv_draw_text_centered("a Tarvel demo", 166, COLOR_TEXT);
+    draw_ship_picture((TV_SCREEN_WIDTH - 32) / 2, 200);
     if ((frame / 5) % 2 == 0) tv_draw_text_centered("Press 5 or tap to start", 230, COLOR_TEXT);
     tv_fill_rect(12, 282, 216, 84, COLOR_HUD);
     tv_draw_text_centered("4/6 or Left/Right: move", 290, COLOR_TEXT);
@@ -174,5 +178,6 @@ static void over_render(void *self, uint32_t event, uint32_t argument) {
 tv_screen_object over_screen = TV_SCREEN_OBJECT_INIT(over_init, over_logic, over_render, 0, 0);
 
 void tv_app_main(void) {
+    demo_resources_load();
     tv_screen_push(&title_screen.screen);
 }

@@ -1,6 +1,35 @@
 #include "ui.h"
 
+#include "tv_resources.h"
+
 static const char kBestPath[] = "demo/best.dat";
+
+/* One picture per encoding the machine reads: the ship is an ordinary PNG
+ * loaded by resource number, the block a firmware PNG loaded from its bytes
+ * in memory, the coin a CBE custom GIF loaded through the resource table. */
+static tv_image ship_image, block_image;
+static tv_image *coin_image;
+
+/* The resource directory: the main package copied into guest memory once,
+ * registered so that lookups by name and number go through it. */
+static tv_resource_dir resources;
+
+void demo_resources_load(void) {
+    tv_resource_dir_init(&resources, 4);
+    tv_resource_dir_load(&resources);
+    tv_resource_dir_register(&resources);
+    tv_image_load(TV_RES_SHIP_PNG, &ship_image);
+    const void *block_bytes = tv_resource_data("block.png");
+    if (block_bytes) tv_image_load_stream(block_bytes, &block_image);
+    coin_image = tv_image_load_resource(TV_RES_COIN_GIF);
+}
+
+/* Texts are GBK, the machine's narrow character set, and end with a NUL. */
+const char *demo_text(const char *name) { return (const char *)tv_resource_data(name); }
+
+void draw_ship_picture(int x, int y) {
+    if (ship_image.loaded) tv_draw_image(&ship_image, x, y, 1);
+}
 
 char *format_number(char *buffer, uint32_t value) {
     char digits[12];
@@ -25,15 +54,25 @@ char *join_text(char *buffer, const char *prefix, const char *text) {
 void draw_cell(int32_t lane, int32_t row, uint8_t what) {
     const int x = lane * LANE_WIDTH, y = FIELD_TOP + row * ROW_HEIGHT;
     if (what == CELL_BLOCK) {
-        tv_fill_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK);
-        tv_frame_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK_EDGE);
+        if (block_image.loaded) {
+            tv_draw_image(&block_image, x + 3, y + 2, 0);
+        } else {
+            tv_fill_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK);
+            tv_frame_rect(x + 3, y + 2, LANE_WIDTH - 6, ROW_HEIGHT - 4, COLOR_BLOCK_EDGE);
+        }
     } else if (what == CELL_COIN) {
-        tv_fill_rect(x + 14, y + 4, LANE_WIDTH - 28, ROW_HEIGHT - 8, COLOR_COIN);
+        if (coin_image) tv_draw_image(coin_image, x + 14, y + 4, 1);
+        else tv_fill_rect(x + 14, y + 4, LANE_WIDTH - 28, ROW_HEIGHT - 8, COLOR_COIN);
     }
 }
 
-static void draw_ship(int32_t lane, tv_color color) {
+static void draw_ship(int32_t lane, int dim) {
     const int x = lane * LANE_WIDTH, y = FIELD_TOP + GAME_PLAYER_ROW * ROW_HEIGHT;
+    if (ship_image.loaded) {
+        if (!dim) draw_ship_picture(x + 4, y); /* blinks while it cannot be hurt */
+        return;
+    }
+    const tv_color color = dim ? COLOR_SHIP_DIM : COLOR_SHIP;
     tv_fill_rect(x + 16, y, 8, 6, color);                   /* nose */
     tv_fill_rect(x + 8, y + 6, 24, ROW_HEIGHT - 6, color);  /* body */
     tv_fill_rect(x + 4, y + 14, 4, 6, color);               /* wings */
@@ -52,7 +91,7 @@ void draw_field(const game *g, uint32_t blink) {
     }
     /* The ship blinks while it cannot be hurt. */
     const int dim = g->grace > 0 && (blink & 1);
-    draw_ship(g->player_lane, dim ? COLOR_SHIP_DIM : COLOR_SHIP);
+    draw_ship(g->player_lane, dim);
     if (g->hit) tv_frame_rect(0, FIELD_TOP, TV_SCREEN_WIDTH, TV_SCREEN_HEIGHT - FIELD_TOP, COLOR_DANGER);
 }
 

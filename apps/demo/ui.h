@@ -22,6 +22,12 @@
 #define COLOR_ACCENT     TV_RGB(255, 216, 40)
 #define COLOR_DANGER     TV_RGB(255, 64, 64)
 
+/* The packaged pictures and texts; a picture that did not load is drawn
+ * with rectangles instead, and a missing text is left out. */
+void demo_resources_load(void);
+const char *demo_text(const char *name);
+void draw_ship_picture(int x, int y);
+
 /* Writes the decimal digits of value and a NUL; returns buffer. */
 char *format_number(char *buffer, uint32_t value);
 /* Copies text after prefix into buffer (which must be large enough). */

@@ -47,4 +47,22 @@ Result<std::vector<u8>> read_whole_file(const std::string& path) {
     return bytes;
 }
 
+Status write_whole_file(const std::string& path, std::span<const u8> bytes) {
+    FileDescriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    if (file.fd < 0) return os_error(errno);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = ::write(file.fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return os_error(errno);
+        }
+        done += static_cast<size_t>(put);
+    }
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0) return os_error(errno);
+    return {};
+}
+
 }  // namespace tarvel

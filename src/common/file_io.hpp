@@ -2,6 +2,7 @@
 // Whole-file reads from the host filesystem. The error carries the operating
 // system's description of the failure; callers add what they were reading.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,5 +12,7 @@
 namespace tarvel {
 
 Result<std::vector<u8>> read_whole_file(const std::string& path);
+// Creates or replaces the file with exactly these bytes.
+Status write_whole_file(const std::string& path, std::span<const u8> bytes);
 
 }  // namespace tarvel

@@ -1,5 +1,7 @@
 #include "image_decoder/encoders.hpp"
 
+#include "asset_writer/asset_writer.hpp"
+
 #include <gif_lib.h>
 #include <png.h>
 
@@ -109,44 +111,26 @@ std::vector<u8> palette_from_rgb565(const std::vector<u16>& values) {
     return out;
 }
 
-static u16 to_rgb565(const u8* rgb) {
-    return static_cast<u16>((rgb[0] >> 3) << 11 | (rgb[1] >> 2) << 5 | rgb[2] >> 3);
-}
-
 std::vector<u8> to_firmware_png(const std::vector<u8>& png) {
-    std::vector<u8> out(png.begin(), png.begin() + 8);
-    std::memcpy(out.data() + 4, "GAME", 4);
-    for (size_t p = 8; p + 12 <= png.size();) {
-        const u32 length = load_be32(&png[p]);
-        const u8* type = &png[p + 4];
-        if (std::memcmp(type, "PLTE", 4) == 0) {
-            out.insert(out.end(), png.begin() + p, png.begin() + p + 8);
-            for (u32 k = 0; k < length; k += 3) {
-                const u16 v = to_rgb565(&png[p + 8 + k]);
-                out.push_back(static_cast<u8>(v >> 8));
-                out.push_back(static_cast<u8>(v));
-            }
-            const u8 stale_crc[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-            out.insert(out.end(), stale_crc, stale_crc + 4);
-        } else {
-            out.insert(out.end(), png.begin() + p, png.begin() + p + 12 + length);
-        }
-        p += 12 + length;
+    auto firmware = assets::firmware_png_from_png(png);
+    check(firmware.ok());
+    // The palette chunk's stored CRC is made stale, so that a decoder that
+    // checked it would fail.
+    std::vector<u8>& bytes = *firmware;
+    for (size_t p = 8; p + 12 <= bytes.size();) {
+        const u32 length = load_be32(&bytes[p]);
+        const bool palette = std::memcmp(&bytes[p + 4], "PLTE", 4) == 0;
+        const u32 stored = palette ? (length * 2 / 3) & ~1u : length;
+        if (palette) store_be32(&bytes[p + 8 + stored], 0xDEADBEEF);
+        p += 12 + stored;
     }
-    return out;
+    return std::move(firmware).value();
 }
 
 std::vector<u8> to_cbe_gif(const std::vector<u8>& gif) {
-    const u8 packed = gif[10];
-    const size_t colors = size_t{2} << (packed & 7);
-    std::vector<u8> out = {'c', 'b', 'e', '!', packed, 0x00, 0x00};
-    for (size_t k = 0; k < colors; ++k) {
-        const u16 v = to_rgb565(&gif[13 + 3 * k]);
-        out.push_back(static_cast<u8>(v >> 8));
-        out.push_back(static_cast<u8>(v));
-    }
-    out.insert(out.end(), gif.begin() + 13 + 3 * colors, gif.end());
-    return out;
+    auto cbe = assets::cbe_gif_from_prepared_gif(gif);
+    check(cbe.ok());
+    return std::move(cbe).value();
 }
 
 }  // namespace tarvel::test

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,19 +116,12 @@ Result<Args> parse_args(int argc, char** argv, u32* required_base) {
     return a;
 }
 
-Status write_file(const std::string& path, const std::vector<u8>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return Error::format("Failed to write {}", path);
-    return {};
-}
-
 // Leaves an unchanged file alone so that what includes it is not rebuilt.
 Status write_text_if_changed(const std::string& path, const std::string& text) {
     auto old = read_whole_file(path);
     if (old.ok() && std::equal(old->begin(), old->end(), text.begin(), text.end())) return {};
-    return write_file(path, std::vector<u8>(text.begin(), text.end()));
+    return write_whole_file(path, std::vector<u8>(text.begin(), text.end()));
+
 }
 
 // Reads the archive back as the machine will and checks what matters.
@@ -180,7 +172,8 @@ Status run(int argc, char** argv) {
     TARVEL_TRY_ASSIGN(ResourcePackage resources, encode_resources(set, args.pack.form));
     TARVEL_TRY_ASSIGN(std::vector<u8> bytes, pack_cbe(program, resources, args.pack));
     TARVEL_TRY(verify(bytes, program, resources));
-    TARVEL_TRY(write_file(args.output, bytes));
+    if (Status written = write_whole_file(args.output, bytes); !written.ok())
+        return std::move(written).error().context("Failed to write {}", args.output);
     if (!args.header.empty()) {
         TARVEL_TRY(write_text_if_changed(args.header, resource_header(resources)));
     }

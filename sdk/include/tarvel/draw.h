@@ -86,6 +86,13 @@ static inline void tv_frame_corners(uint32_t p0, uint32_t p1, tv_color color) {
 static inline tv_image *tv_image_load(uint32_t index, tv_image *image) {
     return TV_PTR(tv_image *, tv_service(TV_GROUP_DRAW, 22, index, TV_U32(image), 0, 0));
 }
+/* Loads image resource `index` into a fresh heap record, found through the
+ * resource table selected with tv_resource_table_select when there is one,
+ * else in the main resource table. Returns 0 when it is missing or does not
+ * decode. */
+static inline tv_image *tv_image_load_resource(uint32_t index) {
+    return TV_PTR(tv_image *, tv_service(TV_GROUP_IMAGE, 0, index, 0, 0, 0));
+}
 /* Loads an image from encoded bytes held in guest memory (a heap block or a
  * loaded resource). */
 static inline tv_image *tv_image_load_stream(const void *bytes, tv_image *image) {
