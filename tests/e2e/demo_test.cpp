@@ -98,6 +98,42 @@ TEST_F(Demo, LandscapeShowsTheTitleTurned) {
     EXPECT_TRUE(matches_golden("demo_title_landscape", turned));
 }
 
+// The colour a 24-bit source colour shows with once it has been through the
+// screen's RGB565 and back out to the frontend.
+uint32_t shown(uint32_t rgb) {
+    const uint32_t r = (rgb >> 19) & 0x1F, g = (rgb >> 10) & 0x3F, b = (rgb >> 3) & 0x1F;
+    return 0xFF000000u | (r * 255 / 31) << 16 | (g * 255 / 63) << 8 | (b * 255 / 31);
+}
+
+size_t count_in_rows(const tarvel_run::Picture& p, unsigned top, unsigned bottom, uint32_t colour) {
+    size_t n = 0;
+    for (unsigned y = top; y < bottom; ++y)
+        for (unsigned x = 0; x < p.width; ++x) n += p.pixels[y * p.width + x] == colour;
+    return n;
+}
+
+// The title shows a picture of each packaged encoding, in colours only the
+// pictures have (the rectangles drawn when a picture fails have none of
+// them), and the two Chinese lines, which are GBK resources.
+TEST_F(Demo, TitleShowsEveryPictureEncodingAndTheGbkLines) {
+    for (const char* content : {TARVEL_DEMO_LE_CBE, TARVEL_DEMO_BE_CBE}) {
+        RunSpec spec;
+        spec.content = content;
+        spec.frames = 24;
+        RunOutcome run = run_tarvel(spec);
+        ASSERT_EQ(run.process.exit_code, 0) << run.process.output;
+        const tarvel_run::Picture& title = run.shots["end"];
+        ASSERT_EQ(title.height, 400u);
+        const unsigned all = title.height;
+        EXPECT_GT(count_in_rows(title, 0, all, shown(0xF0F8F8)), 0u) << "ship cockpit (PNG)";
+        EXPECT_GT(count_in_rows(title, 0, all, shown(0x601008)), 0u) << "block inlay (firmware PNG)";
+        EXPECT_GT(count_in_rows(title, 0, all, shown(0xFFF8C0)), 0u) << "coin shine (CBE custom GIF)";
+        // Rows 126-141 hold only the Chinese title, 146-161 only the motto.
+        EXPECT_GT(count_in_rows(title, 126, 142, shown(0xFFD828)), 100u) << "GBK title";
+        EXPECT_GT(count_in_rows(title, 146, 162, shown(0xF0F0F0)), 200u) << "GBK motto";
+    }
+}
+
 TEST_F(Demo, RunsWithoutAFileArgument) {
     RunSpec spec;
     spec.frames = 24;
