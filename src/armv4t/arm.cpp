@@ -4,6 +4,7 @@
 #include <bit>
 #include <utility>
 
+#include "armv4t/block_copy.hpp"
 #include "armv4t/cpu.hpp"
 #include "armv4t/decode_table.hpp"
 #include "armv4t/exec.hpp"
@@ -331,30 +332,29 @@ template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
     return next;
 }
 
-// The common case kept small: a non-empty list without the S bit, in one fast
-// page of a little-endian guest. Everything else takes the general path.
+// The common case kept small: a non-empty list without the S bit or r15 as the
+// base, in one fast page of a little-endian guest. Everything else takes the
+// general path.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
 TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
     if constexpr (!S) {
-        u32* r = e.regs.r;
         const u32 list = inst & 0xFFFF;
         const u32 rn = (inst >> 16) & 15;
-        const u32 bytes = register_count(list) * 4;
-        const u32 base = r[rn];
-        const u32 lowest = (Up ? base : base - bytes) + (Pre == Up ? 4 : 0);
-        if (list != 0 && rn != 15 && !e.mem.big_endian()) {
+        if ((list != 0) & (rn != 15) & !e.big_endian) {
+            u32* r = e.regs.r;
+            const u32 bytes = register_count(list) * 4;
+            const u32 base = r[rn];
+            const u32 lowest = ((Up ? base : base - bytes) + (Pre == Up ? 4 : 0)) & ~3u;
             if constexpr (Load) {
-                if (const u8* host = e.mem.fast_read_span(lowest & ~3u, bytes)) {
+                if (const u8* host = e.mem.fast_read_span(lowest, bytes)) {
                     // Write-back first, so that a loaded base register wins.
                     if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
-                    for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                        r[std::countr_zero(pending)] = load_le32(host);
+                    load_listed<false>(r, list, host);
                     return (list & 0x8000) ? r[15] : pc + 4;
                 }
             } else {
-                if (u8* host = e.mem.fast_write_span(lowest & ~3u, bytes)) {
-                    for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                        store_le32(host, r[std::countr_zero(pending)]);
+                if (u8* host = e.mem.fast_write_span(lowest, bytes)) {
+                    store_listed<false>(r, list, host);
                     if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
                     return pc + 4;
                 }

@@ -27,6 +27,9 @@ struct Exec {
     RegisterFile& regs;
     machine::GuestMemory& mem;
     u32 event = kEventNone;
+    // The guest byte order, fixed while instructions execute; kept here so that
+    // hot handlers test it without going through the memory object.
+    bool big_endian = mem.big_endian();
 };
 
 using Handler = u32 (*)(Exec& e, u32 inst, u32 pc);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <utility>
 
+#include "armv4t/block_copy.hpp"
 #include "armv4t/cpu.hpp"
 #include "armv4t/decode_table.hpp"
 #include "armv4t/exec.hpp"
@@ -16,45 +17,58 @@ constexpr u32 bits(u32 value, unsigned low, unsigned count) { return (value >> l
 
 u32 carry_of(const Exec& e) { return (e.regs.cpsr() >> 29) & 1; }
 
-// Loads and stores the registers in `list` (ascending) at consecutive words from
-// `address` (low bits ignored), with one memory lookup when the block lies in a
-// fast page. Returns the address after the block.
-u32 load_block(Exec& e, u32* r, u32 list, u32 address) {
-    const u32 bytes = register_count(list) * 4;
-    if (const u8* host = e.mem.fast_read_span(address & ~3u, bytes)) {
-        if (e.mem.big_endian()) {
-            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                r[std::countr_zero(pending)] = load_be32(host);
+// Loads the low registers in `list` (r0-r7, ascending) from consecutive words at
+// `address` (low bits ignored); with Extra one more word follows, which is
+// returned. `address` is advanced past the block. One memory lookup serves the
+// whole block when it lies in a fast page; otherwise word by word.
+template <bool Extra>
+TARVEL_HOT u32 load_block(Exec& e, u32* r, u32 list, u32& address) {
+    const u32 count = register_count(list);
+    const u32 bytes = (count + (Extra ? 1 : 0)) * 4;
+    u32 extra = 0;
+    if (const u8* host = e.mem.fast_read_span(address & ~3u, bytes)) [[likely]] {
+        if (e.big_endian) {
+            load_listed<true, false>(r, list, host);
+            if constexpr (Extra) extra = load_be32(host + count * 4);
         } else {
-            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                r[std::countr_zero(pending)] = load_le32(host);
+            load_listed<false, false>(r, list, host);
+            if constexpr (Extra) extra = load_le32(host + count * 4);
         }
-        return address + bytes;
+        address += bytes;
+        return extra;
     }
     for (u32 pending = list; pending; pending &= pending - 1) {
         r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
         address += 4;
     }
-    return address;
+    if constexpr (Extra) {
+        extra = e.mem.read32(address & ~3u);
+        address += 4;
+    }
+    return extra;
 }
 
-u32 store_block(Exec& e, const u32* r, u32 list, u32 address) {
-    const u32 bytes = register_count(list) * 4;
-    if (u8* host = e.mem.fast_write_span(address & ~3u, bytes)) {
-        if (e.mem.big_endian()) {
-            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                store_be32(host, r[std::countr_zero(pending)]);
+// Stores the low registers in `list` (ascending) at consecutive words from
+// `address` (low bits ignored); with Extra, `extra` goes in the word after them.
+template <bool Extra>
+TARVEL_HOT void store_block(Exec& e, const u32* r, u32 list, u32 address, u32 extra) {
+    const u32 count = register_count(list);
+    const u32 bytes = (count + (Extra ? 1 : 0)) * 4;
+    if (u8* host = e.mem.fast_write_span(address & ~3u, bytes)) [[likely]] {
+        if (e.big_endian) {
+            store_listed<true, false>(r, list, host);
+            if constexpr (Extra) store_be32(host + count * 4, extra);
         } else {
-            for (u32 pending = list; pending; pending &= pending - 1, host += 4)
-                store_le32(host, r[std::countr_zero(pending)]);
+            store_listed<false, false>(r, list, host);
+            if constexpr (Extra) store_le32(host + count * 4, extra);
         }
-        return address + bytes;
+        return;
     }
     for (u32 pending = list; pending; pending &= pending - 1) {
         e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
         address += 4;
     }
-    return address;
+    if constexpr (Extra) e.mem.write32(address & ~3u, extra);
 }
 
 // LSL, LSR, ASR by an immediate; N, Z and C are set, V is kept.
@@ -253,11 +267,8 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
             r[13] = address + 0x40;
             return next;
         }
-        address = load_block(e, r, list, address);
-        if constexpr (Extra) {
-            next = e.mem.read32(address & ~3u) & ~1u;
-            address += 4;
-        }
+        const u32 loaded_pc = load_block<Extra>(e, r, list, address);
+        if constexpr (Extra) next = loaded_pc & ~1u;
         r[13] = address;
     } else {
         if (list == 0 && !Extra) {
@@ -268,11 +279,8 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
         const u32 count = register_count(list) + (Extra ? 1 : 0);
         const u32 address = r[13] - count * 4;
         r[13] = address;
-        // lr goes above the low registers: store it as register 8 of the list.
-        u32 values[9];
-        for (int n = 0; n < 8; ++n) values[n] = r[n];
-        values[8] = r[14];
-        store_block(e, values, list | (Extra ? 0x100u : 0u), address);
+        // lr goes above the low registers.
+        store_block<Extra>(e, r, list, address, r[14]);
     }
     return next;
 }
@@ -298,9 +306,9 @@ TARVEL_HOT u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
     const u32 new_base = address + register_count(list) * 4;
     if constexpr (Load) {
         r[Rb] = new_base;
-        load_block(e, r, list, address);
+        load_block<false>(e, r, list, address);
     } else {
-        store_block(e, r, list, address);
+        store_block<false>(e, r, list, address, 0);
         r[Rb] = new_base;
     }
     return next;

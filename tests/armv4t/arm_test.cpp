@@ -345,6 +345,66 @@ TEST_F(ArmTest, UserBankTransfersFromFiqAndExceptionReturnThroughLdm) {
     EXPECT_EQ(m.r(15), 0x4000u);
 }
 
+// A block that leaves its 64 KiB page, or runs past the end of memory, is moved
+// word by word with the same result as a block inside one page.
+TEST_F(ArmTest, BlocksAcrossAPageEndAndIntoUnmappedMemory) {
+    m.memory.add_region(0x00010000, 0x00010000);  // the next page, a region of its own
+    m.arm({0xE8A0E0FE, 0xE93000FF});              // STMIA r0!, {r1-r7, sp, lr, pc}; LDMDB r0!, {r0-r7}
+    for (int n = 1; n < 8; ++n) m.r(n) = 0x100u * n;
+    m.r(13) = 0xD00;
+    m.r(14) = 0xE00;
+    m.r(0) = 0x0000FFF0;
+    m.step();
+    EXPECT_EQ(m.r(0), 0x0000FFF0u + 40);
+    EXPECT_EQ(m.memory.read32(0x0000FFF0), 0x100u);
+    EXPECT_EQ(m.memory.read32(0x0000FFFC), 0x400u);
+    EXPECT_EQ(m.memory.read32(0x00010000), 0x500u);
+    EXPECT_EQ(m.memory.read32(0x00010010), 0xE00u);
+    EXPECT_EQ(m.memory.read32(0x00010014), kCode + 8);
+    m.step();  // the eight words below 0x00010018, from 0x0000FFF8
+    EXPECT_EQ(m.r(0), 0x300u);  // loaded, not written back
+    EXPECT_EQ(m.r(1), 0x400u);
+    EXPECT_EQ(m.r(4), 0x700u);
+    EXPECT_EQ(m.r(5), 0xD00u);
+    EXPECT_EQ(m.r(6), 0xE00u);
+    EXPECT_EQ(m.r(7), kCode + 8);
+    EXPECT_TRUE(m.memory.unmapped_accesses().empty());
+
+    // Past the last region: stores are dropped and recorded, loads read zero.
+    m.arm({0xE881001E, 0xE891001E});  // STMIA r1, {r1-r4}; LDMIA r1, {r1-r4}
+    m.r(1) = 0x0001FFF8;
+    m.r(2) = 0x22;
+    m.r(3) = 0x33;
+    m.r(4) = 0x44;
+    m.step();
+    EXPECT_EQ(m.memory.read32(0x0001FFF8), 0x0001FFF8u);
+    EXPECT_EQ(m.memory.read32(0x0001FFFC), 0x22u);
+    EXPECT_TRUE(m.memory.unmapped_accesses().contains(0x00020000));
+    EXPECT_TRUE(m.memory.unmapped_accesses().contains(0x00020004));
+    m.step();
+    EXPECT_EQ(m.r(1), 0x0001FFF8u);
+    EXPECT_EQ(m.r(2), 0x22u);
+    EXPECT_EQ(m.r(3), 0u);
+    EXPECT_EQ(m.r(4), 0u);
+}
+
+TEST_F(ArmTest, BigEndianBlocksKeepTheGuestOrder) {
+    TestMachine be(true);
+    be.arm({0xE92D4006, 0xE8BD0038});  // PUSH {r1, r2, lr}; POP {r3, r4, r5}
+    be.r(13) = kData + 0x100;
+    be.r(1) = 0x11223344;
+    be.r(2) = 0x55667788;
+    be.r(14) = 0x99AABBCC;
+    be.step();
+    EXPECT_EQ(be.memory.read8(kData + 0x100 - 12), 0x11);
+    EXPECT_EQ(be.memory.read8(kData + 0x100 - 1), 0xCC);
+    be.step();
+    EXPECT_EQ(be.r(3), 0x11223344u);
+    EXPECT_EQ(be.r(4), 0x55667788u);
+    EXPECT_EQ(be.r(5), 0x99AABBCCu);
+    EXPECT_EQ(be.r(13), kData + 0x100);
+}
+
 // ------------------------------------------------------------ swap
 
 TEST_F(ArmTest, SwapWordRotatesAndByteSwaps) {

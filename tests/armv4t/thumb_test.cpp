@@ -204,6 +204,40 @@ TEST_F(ThumbTest, BlockTransfersWithBaseInListAndEmptyLists) {
     EXPECT_EQ(m.memory.read32(kData + 0x1C0), kCode + 2 + 4);
 }
 
+// The pc word of a POP, or lr of a PUSH, may lie in another page than the rest.
+TEST_F(ThumbTest, PushPopAcrossAPageEndAndInBigEndianOrder) {
+    m.memory.add_region(0x00010000, 0x00010000);
+    m.thumb({0xB507, 0xBD07});  // PUSH {r0-r2, lr}; POP {r0-r2, pc}
+    m.r(13) = 0x00010004;
+    m.r(0) = 0xA0;
+    m.r(1) = 0xA1;
+    m.r(2) = 0xA2;
+    m.r(14) = 0x3001;
+    m.step();
+    EXPECT_EQ(m.r(13), 0x0000FFF4u);
+    EXPECT_EQ(m.memory.read32(0x0000FFFC), 0xA2u);
+    EXPECT_EQ(m.memory.read32(0x00010000), 0x3001u);
+    m.r(0) = m.r(1) = m.r(2) = 0;
+    m.step();
+    EXPECT_EQ(m.r(0), 0xA0u);
+    EXPECT_EQ(m.r(2), 0xA2u);
+    EXPECT_EQ(m.r(15), 0x3000u);
+    EXPECT_EQ(m.r(13), 0x00010004u);
+
+    TestMachine be(true);
+    be.thumb({0xB503, 0xBC0C});  // PUSH {r0, r1, lr}; POP {r2, r3}
+    be.r(13) = kData + 0x40;
+    be.r(0) = 0x01020304;
+    be.r(1) = 0x05060708;
+    be.r(14) = 0x0A0B0C0D;
+    be.step();
+    EXPECT_EQ(be.memory.read8(kData + 0x34), 0x01);
+    EXPECT_EQ(be.memory.read8(kData + 0x3F), 0x0D);
+    be.step();
+    EXPECT_EQ(be.r(2), 0x01020304u);
+    EXPECT_EQ(be.r(3), 0x05060708u);
+}
+
 TEST_F(ThumbTest, StackAndAddressArithmetic) {
     m.thumb({0xB082, 0xB001, 0xA901, 0xA001});  // SUB sp,#8; ADD sp,#4; ADD r1, sp, #4; ADD r0, pc, #4
     m.r(13) = 0x1000;
