@@ -79,7 +79,9 @@ bool fixed_fields_hold(u32 inst) {
         case ArmClass::PsrReg:
             if (inst & (1u << 21)) return (inst & 0x0000F000) == 0x0000F000;
             return (inst & 0x000F0FFF) == 0x000F0000;
-        case ArmClass::PsrImm: return (inst & 0x0000F000) == 0x0000F000;
+        // An MSR of the CPSR with no field selected is where later cores put their
+        // hints; the reference rejects those it does not know.
+        case ArmClass::PsrImm: return (inst & 0x0000F000) == 0x0000F000 && (inst & 0x004F0000) != 0;
         default: return true;
     }
 }
