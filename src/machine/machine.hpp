@@ -27,6 +27,7 @@
 #include "machine/guest_heap.hpp"
 #include "machine/guest_memory.hpp"
 #include "machine/input_state.hpp"
+#include "machine/virtual_fs.hpp"
 
 namespace tarvel::machine {
 
@@ -149,7 +150,6 @@ using RecentServiceCalls = FixedRing<ServiceCallRecord, 16>;
 // State of service families whose handlers live in their own files. Each is a
 // plain record owned by the machine; the family's handler file defines what it
 // needs and fills these in.
-struct FileSystemState {};    // the in-memory filesystem of the file service
 struct AudioServiceState {};  // the audio engine and the audio service's own words
 struct NetworkState {};       // the simulated network's connections and counters
 
@@ -234,7 +234,7 @@ struct TarvelMachine {
 
     // Service families with state of their own.
     LoadedResources loaded_resources;
-    FileSystemState file_system;
+    VirtualFs file_system;  // the file service's in-memory filesystem, empty when built
     AudioServiceState audio;
     NetworkState network;
     DrawingState drawing;

@@ -16,7 +16,7 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     memory_block_service,  // 2: memory blocks and arenas
     image_service,  // 3: images, colours, input words, decode streams
     draw_service,  // 4: drawing primitives and text
-    answer_zero,  // 5: files
+    file_service,  // 5: files
     answer_zero,  // 6: string and number library
     timer_service,  // 7: timers and clocks
     answer_zero,  // 8: none

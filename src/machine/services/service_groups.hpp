@@ -36,6 +36,9 @@ void draw_service(TarvelMachine& machine, u32 index);   // group 4
 void utility_service(TarvelMachine& machine, u32 index);  // group 10
 void data_service(TarvelMachine& machine, u32 index);     // group 21
 
+// files.cpp: the in-memory filesystem.
+void file_service(TarvelMachine& machine, u32 index);  // group 5
+
 // screen_stack.cpp
 void screen_stack_service(TarvelMachine& machine, u32 index);  // group 14
 
