@@ -17,14 +17,14 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     image_service,  // 3: images, colours, input words, decode streams
     draw_service,  // 4: drawing primitives and text
     file_service,  // 5: files
-    answer_zero,  // 6: string and number library
+    string_service,  // 6: string and number library
     timer_service,  // 7: timers and clocks
     answer_zero,  // 8: none
     answer_zero,  // 9: network
     utility_service,  // 10: utility calls
     system_word_service,  // 11: system words
     answer_zero,  // 12: none
-    answer_zero,  // 13: wide strings
+    wide_string_service,  // 13: wide strings
     screen_stack_service,  // 14: screen stack
     answer_zero,  // 15: none
     stream_helper_service,  // 16: decode stream helper

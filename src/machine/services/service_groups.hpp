@@ -39,6 +39,10 @@ void data_service(TarvelMachine& machine, u32 index);     // group 21
 // files.cpp: the in-memory filesystem.
 void file_service(TarvelMachine& machine, u32 index);  // group 5
 
+// strings.cpp and wide_strings.cpp: the byte-string and wide-string libraries.
+void string_service(TarvelMachine& machine, u32 index);       // group 6
+void wide_string_service(TarvelMachine& machine, u32 index);  // group 13
+
 // screen_stack.cpp
 void screen_stack_service(TarvelMachine& machine, u32 index);  // group 14
 

@@ -1,0 +1,35 @@
+#pragma once
+// The byte-string library (group 6): the parts that are worth reaching on
+// their own, beside the group handler declared in service_groups.hpp.
+
+#include <string>
+#include <string_view>
+
+#include "common/bytes.hpp"
+
+namespace tarvel::machine {
+struct TarvelMachine;
+}
+
+namespace tarvel::machine::services {
+
+// Caps of the format routine: the format string and every %s argument are
+// read up to 4096 bytes.
+inline constexpr u32 kFormatTextLimit = 4096;
+// Widths above this are taken as this: "%2000000000d" must not make the
+// service write gigabytes of padding into the guest.
+inline constexpr u32 kFormatWidthLimit = 4096;
+// The decimal parser reads at most this many bytes.
+inline constexpr u32 kDecimalTextLimit = 256;
+
+// A decimal integer in `text` (UTF-8, invalid sequences count as U+FFFD):
+// Unicode white space trimmed from both ends, an optional + or -, then ASCII
+// digits only. Anything else, no digits, or a value outside the signed 32-bit
+// range gives 0.
+i32 parse_decimal_integer(std::string_view text);
+
+// The output of the format routine for `format`, taking argument k of the
+// current service call from service_arg(first_argument + k). No NUL is added.
+std::string format_guest_text(TarvelMachine& machine, std::string_view format, unsigned first_argument);
+
+}  // namespace tarvel::machine::services
