@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "common/log.hpp"
@@ -12,23 +11,7 @@
 namespace tarvel::armv4t::testing {
 namespace {
 
-std::vector<std::string> g_log;
-void capture(log::Level, std::string_view target, std::string_view text) {
-    g_log.push_back(std::string(target) + "|" + std::string(text));
-}
-
-struct ArmTest : ::testing::Test {
-    void SetUp() override {
-        g_log.clear();
-        log::set_sink(&capture);
-    }
-    void TearDown() override {
-        log::set_sink(nullptr);
-        log::set_filter(log::Level::Info);
-        log::set_debug_flag(false);
-    }
-    TestMachine m;
-};
+using ArmTest = CpuTest;
 
 // ------------------------------------------------------------ shifter and flags
 
@@ -165,8 +148,8 @@ TEST_F(ArmTest, ExceptionReturnToAnInvalidModeKeepsTheModeAndLogs) {
     m.cpu.regs.set_spsr(kFlagC | 0x05);
     m.step();
     EXPECT_EQ(m.cpu.regs.cpsr(), kFlagC | kModeSupervisor);
-    ASSERT_FALSE(g_log.empty());
-    EXPECT_EQ(g_log.back(), "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x5");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x5");
 }
 
 // ------------------------------------------------------------ multiplies
@@ -436,8 +419,8 @@ TEST_F(ArmTest, MsrFieldRulesAndModeValidation) {
     m.step();
     EXPECT_EQ(m.cpu.regs.mode(), kModeSupervisor);
     EXPECT_EQ(m.cpu.regs.cpsr() & 0xC0, 0xC0u);
-    ASSERT_FALSE(g_log.empty());
-    EXPECT_EQ(g_log.back(), "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x0");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x0");
 
     m.cpu.regs.set_cpsr(kModeSystem);
     m.arm({0xE121F000, 0xE328F20F}, kModeUser);  // MSR CPSR_c, r0; MSR CPSR_f, #0xF0000000
@@ -495,9 +478,9 @@ TEST_F(ArmTest, CoprocessorTransfersReadZeroAndAreLogged) {
     EXPECT_EQ(m.r(3), 0u);
     m.r(3) = 0xABCD;
     m.step();
-    ASSERT_EQ(g_log.size(), 2u);
-    EXPECT_EQ(g_log[0], "armv4t_emu::arm|Reading to R3 from P15,C1,C0,0, cpinfo 0, mode: System");
-    EXPECT_EQ(g_log[1], "armv4t_emu::arm|Writing 0x0000abcd to P15,C7,C5,0, cpinfo 0, mode: System");
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[0], "armv4t_emu::arm|Reading to R3 from P15,C1,C0,0, cpinfo 0, mode: System");
+    EXPECT_EQ(logged[1], "armv4t_emu::arm|Writing 0x0000abcd to P15,C7,C5,0, cpinfo 0, mode: System");
 }
 
 TEST_F(ArmTest, FetchFromUnmappedMemoryExecutesZeroAndIsRecorded) {
@@ -546,17 +529,17 @@ TEST_F(ArmTest, BranchesAndExchange) {
 TEST_F(ArmTest, TraceLinesOnlyWhenEnabled) {
     m.arm({0xE3A00001, 0x13A00002});  // MOV r0, #1; MOVNE r0, #2
     m.steps(2);
-    EXPECT_TRUE(g_log.empty());
+    EXPECT_TRUE(logged.empty());
 
     log::set_filter(log::Level::Trace);
     log::set_debug_flag(true);
     m.arm({0xE3A00001, 0x13A00002});
     m.set_flags(kFlagZ);
     m.steps(2);
-    ASSERT_EQ(g_log.size(), 3u);
-    EXPECT_EQ(g_log[0], "armv4t_emu::arm|ARM: pc: 0x00001000, inst: 0xE3A00001, cond: E, cflags: 0100");
-    EXPECT_EQ(g_log[1], "armv4t_emu::arm|ARM: pc: 0x00001004, inst: 0x13A00002, cond: 1, cflags: 0100");
-    EXPECT_EQ(g_log[2], "armv4t_emu::arm|cond not met");
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_EQ(logged[0], "armv4t_emu::arm|ARM: pc: 0x00001000, inst: 0xE3A00001, cond: E, cflags: 0100");
+    EXPECT_EQ(logged[1], "armv4t_emu::arm|ARM: pc: 0x00001004, inst: 0x13A00002, cond: 1, cflags: 0100");
+    EXPECT_EQ(logged[2], "armv4t_emu::arm|cond not met");
 }
 
 }  // namespace

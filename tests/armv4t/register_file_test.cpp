@@ -6,21 +6,14 @@
 #include <vector>
 
 #include "common/log.hpp"
+#include "cpu_test_support.hpp"
 
 namespace tarvel::armv4t {
 namespace {
 
-std::vector<std::string> g_lines;
-void capture(log::Level, std::string_view target, std::string_view text) {
-    g_lines.push_back(std::string(target) + "|" + std::string(text));
-}
-
 struct RegisterFileTest : ::testing::Test {
-    void SetUp() override {
-        g_lines.clear();
-        log::set_sink(&capture);
-    }
-    void TearDown() override { log::set_sink(nullptr); }
+    testing::LogCapture capture;
+    const std::vector<std::string>& logged = testing::captured_log();
     RegisterFile regs;
 };
 
@@ -71,10 +64,10 @@ TEST_F(RegisterFileTest, InvalidModeBitsAreRejectedKeepingOtherBits) {
     EXPECT_FALSE(regs.set_cpsr(0xF0000000 | kThumbBit | 0x00));
     EXPECT_EQ(regs.cpsr(), 0xF0000000 | kThumbBit | kModeSupervisor);
     EXPECT_EQ(regs.bank(), kBankSupervisor);
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_EQ(g_lines[0], "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x0");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0], "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x0");
     EXPECT_FALSE(regs.set_cpsr(0x1A));
-    EXPECT_EQ(g_lines[1], "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x1A");
+    EXPECT_EQ(logged[1], "armv4t_emu::reg|Attempted to write to CPSR with invalid mode bits: 0x1A");
     for (u32 mode = 0; mode < 32; ++mode) {
         EXPECT_EQ(is_valid_mode(mode), bank_of_mode(mode) >= 0) << mode;
     }

@@ -2,32 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "common/log.hpp"
 #include "cpu_test_support.hpp"
 
 namespace tarvel::armv4t::testing {
 namespace {
 
-std::vector<std::string> g_log;
-void capture(log::Level, std::string_view target, std::string_view text) {
-    g_log.push_back(std::string(target) + "|" + std::string(text));
-}
-
-struct ThumbTest : ::testing::Test {
-    void SetUp() override {
-        g_log.clear();
-        log::set_sink(&capture);
-    }
-    void TearDown() override {
-        log::set_sink(nullptr);
-        log::set_filter(log::Level::Info);
-        log::set_debug_flag(false);
-    }
-    TestMachine m;
-};
+using ThumbTest = CpuTest;
 
 TEST_F(ThumbTest, ImmediateShiftsOfZero) {
     m.thumb({0x0008, 0x0808, 0x1008});  // LSL r0, r1, #0; LSR r0, r1, #32; ASR r0, r1, #32
@@ -300,9 +281,9 @@ TEST_F(ThumbTest, TraceNamesTheInstructionClass) {
     log::set_debug_flag(true);
     m.thumb({0x2005});  // MOV r0, #5
     m.step();
-    ASSERT_EQ(g_log.size(), 2u);
-    EXPECT_EQ(g_log[0], "armv4t_emu::thumb|THM: pc: 0x00001000, inst: 0x2005");
-    EXPECT_EQ(g_log[1], "armv4t_emu::thumb|Instruction: ImmOp");
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[0], "armv4t_emu::thumb|THM: pc: 0x00001000, inst: 0x2005");
+    EXPECT_EQ(logged[1], "armv4t_emu::thumb|Instruction: ImmOp");
 }
 
 }  // namespace
