@@ -1,0 +1,62 @@
+// A guest C program built with the SDK works the file service through its
+// wrappers at start-up and leaves every result in a file; run on the machine
+// in both byte orders.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cbe/archive.hpp"
+#include "machine/machine.hpp"
+
+namespace tarvel::machine {
+namespace {
+
+struct Probe {
+    const char* cbe;
+    bool big_endian;
+};
+
+std::vector<Probe> probes() {
+    std::vector<Probe> p;
+#ifdef FILES_PROBE_LITTLE_CBE
+    p.push_back({FILES_PROBE_LITTLE_CBE, false});
+#endif
+#ifdef FILES_PROBE_BIG_CBE
+    p.push_back({FILES_PROBE_BIG_CBE, true});
+#endif
+    return p;
+}
+
+TEST(FileGuestProgram, SdkWrappersSeeTheServiceResults) {
+    const std::vector<Probe> all = probes();
+    if (all.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
+    for (const Probe& probe : all) {
+        SCOPED_TRACE(probe.cbe);
+        auto archive = cbe::load_archive(probe.cbe);
+        ASSERT_TRUE(archive.ok()) << archive.error().to_string();
+        auto built = build_machine(archive.value());
+        ASSERT_TRUE(built.ok()) << built.error().to_string();
+        TarvelMachine m = std::move(built).value();
+        ASSERT_EQ(m.big_endian(), probe.big_endian);
+        const Status booted = boot(m, 100'000'000);
+        ASSERT_TRUE(booted.ok()) << booted.error().to_string();
+
+        const VirtualFs& fs = m.file_system;
+        ASSERT_TRUE(fs.exists("probe/results.bin"));
+        const std::vector<u8>& bytes = fs.files.at("probe/results.bin");
+        std::vector<i32> results;
+        for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            results.push_back(static_cast<i32>(load32(bytes.data() + i, probe.big_endian)));
+        const std::vector<i32> want = {0, 0, 11, 20, 1, 21, -1, 0, 0, 5, 1, 20, 1, 1, -1, 21,
+                                       1, 21, 0, 1, 0, -1, 1, -1, 0, 0x04000000};
+        EXPECT_EQ(results, want);
+        EXPECT_FALSE(fs.exists("probe/best.dat"));
+        EXPECT_TRUE(fs.directories.contains("probe/saves"));
+        EXPECT_EQ(fs.open_handle_count(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace tarvel::machine
