@@ -1,5 +1,11 @@
-/* Files (group 5): a private in-memory filesystem. Paths use "/" or "\",
- * ignore ASCII case and may not climb above the root with "..". */
+/* Files (group 5): a private in-memory filesystem that starts empty with
+ * every machine (it is not kept in save states). Paths use "/" or "\",
+ * ignore ASCII case and may not climb above the root with "..". Narrow paths
+ * are GBK (or UTF-8 / UTF-16 after a byte-order mark).
+ *
+ * The service tells a narrow path from a UTF-16 one by its second byte: zero
+ * means UTF-16. So a one-character narrow path ("a") is misread; use names of
+ * two characters or more. Up to 16 files can be open at once. */
 #ifndef TARVEL_FILE_H
 #define TARVEL_FILE_H
 
@@ -12,10 +18,12 @@ extern "C" {
 enum { TV_SEEK_SET = 0, TV_SEEK_CUR = 1, TV_SEEK_END = 2 };
 
 /* Opens path with a C-style mode ("r", "r+", "w", "w+", "a", "a+").
- * Returns the handle 0..15, or -1. */
+ * "r" needs an existing file; "w" empties or creates it; "a" starts at the
+ * end. Returns the handle 0..15, or -1. */
 static inline int32_t tv_file_open(const char *path, const char *mode) {
     return (int32_t)tv_service(TV_GROUP_FILE, 0, 0, TV_U32(path), TV_U32(mode), 0);
 }
+/* 0, or -1 for a handle that is not open. */
 static inline int32_t tv_file_close(int32_t handle) {
     return (int32_t)tv_service(TV_GROUP_FILE, 1, (uint32_t)handle, 0, 0, 0);
 }
@@ -29,11 +37,11 @@ static inline int tv_file_is_directory(const char *path) {
 static inline int32_t tv_file_read(int32_t handle, void *buffer, uint32_t count) {
     return (int32_t)tv_service(TV_GROUP_FILE, 4, TV_U32(buffer), count, (uint32_t)handle, 0);
 }
-/* count on success, or -1. */
+/* count on success, or -1. Writing past the end fills the gap with zeros. */
 static inline int32_t tv_file_write(int32_t handle, const void *buffer, uint32_t count) {
     return (int32_t)tv_service(TV_GROUP_FILE, 5, TV_U32(buffer), count, (uint32_t)handle, 0);
 }
-/* New position, or -1. */
+/* New position (past the end is allowed), or -1 leaving the position alone. */
 static inline int32_t tv_file_seek(int32_t handle, int32_t offset, int origin) {
     return (int32_t)tv_service(TV_GROUP_FILE, 6, (uint32_t)handle, (uint32_t)offset,
                                (uint32_t)origin, 0);
@@ -48,9 +56,11 @@ static inline int32_t tv_file_size(int32_t handle) {
 static inline int tv_file_delete(const char *path) {
     return (int)tv_service(TV_GROUP_FILE, 9, 0, TV_U32(path), 0, 0);
 }
+/* 1 on success; open handles follow the file to its new name. */
 static inline int tv_file_rename(const char *from, const char *to) {
     return (int)tv_service(TV_GROUP_FILE, 10, 0, TV_U32(from), TV_U32(to), 0);
 }
+/* Directories are only names; files need none to exist. 0, or -1. */
 static inline int32_t tv_file_mkdir(const char *path) {
     return (int32_t)tv_service(TV_GROUP_FILE, 11, 0, TV_U32(path), 0, 0);
 }
