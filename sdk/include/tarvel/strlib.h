@@ -71,11 +71,6 @@ static inline float tv_power(float x, float y) {
     return r.f;
 }
 
-/* The low 32 bits of the number of instructions the machine has run. */
-static inline uint32_t tv_instruction_count(void) {
-    return tv_service(TV_GROUP_STRING, 5, 0, 0, 0, 0);
-}
-
 /* Formats into dst and terminates it: %d %i %u %x %X %c %s with an optional
  * 0 flag and width; l and h are accepted and ignored. Every conversion takes
  * one 32-bit argument (pass pointers with TV_U32). There is no "-" flag: "%-5s"
