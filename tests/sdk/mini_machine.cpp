@@ -248,6 +248,15 @@ void MiniMachine::service(GuestCpu& c, u32 address) {
         }
         case stub(5, 11):
             break;
+        // The stand-in has no resources: the directory calls do nothing and
+        // every picture and text lookup fails, so the demo draws rectangles.
+        case stub(11, 10):  // directory constructor
+        case stub(21, 4):   // load the main package
+        case stub(10, 9):   // register the directory
+        case stub(10, 12):  // resource data by name
+        case stub(4, 22):   // load a picture by number
+        case stub(3, 0):    // load a picture through the resource table
+            break;
         default:
             unknown_.push_back(address);
             break;
