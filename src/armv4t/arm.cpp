@@ -332,15 +332,15 @@ template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
     return next;
 }
 
-// The common case kept small: a non-empty list without the S bit or r15 as the
-// base, in one fast page of a little-endian guest. Everything else takes the
-// general path.
+// The common case kept small: a non-empty list without the S bit, in one fast
+// page of a little-endian guest. Everything else takes the general path.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
 TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
     if constexpr (!S) {
         const u32 list = inst & 0xFFFF;
         const u32 rn = (inst >> 16) & 15;
-        if ((list != 0) & (rn != 15) & !e.big_endian) {
+        // r15 as the base matters only for the write-back, which then branches.
+        if ((list != 0) & (!Writeback || rn != 15) & !e.big_endian) {
             u32* r = e.regs.r;
             const u32 bytes = register_count(list) * 4;
             const u32 base = r[rn];

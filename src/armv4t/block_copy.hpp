@@ -34,7 +34,6 @@ template <u32 First, typename Copy>
 TARVEL_HOT void for_each_listed(u32 list, Copy&& copy) {
     const u8* order = kRegisterOrder.order[list];
     const u32 count = kRegisterCounts.count[list];
-    if (count > 8) __builtin_unreachable();
 #define TARVEL_COPY_CASE(k)                 \
     case k:                                 \
         copy(First + order[k - 1], k - 1); \
@@ -65,9 +64,10 @@ TARVEL_HOT void load_listed(u32* r, u32 list, const u8* host) {
     const u32 low = list & 0xFF;
     for_each_listed<0>(low, [&](u32 n, u32 word) { r[n] = load_guest32<BigEndian>(host + word * 4); });
     if constexpr (HighHalf) {
+        const u32 high = (list >> 8) & 0xFF;
+        if (high == 0) return;
         const u8* high_host = host + kRegisterCounts.count[low] * 4;
-        for_each_listed<8>((list >> 8) & 0xFF,
-                           [&](u32 n, u32 word) { r[n] = load_guest32<BigEndian>(high_host + word * 4); });
+        for_each_listed<8>(high, [&](u32 n, u32 word) { r[n] = load_guest32<BigEndian>(high_host + word * 4); });
     }
 }
 
@@ -77,9 +77,10 @@ TARVEL_HOT void store_listed(const u32* r, u32 list, u8* host) {
     const u32 low = list & 0xFF;
     for_each_listed<0>(low, [&](u32 n, u32 word) { store_guest32<BigEndian>(host + word * 4, r[n]); });
     if constexpr (HighHalf) {
+        const u32 high = (list >> 8) & 0xFF;
+        if (high == 0) return;
         u8* high_host = host + kRegisterCounts.count[low] * 4;
-        for_each_listed<8>((list >> 8) & 0xFF,
-                           [&](u32 n, u32 word) { store_guest32<BigEndian>(high_host + word * 4, r[n]); });
+        for_each_listed<8>(high, [&](u32 n, u32 word) { store_guest32<BigEndian>(high_host + word * 4, r[n]); });
     }
 }
 

@@ -303,6 +303,21 @@ TEST_F(ArmTest, BaseInTheListEmptyListAndPcInTheList) {
     EXPECT_EQ(m.r(0), kData + 0x40);
 }
 
+// Based on r15 the block starts 8 bytes past the instruction; a write-back to
+// r15 branches to the new base.
+TEST_F(ArmTest, BlocksBasedOnThePc) {
+    m.arm({0xE89F0003, 0xE1A00000, 0x0000AAAA, 0x0000BBBB});  // LDMIA pc, {r0, r1}; NOP; data
+    m.step();
+    EXPECT_EQ(m.r(0), 0xAAAAu);
+    EXPECT_EQ(m.r(1), 0xBBBBu);
+    EXPECT_EQ(m.r(15), kCode + 4);
+
+    m.arm({0xE8BF0001, 0, 0x0000CCCC});  // LDMIA pc!, {r0}
+    m.step();
+    EXPECT_EQ(m.r(0), 0xCCCCu);
+    EXPECT_EQ(m.r(15), kCode + 12);
+}
+
 TEST_F(ArmTest, UserBankTransfersFromFiqAndExceptionReturnThroughLdm) {
     m.arm({0xE8C02100, 0xE8D00100}, kModeSystem);  // STMIA r0, {r8, r13}^; LDMIA r0, {r8}^
     m.r(8) = 0x88;
