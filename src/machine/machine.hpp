@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "armv4t/cpu.hpp"
+#include "audio_engine.hpp"
 #include "cbe/archive.hpp"
 #include "cbe/packages.hpp"
 #include "common/bytes.hpp"
@@ -151,7 +152,33 @@ using RecentServiceCalls = FixedRing<ServiceCallRecord, 16>;
 // plain record owned by the machine; the family's handler file defines what it
 // needs and fills these in.
 struct AudioServiceState {};  // the audio engine and the audio service's own words
-struct NetworkState {};       // the simulated network's connections and counters
+
+// One connection of the simulated network. A slot is free while `open` is
+// false; the id stays unique among open slots until the id counter wraps.
+struct NetworkConnection {
+    u32 id = 0;
+    u32 callback = 0;  // guest code address the answers go to
+    u32 argument = 0;  // always 0 for connections; carried in their events
+    bool open = false;
+
+    friend bool operator==(const NetworkConnection&, const NetworkConnection&) = default;
+};
+
+// The simulated network: its connection slots, what the guest last sent and
+// asked for, and the traffic counters (both saturate instead of wrapping).
+struct NetworkState {
+    static constexpr size_t kConnectionSlots = 16;
+    static constexpr size_t kUplinkKept = 512;  // bytes of the last send kept
+
+    std::array<NetworkConnection, kConnectionSlots> connections{};
+    u32 next_connection_id = 0;  // the last id handed out; 0 before the first
+    std::vector<u8> last_uplink;
+    std::string last_url;
+    u64 uplink_bytes = 0;
+    u64 downlink_bytes = 0;
+
+    friend bool operator==(const NetworkState&, const NetworkState&) = default;
+};
 
 // The drawing service's own words: the text origin stored by the drawing
 // group's index 1, and the two resource table blocks of its indices 44..47
@@ -235,6 +262,7 @@ struct TarvelMachine {
     // Service families with state of their own.
     LoadedResources loaded_resources;
     VirtualFs file_system;  // the file service's in-memory filesystem, empty when built
+    AudioEngine audio_engine;  // every sound the application plays; rebuilt with the machine
     AudioServiceState audio;
     NetworkState network;
     DrawingState drawing;

@@ -20,7 +20,7 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     string_service,  // 6: string and number library
     timer_service,  // 7: timers and clocks
     answer_zero,  // 8: none
-    answer_zero,  // 9: network
+    network_service,  // 9: network (simulated)
     utility_service,  // 10: utility calls
     system_word_service,  // 11: system words
     answer_zero,  // 12: none

@@ -43,6 +43,9 @@ void file_service(TarvelMachine& machine, u32 index);  // group 5
 void string_service(TarvelMachine& machine, u32 index);       // group 6
 void wide_string_service(TarvelMachine& machine, u32 index);  // group 13
 
+// network.cpp: the simulated network.
+void network_service(TarvelMachine& machine, u32 index);  // group 9
+
 // screen_stack.cpp
 void screen_stack_service(TarvelMachine& machine, u32 index);  // group 14
 
