@@ -11,6 +11,7 @@ void apply_options(CoreState& state) {
     AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment),
                                                 state.archive.bytes.size(), state.content_crc);
     m.volume = applied.volume;
+    m.audio_engine.set_volume(applied.volume);
     state.touch_input_enabled = applied.touch_input;
     // The automatic music transition (auto_music_change) acts on the audio
     // engine, which joins the machine with the audio service; until then only

@@ -1,5 +1,9 @@
 #include "libretro/frame.hpp"
 
+#include <algorithm>
+#include <array>
+
+#include "audio_engine.hpp"
 #include "common/error.hpp"
 #include "common/log.hpp"
 #include "libretro/core_options.hpp"
@@ -8,6 +12,29 @@
 
 namespace tarvel::libretro {
 namespace {
+
+// The engine renders whole frames with its own volume applied (the option and
+// the guest's volume call both set it), so the batch is built at full scale
+// and volume is applied exactly once.
+class EngineSamples final : public AudioSampleSource {
+public:
+    explicit EngineSamples(AudioEngine& engine) : engine_(engine) {}
+    size_t take_samples(std::span<i16> out) override {
+        if (out.size() >= kRenderValues) {
+            engine_.render_frame(out.first<kRenderValues>());
+            return kRenderValues;
+        }
+        // Not the presenter's batch size: render a whole frame and pass on the front.
+        std::array<i16, kRenderValues> frame = engine_.render_frame();
+        std::copy_n(frame.begin(), out.size(), out.begin());
+        return out.size();
+    }
+
+private:
+    AudioEngine& engine_;
+};
+
+constexpr u32 kFullVolume = 100;
 
 void run_due_ticks(CoreState& state) {
     if (state.stopped) return;
@@ -62,9 +89,8 @@ void run_frame(CoreState& state) {
     std::span<const u8> screen = m.screen_bytes();
     state.presenter.present_video(callbacks.video_refresh, screen.data(), screen.size(), m.big_endian(),
                                   m.effective_orientation);
-    // The audio engine joins the machine with the audio service; until then
-    // every frame carries silence.
-    state.presenter.present_audio(callbacks.audio_sample_batch, nullptr, m.volume);
+    EngineSamples samples(m.audio_engine);
+    state.presenter.present_audio(callbacks.audio_sample_batch, &samples, kFullVolume);
 }
 
 }  // namespace tarvel::libretro

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "armv4t/cpu.hpp"
+#include "audio_engine.hpp"
 #include "cbe/archive.hpp"
 #include "cbe/packages.hpp"
 #include "common/bytes.hpp"
@@ -261,6 +262,7 @@ struct TarvelMachine {
     // Service families with state of their own.
     LoadedResources loaded_resources;
     VirtualFs file_system;  // the file service's in-memory filesystem, empty when built
+    AudioEngine audio_engine;  // every sound the application plays; rebuilt with the machine
     AudioServiceState audio;
     NetworkState network;
     DrawingState drawing;
