@@ -151,7 +151,21 @@ using RecentServiceCalls = FixedRing<ServiceCallRecord, 16>;
 // State of service families whose handlers live in their own files. Each is a
 // plain record owned by the machine; the family's handler file defines what it
 // needs and fills these in.
-struct AudioServiceState {};  // the audio engine and the audio service's own words
+// The audio service's own words beside the engine: which sound the guest last
+// started (so replaying a resource that is still playing does not restart it)
+// and the Auto BGM bookkeeping.
+struct AudioServiceState {
+    static constexpr u32 kSoundOther = 0;       // a buffer, a file, or nothing
+    static constexpr u32 kSoundResource = 1;    // a packaged resource played by number
+
+    u32 current_sound_kind = kSoundOther;
+    u32 current_sound_resource = 0;  // meaningful while the kind is kSoundResource
+    bool auto_bgm_enabled = false;     // mirrors the core option
+    bool auto_bgm_suppressed = false;  // the guest has used the audio service itself
+    std::optional<std::vector<u8>> auto_bgm_cache;  // the chosen MIDI resource once found
+
+    friend bool operator==(const AudioServiceState&, const AudioServiceState&) = default;
+};
 
 // One connection of the simulated network. A slot is free while `open` is
 // false; the id stays unique among open slots until the id counter wraps.
