@@ -110,11 +110,7 @@ RETRO_API void retro_run(void) {
     run_frame(*state);
 }
 
-RETRO_API size_t retro_serialize_size(void) { return core_state() ? kSerializeSize : 0; }
-
-// Save states are not written yet: every save and restore is refused.
-RETRO_API bool retro_serialize(void*, size_t) { return false; }
-RETRO_API bool retro_unserialize(const void*, size_t) { return false; }
+// retro_serialize_size, retro_serialize and retro_unserialize: serialize.cpp.
 
 RETRO_API void retro_cheat_reset(void) {}
 RETRO_API void retro_cheat_set(unsigned, bool, const char*) {}

@@ -1,0 +1,58 @@
+// The save-state entry points: the container and payload live in the
+// save_state module; here the core state is checked, the restored machine is
+// installed, and what belongs to the frontend is set again.
+#include <libretro.h>
+
+#include <span>
+
+#include "common/log.hpp"
+#include "libretro/core_options.hpp"
+#include "libretro/core_state.hpp"
+#include "libretro/frontend.hpp"
+#include "libretro/memory_map.hpp"
+#include "save_state.hpp"
+
+using namespace tarvel;
+using namespace tarvel::libretro;
+
+static_assert(kSerializeSize == kSaveStateCapacity);
+
+RETRO_API size_t retro_serialize_size(void) { return core_state() ? kSerializeSize : 0; }
+
+RETRO_API bool retro_serialize(void* data, size_t size) {
+    auto& state = core_state();
+    if (!state || data == nullptr || size < kSerializeSize) return false;
+    Status written = write_save_state(*state->machine, state->content_crc,
+                                      std::span<u8>(static_cast<u8*>(data), kSerializeSize));
+    if (!written) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to serialize game state: {}", written.error().to_string());
+        return false;
+    }
+    return true;
+}
+
+RETRO_API bool retro_unserialize(const void* data, size_t size) {
+    auto& state = core_state();
+    if (!state || data == nullptr || size == 0) return false;
+    auto restored = read_save_state(std::span<const u8>(static_cast<const u8*>(data), size), state->content_crc,
+                                    *state->machine);
+    if (!restored) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to restore game state: {}", restored.error().to_string());
+        return false;
+    }
+    state->machine = std::move(restored).value();
+    machine::TarvelMachine& m = *state->machine;
+    // Key events queued before the restore belong to the old timeline; the
+    // held keys start from the restored mask, so only keys the player changes
+    // from here on produce events.
+    m.input.key_event_queue.clear();
+    m.input.newly_pressed_mask = 0;
+    m.delivered_held_key_mask = m.input.held_key_mask;
+    state->stopped = false;
+    apply_options(*state);
+    state->geometry = geometry_for(state->effective_orientation());
+    // The descriptors the frontend holds pointed into the machine just dropped.
+    register_memory_descriptors(*state);
+    TARVEL_LOG(Info, kApiTarget, "Game state restored");
+    return true;
+}

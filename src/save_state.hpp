@@ -1,0 +1,53 @@
+#pragma once
+// Save states: the machine record in a compact binary encoding, compressed as
+// one LZ4 block, behind a 32-byte header that ties it to the loaded content
+// and protects it with a CRC-32. States are only read back by the same build
+// and the same content, so the payload layout is ours to choose; what matters
+// is that writing and reading agree and that reading never trusts the bytes.
+//
+// Restoring is all-or-nothing: the state is decoded into a new machine record,
+// and the caller swaps it in only when every check has passed.
+
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "common/bytes.hpp"
+#include "common/error.hpp"
+#include "machine/machine.hpp"
+
+namespace tarvel {
+
+inline constexpr size_t kSaveStateCapacity = 0x3000000;  // what the frontend preallocates
+inline constexpr size_t kSaveStateHeaderSize = 32;
+inline constexpr size_t kMaxCompressedPayload = kSaveStateCapacity - kSaveStateHeaderSize;
+inline constexpr size_t kMaxUncompressedPayload = 0x4000000;
+inline constexpr u32 kSaveStateVersion = 1;
+inline constexpr char kSaveStateMagic[8] = {'T', 'A', 'R', 'V', 'E', 'S', 'T', 'M'};
+
+// Header field offsets.
+inline constexpr size_t kHeaderVersion = 8;
+inline constexpr size_t kHeaderContentCrc = 12;
+inline constexpr size_t kHeaderCompressedLength = 16;
+inline constexpr size_t kHeaderUncompressedLength = 20;
+inline constexpr size_t kHeaderPayloadCrc = 24;
+inline constexpr size_t kHeaderReserved = 28;
+
+// The uncompressed payload of a machine (sized exactly by a first pass).
+Result<std::vector<u8>> encode_payload(const machine::TarvelMachine& machine);
+
+// Rebuilds a machine from an uncompressed payload. `running` is the machine
+// of the loaded content: the decoded guest memory must have its region layout
+// (the state belongs to the same content, so anything else is damage).
+Result<std::unique_ptr<machine::TarvelMachine>> decode_payload(std::span<const u8> payload,
+                                                               const machine::TarvelMachine& running);
+
+// Fills out[0 .. kSaveStateCapacity) with a state of `machine`. `out` must hold
+// at least kSaveStateCapacity bytes; nothing is written on failure.
+Status write_save_state(const machine::TarvelMachine& machine, u32 content_crc, std::span<u8> out);
+
+// Checks and decodes a state for the content whose CRC is `content_crc`.
+Result<std::unique_ptr<machine::TarvelMachine>> read_save_state(std::span<const u8> data, u32 content_crc,
+                                                                const machine::TarvelMachine& running);
+
+}  // namespace tarvel
