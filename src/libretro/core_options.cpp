@@ -3,6 +3,7 @@
 #include "common/log.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/input_mapping.hpp"
+#include "machine/services/audio.hpp"
 
 namespace tarvel::libretro {
 
@@ -13,10 +14,8 @@ void apply_options(CoreState& state) {
     m.volume = applied.volume;
     m.audio_engine.set_volume(applied.volume);
     state.touch_input_enabled = applied.touch_input;
-    // The automatic music transition (auto_music_change) acts on the audio
-    // engine, which joins the machine with the audio service; until then only
-    // the flag is kept.
     m.auto_bgm = applied.auto_bgm;
+    machine::services::set_auto_bgm_option(m, applied.auto_bgm);
     m.orientation_option = applied.orientation_option;
     m.effective_orientation = applied.effective_orientation;
     log::set_debug_flag(applied.debug_logging);

@@ -9,6 +9,7 @@
 #include "libretro/core_options.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/input_mapping.hpp"
+#include "machine/services/audio.hpp"
 
 namespace tarvel::libretro {
 namespace {
@@ -89,6 +90,7 @@ void run_frame(CoreState& state) {
     std::span<const u8> screen = m.screen_bytes();
     state.presenter.present_video(callbacks.video_refresh, screen.data(), screen.size(), m.big_endian(),
                                   m.effective_orientation);
+    machine::services::run_auto_bgm(m);
     EngineSamples samples(m.audio_engine);
     state.presenter.present_audio(callbacks.audio_sample_batch, &samples, kFullVolume);
 }

@@ -29,7 +29,7 @@ constexpr std::array<ServiceHandler, kServiceGroupCount> kGroupTable = {
     answer_zero,  // 15: none
     stream_helper_service,  // 16: decode stream helper
     answer_zero,  // 17: none
-    answer_zero,  // 18: audio
+    audio_service,  // 18: audio
     answer_zero,  // 19: none
     table_fill_service,  // 20: group 28 table fill
     data_service,  // 21: data (resource packages)

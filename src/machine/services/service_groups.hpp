@@ -46,6 +46,9 @@ void wide_string_service(TarvelMachine& machine, u32 index);  // group 13
 // network.cpp: the simulated network.
 void network_service(TarvelMachine& machine, u32 index);  // group 9
 
+// audio.cpp: sounds through the audio engine.
+void audio_service(TarvelMachine& machine, u32 index);  // group 18
+
 // screen_stack.cpp
 void screen_stack_service(TarvelMachine& machine, u32 index);  // group 14
 
