@@ -23,9 +23,9 @@ u32 crc32_of(std::span<const u8> bytes) {
 
 }  // namespace
 
-Status write_save_state(const machine::TarvelMachine& machine, u32 content_crc, std::span<u8> out) {
+Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out) {
     if (out.size() < kSaveStateCapacity) return Error("save-state buffer is smaller than the fixed capacity");
-    auto payload = encode_payload(machine);
+    auto payload = encode_payload(machine, tick_phase);
     if (!payload) return std::move(payload).error().context("failed to encode save-state payload");
     if (payload->size() > kMaxUncompressedPayload) return Error("save-state payload exceeds the decoded size limit");
 
@@ -53,8 +53,7 @@ Status write_save_state(const machine::TarvelMachine& machine, u32 content_crc, 
     return {};
 }
 
-Result<std::unique_ptr<machine::TarvelMachine>> read_save_state(std::span<const u8> data, u32 content_crc,
-                                                                const machine::TarvelMachine& running) {
+Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running) {
     if (data.size() < kSaveStateHeaderSize) return Error("save state is truncated");
     if (std::memcmp(data.data(), kSaveStateMagic, sizeof kSaveStateMagic) != 0)
         return Error("invalid save-state signature");
@@ -81,9 +80,9 @@ Result<std::unique_ptr<machine::TarvelMachine>> read_save_state(std::span<const 
         return Error::format("block decoded to {} bytes, the header says {}", decoded, uncompressed_length)
             .context("failed to decompress save state");
 
-    auto machine = decode_payload(payload, running);
-    if (!machine) return std::move(machine).error().context("failed to decode save state");
-    return machine;
+    auto game = decode_payload(payload, running);
+    if (!game) return std::move(game).error().context("failed to decode save state");
+    return game;
 }
 
 }  // namespace tarvel

@@ -33,21 +33,30 @@ inline constexpr size_t kHeaderUncompressedLength = 20;
 inline constexpr size_t kHeaderPayloadCrc = 24;
 inline constexpr size_t kHeaderReserved = 28;
 
+// The frontend binding's frame-to-tick phase (0 .. kTickPhaseLimit - 1) is
+// saved beside the machine: without it a restored game would tick on other
+// frames than the saved one did, and a restore would not replay identically.
+inline constexpr u32 kTickPhaseLimit = 60;
+
+// What a state holds: the machine and the tick phase.
+struct SavedGame {
+    std::unique_ptr<machine::TarvelMachine> machine;
+    u32 tick_phase = 0;
+};
+
 // The uncompressed payload of a machine (sized exactly by a first pass).
-Result<std::vector<u8>> encode_payload(const machine::TarvelMachine& machine);
+Result<std::vector<u8>> encode_payload(const machine::TarvelMachine& machine, u32 tick_phase = 0);
 
 // Rebuilds a machine from an uncompressed payload. `running` is the machine
 // of the loaded content: the decoded guest memory must have its region layout
 // (the state belongs to the same content, so anything else is damage).
-Result<std::unique_ptr<machine::TarvelMachine>> decode_payload(std::span<const u8> payload,
-                                                               const machine::TarvelMachine& running);
+Result<SavedGame> decode_payload(std::span<const u8> payload, const machine::TarvelMachine& running);
 
 // Fills out[0 .. kSaveStateCapacity) with a state of `machine`. `out` must hold
 // at least kSaveStateCapacity bytes; nothing is written on failure.
-Status write_save_state(const machine::TarvelMachine& machine, u32 content_crc, std::span<u8> out);
+Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out);
 
 // Checks and decodes a state for the content whose CRC is `content_crc`.
-Result<std::unique_ptr<machine::TarvelMachine>> read_save_state(std::span<const u8> data, u32 content_crc,
-                                                                const machine::TarvelMachine& running);
+Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running);
 
 }  // namespace tarvel

@@ -12,7 +12,8 @@
 //      reply) still arrives after a restore;
 //   5. the network record and the drawing service's words;
 //   6. the virtual filesystem: files, directories and open handles. Leaving it
-//      out would wipe the game's saved files on every restore.
+//      out would wipe the game's saved files on every restore;
+//   7. the frontend binding's tick phase (see save_state.hpp).
 // Not written, so empty or default after a restore: the key event queue, the
 // Auto BGM flags and cached music (the core options set them again), and the
 // option-derived fields that the frontend binding reapplies.
@@ -35,7 +36,7 @@ constexpr u32 kRunStateCount = 5;
 
 // ---------------------------------------------------------------- writing
 
-void write_machine(const TarvelMachine& m, PayloadWriter& w) {
+void write_machine(const TarvelMachine& m, u32 tick_phase, PayloadWriter& w) {
     // Registers and the bank index.
     for (u32 slot : m.cpu.regs.slots()) w.u32_(slot);
     w.u64_(m.cpu.regs.bank());
@@ -218,6 +219,9 @@ void write_machine(const TarvelMachine& m, PayloadWriter& w) {
         w.boolean(slot->readable);
         w.boolean(slot->writable);
     }
+
+    // 7. Tick phase.
+    w.u32_(tick_phase);
 }
 
 // ---------------------------------------------------------------- reading
@@ -353,7 +357,7 @@ void read_file_system(PayloadReader& r, VirtualFs& fs) {
     }
 }
 
-void read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& running) {
+u32 read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& running) {
     std::array<u32, armv4t::kSlotCount> slots{};
     for (u32& slot : slots) slot = r.u32_();
     u64 bank = r.u64_();
@@ -490,31 +494,35 @@ void read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& runni
     m.drawing.current_resource_table = r.u32_();
 
     read_file_system(r, m.file_system);
+
+    u32 tick_phase = r.u32_();
+    if (tick_phase >= kTickPhaseLimit) r.fail(fmt::format("invalid tick phase {}", tick_phase));
+    return tick_phase;
 }
 
 }  // namespace
 
-Result<std::vector<u8>> encode_payload(const TarvelMachine& machine) {
+Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_phase) {
     PayloadWriter counter;
-    write_machine(machine, counter);
+    write_machine(machine, tick_phase, counter);
     std::vector<u8> out(counter.size());
     PayloadWriter writer(out.data());
-    write_machine(machine, writer);
+    write_machine(machine, tick_phase, writer);
     if (writer.size() != out.size()) return Error("payload size changed between the sizing and writing passes");
     return out;
 }
 
-Result<std::unique_ptr<TarvelMachine>> decode_payload(std::span<const u8> payload, const TarvelMachine& running) {
+Result<SavedGame> decode_payload(std::span<const u8> payload, const TarvelMachine& running) {
     auto machine = std::make_unique<TarvelMachine>();
     PayloadReader reader(payload);
-    read_machine(reader, *machine, running);
+    const u32 tick_phase = read_machine(reader, *machine, running);
     if (reader.failed()) return Error(reader.error());
     if (reader.remaining() != 0) return Error("Slice had bytes remaining after deserialization");
     // Fields the frontend binding owns: carried over from the running machine
     // and then set again from the core options.
     machine->orientation_option = running.orientation_option;
     machine->auto_bgm = running.auto_bgm;
-    return machine;
+    return SavedGame{std::move(machine), tick_phase};
 }
 
 }  // namespace tarvel

@@ -16,13 +16,14 @@ using namespace tarvel;
 using namespace tarvel::libretro;
 
 static_assert(kSerializeSize == kSaveStateCapacity);
+static_assert(kTickPeriod == kTickPhaseLimit);
 
 RETRO_API size_t retro_serialize_size(void) { return core_state() ? kSerializeSize : 0; }
 
 RETRO_API bool retro_serialize(void* data, size_t size) {
     auto& state = core_state();
     if (!state || data == nullptr || size < kSerializeSize) return false;
-    Status written = write_save_state(*state->machine, state->content_crc,
+    Status written = write_save_state(*state->machine, state->tick_phase, state->content_crc,
                                       std::span<u8>(static_cast<u8*>(data), kSerializeSize));
     if (!written) {
         TARVEL_LOG(Error, kApiTarget, "Failed to serialize game state: {}", written.error().to_string());
@@ -40,7 +41,8 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
         TARVEL_LOG(Error, kApiTarget, "Failed to restore game state: {}", restored.error().to_string());
         return false;
     }
-    state->machine = std::move(restored).value();
+    state->machine = std::move(restored->machine);
+    state->tick_phase = restored->tick_phase;
     machine::TarvelMachine& m = *state->machine;
     // Key events queued before the restore belong to the old timeline; the
     // held keys start from the restored mask, so only keys the player changes

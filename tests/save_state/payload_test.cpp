@@ -101,7 +101,7 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     std::vector<u8> payload = payload_of(machine);
     auto decoded = decode_payload(payload, machine);
     ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
-    TarvelMachine& d = **decoded;
+    TarvelMachine& d = *decoded->machine;
 
     EXPECT_EQ(payload_of(d), payload) << "decoding then encoding gives the same bytes";
     EXPECT_EQ(d.cpu.regs.slots(), machine.cpu.regs.slots());
@@ -129,6 +129,12 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     EXPECT_EQ(d.file_system.directories, machine.file_system.directories);
     EXPECT_EQ(d.file_system.handles, machine.file_system.handles);
     EXPECT_EQ(d.file_system.stored_bytes, 6u);
+
+    auto phased = encode_payload(machine, 50);
+    ASSERT_TRUE(phased.ok());
+    auto with_phase = decode_payload(*phased, machine);
+    ASSERT_TRUE(with_phase.ok());
+    EXPECT_EQ(with_phase->tick_phase, 50u);
 }
 
 TEST_F(SaveStatePayload, AuxiliaryStateIsNotCarried) {
@@ -138,10 +144,10 @@ TEST_F(SaveStatePayload, AuxiliaryStateIsNotCarried) {
     machine.audio.auto_bgm_cache = std::vector<u8>{1};
     auto decoded = decode_payload(payload_of(machine), machine);
     ASSERT_TRUE(decoded.ok());
-    EXPECT_TRUE((*decoded)->input.key_event_queue.empty());
-    EXPECT_FALSE((*decoded)->audio.auto_bgm_enabled);
-    EXPECT_FALSE((*decoded)->audio.auto_bgm_suppressed);
-    EXPECT_FALSE((*decoded)->audio.auto_bgm_cache.has_value());
+    EXPECT_TRUE(decoded->machine->input.key_event_queue.empty());
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_enabled);
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_suppressed);
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_cache.has_value());
 }
 
 TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
@@ -183,6 +189,10 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     ASSERT_NE(at, bad_text.rend());
     *at = 0xFF;  // the path's last byte
     EXPECT_THAT(refuse(bad_text), HasSubstr("is not valid UTF-8"));
+
+    std::vector<u8> bad_phase = good;
+    store_le32(bad_phase.data() + bad_phase.size() - 4, 60);
+    EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
 }
 
 TEST_F(SaveStatePayload, StateOfAnotherMemoryLayoutIsRefused) {
@@ -200,7 +210,7 @@ protected:
     void SetUp() override {
         SaveStatePayload::SetUp();
         state.assign(kSaveStateCapacity, 0xEE);
-        ASSERT_TRUE(write_save_state(machine, kContentCrc, state).ok());
+        ASSERT_TRUE(write_save_state(machine, 0, kContentCrc, state).ok());
     }
     std::string refusal(std::span<const u8> bytes, u32 crc = kContentCrc) {
         auto read = read_save_state(bytes, crc, machine);
@@ -227,10 +237,10 @@ TEST_F(SaveStateContainer, HeaderDescribesTheBlockAndTheRestIsZero) {
 
     auto restored = read_save_state(state, kContentCrc, machine);
     ASSERT_TRUE(restored.ok()) << restored.error().to_string();
-    EXPECT_EQ(payload_of(**restored), payload_of(machine));
+    EXPECT_EQ(payload_of(*restored->machine), payload_of(machine));
 
     std::vector<u8> small(kSaveStateCapacity - 1);
-    EXPECT_FALSE(write_save_state(machine, kContentCrc, small).ok());
+    EXPECT_FALSE(write_save_state(machine, 0, kContentCrc, small).ok());
 }
 
 TEST_F(SaveStateContainer, EveryHeaderCheckHasItsMessage) {
