@@ -13,8 +13,8 @@
 // - A MIDI resource the engine rejects is tried once; the Auto BGM then stays
 //   silent until the option is switched on again, instead of decoding and
 //   warning on every frame.
-// - The Auto BGM takes only the main resource table into account: named
-//   packages hold the application's optional content, not its own music.
+// - The Auto BGM searches the main resource table only, never the named
+//   packages.
 
 #include "machine/services/audio.hpp"
 
