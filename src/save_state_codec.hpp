@@ -16,6 +16,7 @@
 
 #include "common/bytes.hpp"
 #include "common/error.hpp"
+#include "common/utf8.hpp"
 
 namespace tarvel::save_state_detail {
 
@@ -48,15 +49,20 @@ public:
         count(bytes.size());
         raw(bytes.data(), bytes.size());
     }
+    // Strings are written as they are; one that is not UTF-8 could not be
+    // read back, so it fails the encoding instead.
     void text(std::string_view s) {
+        if (error_.empty() && !utf8::is_valid(s)) error_ = "a string of the machine record is not valid UTF-8";
         count(s.size());
         raw(s.data(), s.size());
     }
     size_t size() const { return pos_; }
+    const std::string& error() const { return error_; }
 
 private:
     u8* out_;
     size_t pos_ = 0;
+    std::string error_;
 };
 
 class PayloadReader {

@@ -505,6 +505,7 @@ u32 read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& runnin
 Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_phase) {
     PayloadWriter counter;
     write_machine(machine, tick_phase, counter);
+    if (!counter.error().empty()) return Error(counter.error());
     std::vector<u8> out(counter.size());
     PayloadWriter writer(out.data());
     write_machine(machine, tick_phase, writer);

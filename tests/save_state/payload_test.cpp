@@ -195,6 +195,17 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
 }
 
+TEST_F(SaveStatePayload, MachineWithTextThatCannotBeReadBackIsNotSaved) {
+    machine.network.last_url = "bad \xC3";
+    auto payload = encode_payload(machine);
+    ASSERT_FALSE(payload.ok());
+    EXPECT_EQ(payload.error().to_string(), "a string of the machine record is not valid UTF-8");
+    std::vector<u8> state(kSaveStateCapacity);
+    auto written = write_save_state(machine, 0, kContentCrc, state);
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().message(), "failed to encode save-state payload");
+}
+
 TEST_F(SaveStatePayload, StateOfAnotherMemoryLayoutIsRefused) {
     TarvelMachine other = booted_machine();
     other.memory.add_region(0x20000000, 0x1000);
