@@ -126,8 +126,9 @@ Status AudioEngine::submit(std::span<const u8> data, u32 repeats) {
     // or for a sound longer than the queue its last 10 s (see resample_tail).
     nonzero_samples = saturating_add(
         nonzero_samples, static_cast<u64>(std::count_if(converted.begin(), converted.end(), [](i16 v) { return v != 0; })));
-    const u64 copies = u64{repeats} + 1;  // at most 2^32, the saturation point the counters use
-    frames_queued = saturating_add(frames_queued, saturating_mul(total_frames, copies));
+    const u64 copies = u64{repeats} + 1;
+    // The count of copies saturates at 0xFFFFFFFF before it multiplies.
+    frames_queued = saturating_add(frames_queued, saturating_mul(total_frames, std::min<u64>(copies, 0xFFFFFFFFu)));
     append_capped(queue, converted, copies);
     peak_frames = std::max<u64>(peak_frames, queue.size() / 2);
     active = true;

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <fmt/format.h>
 
+#include "machine/services/network.hpp"
 #include "machine/services/timer.hpp"
 #include "save_state.hpp"
 #include "save_state_codec.hpp"
@@ -324,7 +325,8 @@ void read_file_system(PayloadReader& r, VirtualFs& fs) {
         std::string path = r.text();
         std::vector<u8> contents = r.blob();
         if (r.failed()) break;
-        if (path.empty() || !normalised(path) || (i > 0 && path <= previous)) {
+        // "" is the root's own name, which a guest can open as a file too.
+        if (!normalised(path) || (i > 0 && path <= previous)) {
             r.fail(fmt::format("invalid file path \"{}\"", path));
             break;
         }
@@ -407,6 +409,7 @@ u32 read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& runnin
     m.current_screen = r.u32_();
     m.active_screen = r.u32_();
     size_t stack_count = r.count(4);
+    if (stack_count > kMaxScreenStackDepth) r.fail(fmt::format("screen stack too deep ({})", stack_count));
     m.screen_stack.reserve(stack_count);
     for (size_t i = 0; i < stack_count && !r.failed(); ++i) m.screen_stack.push_back(r.u32_());
     m.screen_initialized = r.boolean();
@@ -466,7 +469,9 @@ u32 read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& runnin
         for (size_t i = 0; i < n && !r.failed(); ++i) list->push_back(r.u32_());
     }
 
+    // The network is what queues calls, and it never holds more than this.
     size_t queued = r.count(28);
+    if (queued > services::kMaxPendingNetworkEvents) r.fail(fmt::format("too many queued calls ({})", queued));
     for (size_t i = 0; i < queued && !r.failed(); ++i) {
         QueuedCall call;
         for (u32* word : {&call.e0, &call.e1, &call.e2, &call.e3, &call.function, &call.unused, &call.countdown})

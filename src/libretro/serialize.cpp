@@ -41,6 +41,10 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
         TARVEL_LOG(Error, kApiTarget, "Failed to restore game state: {}", restored.error().to_string());
         return false;
     }
+    // Frontends keep the pointers of retro_get_memory_data and the memory map
+    // (cheats, achievements, watches): the restored memory moves into the
+    // buffers they point at. The layouts were checked to match when reading.
+    restored->machine->memory.take_buffers_of(state->machine->memory);
     state->machine = std::move(restored->machine);
     state->tick_phase = restored->tick_phase;
     machine::TarvelMachine& m = *state->machine;
@@ -53,7 +57,7 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     state->stopped = false;
     apply_options(*state);
     state->geometry = geometry_for(state->effective_orientation());
-    // The descriptors the frontend holds pointed into the machine just dropped.
+    // Sent again all the same, for a frontend that reads them afresh.
     register_memory_descriptors(*state);
     TARVEL_LOG(Info, kApiTarget, "Game state restored");
     return true;

@@ -76,6 +76,20 @@ void GuestMemory::add_region(u32 base, std::vector<u8> bytes, bool read_only) {
     rebuild_pages();
 }
 
+bool GuestMemory::take_buffers_of(GuestMemory& other) {
+    if (other.regions_.size() != regions_.size()) return false;
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        if (other.regions_[i].bytes.size() != regions_[i].bytes.size()) return false;
+    }
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        std::copy(regions_[i].bytes.begin(), regions_[i].bytes.end(), other.regions_[i].bytes.begin());
+        regions_[i].bytes.swap(other.regions_[i].bytes);
+    }
+    rebuild_pages();
+    other.rebuild_pages();
+    return true;
+}
+
 void GuestMemory::clear_regions() {
     regions_.clear();
     rebuild_pages();

@@ -62,6 +62,13 @@ public:
     // The bytes of region i; the length is fixed once the region exists.
     std::span<u8> region_bytes(size_t i) { return regions_[i].bytes; }
 
+    // Moves this memory into the byte buffers of `other`'s regions: the
+    // contents are copied there and the buffers swapped, so host pointers a
+    // frontend took into `other` see this memory from now on (`other` gets
+    // the old buffers). Changes nothing and returns false when the region
+    // sizes differ.
+    bool take_buffers_of(GuestMemory& other);
+
     bool big_endian() const { return big_endian_; }
     void set_big_endian(bool big_endian) { big_endian_ = big_endian; }
 

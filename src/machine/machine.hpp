@@ -212,6 +212,11 @@ struct LoadedResources {
     std::vector<u32> name_addresses;
 };
 
+// Applications nest a handful of screens. A guest that pushes without end
+// would otherwise grow host memory and every save state without bound, so
+// past this depth the bottom entry makes room for the new one.
+inline constexpr size_t kMaxScreenStackDepth = 4096;
+
 struct TarvelMachine {
     // Processor and memory.
     armv4t::Cpu cpu;
@@ -252,7 +257,7 @@ struct TarvelMachine {
     std::deque<QueuedCall> queued_calls;
 
     // Screens.
-    std::vector<u32> screen_stack;  // bottom first
+    std::vector<u32> screen_stack;  // bottom first, at most kMaxScreenStackDepth
     u32 active_screen = 0;          // the screen the application asked for
     u32 current_screen = 0;         // the screen whose callbacks run
     bool screen_initialized = false;

@@ -120,6 +120,11 @@ TEST(AudioQueue, RepeatsAppendCopiesAndTheCutKeepsTheLastOnes) {
     for (size_t i : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, kMaxQueuedValues - 1})
         EXPECT_EQ(engine.queue[i], one[(phase + i) % 6]) << i;
     EXPECT_EQ(engine.frames_queued, 9u + 12'000'000u);
+
+    // The most repeats: the count of copies stops at 0xFFFFFFFF, not 2^32.
+    engine.frames_queued = 0;
+    ASSERT_TRUE(engine.submit(sound, 0xFFFFFFFF));
+    EXPECT_EQ(engine.frames_queued, u64{3} * 0xFFFFFFFFu);
 }
 
 TEST(AudioQueue, CountersSaturate) {

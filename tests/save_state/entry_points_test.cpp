@@ -101,6 +101,23 @@ TEST_F(SaveStateEntryPoints, RestoreReplaysTheSameFramesAndState) {
     EXPECT_TRUE(serialize() == after_first) << "registers, memory and audio end the same";
 }
 
+// A frontend that took the memory pointers at load time (cheats,
+// achievements) reads the restored memory through them, not freed memory.
+TEST_F(SaveStateEntryPoints, MemoryPointersStayValidAcrossARestore) {
+    load_app();
+    frontend.run(12);
+    const std::vector<u8> saved = serialize();
+    void* ram = retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM);
+    void* screen = retro_get_memory_data(RETRO_MEMORY_VIDEO_RAM);
+    const u32 renders_at_save = ram_word(kRenderCountOffset);
+    frontend.run(30);
+    ASSERT_NE(ram_word(kRenderCountOffset), renders_at_save);
+    ASSERT_TRUE(retro_unserialize(saved.data(), saved.size()));
+    EXPECT_EQ(retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM), ram);
+    EXPECT_EQ(retro_get_memory_data(RETRO_MEMORY_VIDEO_RAM), screen);
+    EXPECT_EQ(load_le32(static_cast<const u8*>(ram) + kRenderCountOffset), renders_at_save);
+}
+
 TEST_F(SaveStateEntryPoints, RefusedStatesLeaveTheGameUntouched) {
     load_app();
     frontend.run(30);

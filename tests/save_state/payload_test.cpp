@@ -195,6 +195,34 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
 }
 
+// A guest can open the root itself ("/", "." or an empty path) as a file;
+// a state holding it must load like any other.
+TEST_F(SaveStatePayload, FileAtTheRootPathSurvives) {
+    auto root = machine.file_system.open("", "w");  // the name "/" normalises to
+    ASSERT_TRUE(root.has_value());
+    machine.file_system.close(*root);
+    ASSERT_TRUE(machine.file_system.files.count(""));
+    auto decoded = decode_payload(payload_of(machine), machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    EXPECT_EQ(decoded->machine->file_system.files, machine.file_system.files);
+}
+
+// Lists the running machine bounds are refused, so that a crafted state
+// cannot make later ticks run without end.
+TEST_F(SaveStatePayload, OversizedScreenStackOrCallQueueIsRefused) {
+    TarvelMachine deep = machine;
+    deep.screen_stack.assign(machine::kMaxScreenStackDepth + 1, 0x05000100);
+    auto decoded = decode_payload(payload_of(deep), machine);
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_THAT(decoded.error().to_string(), HasSubstr("screen stack too deep (4097)"));
+
+    TarvelMachine busy = machine;
+    busy.queued_calls.assign(33, machine::QueuedCall{});
+    decoded = decode_payload(payload_of(busy), machine);
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_THAT(decoded.error().to_string(), HasSubstr("too many queued calls (33)"));
+}
+
 TEST_F(SaveStatePayload, MachineWithTextThatCannotBeReadBackIsNotSaved) {
     machine.network.last_url = "bad \xC3";
     auto payload = encode_payload(machine);

@@ -11,11 +11,6 @@ namespace tarvel::machine::services {
 
 namespace {
 
-// Applications nest a handful of screens. A guest that pushes without end
-// would otherwise grow host memory and every save state without bound, so
-// past this depth the bottom entry makes room for the new one.
-constexpr size_t kMaxStackDepth = 4096;
-
 void activate(TarvelMachine& m, u32 screen) {
     m.active_screen = screen;
     m.memory.write32(kScreenSystemWord, 0);
@@ -23,7 +18,7 @@ void activate(TarvelMachine& m, u32 screen) {
 
 void push(TarvelMachine& m, u32 screen) {
     if (screen == 0) return;
-    if (m.screen_stack.size() >= kMaxStackDepth) m.screen_stack.erase(m.screen_stack.begin());
+    if (m.screen_stack.size() >= kMaxScreenStackDepth) m.screen_stack.erase(m.screen_stack.begin());
     m.screen_stack.push_back(screen);
     activate(m, screen);
 }
