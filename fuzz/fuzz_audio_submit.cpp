@@ -6,13 +6,11 @@
 // On start-up an empty corpus directory is seeded with a small sound of each
 // kind (made here, so no binary files live in the tree).
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "audio_engine.hpp"
+#include "seed_corpus.hpp"
 
 namespace {
 
@@ -70,32 +68,23 @@ Bytes seed_midi() {
     return wrap(10, b);
 }
 
-void seed_corpus(const std::filesystem::path& dir) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec) || !std::filesystem::is_empty(dir, ec)) return;
+// Each seed is a control byte and a sound of one of the accepted kinds.
+std::vector<Bytes> seed_inputs() {
     const std::vector<Bytes> sounds{seed_wav(1, 8000), seed_wav(2, 44100), wrap(3, seed_wav(1, 22050)), seed_mp3(),
                                     seed_midi()};
-    int n = 0;
+    std::vector<Bytes> inputs;
     for (const Bytes& sound : sounds) {
-        Bytes input{static_cast<u8>(n)};
+        Bytes input{static_cast<u8>(inputs.size())};
         input.insert(input.end(), sound.begin(), sound.end());
-        const std::string name = (dir / ("seed" + std::to_string(n++))).string();
-        if (FILE* f = std::fopen(name.c_str(), "wb")) {
-            std::fwrite(input.data(), 1, input.size(), f);
-            std::fclose(f);
-        }
+        inputs.push_back(std::move(input));
     }
+    return inputs;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    for (int i = 1; i < *argc; ++i) {
-        if ((*argv)[i][0] != '-') {
-            seed_corpus((*argv)[i]);
-            break;
-        }
-    }
+    tarvel::fuzz::write_seed_corpus(*argc, *argv, seed_inputs());
     return 0;
 }
 

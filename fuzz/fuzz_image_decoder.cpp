@@ -6,14 +6,12 @@
 // the tree), which lets the fuzzer reach the pixel decoders instead of
 // stopping at the signatures.
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "asset_writer/asset_writer.hpp"
 #include "image_decoder.hpp"
+#include "seed_corpus.hpp"
 
 namespace {
 
@@ -37,28 +35,10 @@ std::vector<Bytes> seed_pictures() {
     return {*png, *firmware, *gif, *cbe, with_header};
 }
 
-void seed_corpus(const std::filesystem::path& dir) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec) || !std::filesystem::is_empty(dir, ec)) return;
-    int n = 0;
-    for (const Bytes& seed : seed_pictures()) {
-        const std::string name = (dir / ("seed" + std::to_string(n++))).string();
-        if (FILE* f = std::fopen(name.c_str(), "wb")) {
-            std::fwrite(seed.data(), 1, seed.size(), f);
-            std::fclose(f);
-        }
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    for (int i = 1; i < *argc; ++i) {
-        if ((*argv)[i][0] != '-') {
-            seed_corpus((*argv)[i]);
-            break;
-        }
-    }
+    tarvel::fuzz::write_seed_corpus(*argc, *argv, seed_pictures());
     return 0;
 }
 

@@ -8,13 +8,11 @@
 // fuzzer starts inside the event grammar instead of at the header checks.
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "audio_engine_midi.hpp"
+#include "seed_corpus.hpp"
 
 namespace {
 
@@ -49,28 +47,10 @@ std::vector<Bytes> seed_files() {
     return {file(96, {melody}), file(0x60, {tempo_track, melody, sysex}), file(24, {sysex, melody})};
 }
 
-void seed_corpus(const std::filesystem::path& dir) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec) || !std::filesystem::is_empty(dir, ec)) return;
-    int n = 0;
-    for (const Bytes& seed : seed_files()) {
-        const std::string name = (dir / ("seed" + std::to_string(n++))).string();
-        if (FILE* f = std::fopen(name.c_str(), "wb")) {
-            std::fwrite(seed.data(), 1, seed.size(), f);
-            std::fclose(f);
-        }
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    for (int i = 1; i < *argc; ++i) {
-        if ((*argv)[i][0] != '-') {
-            seed_corpus((*argv)[i]);
-            break;
-        }
-    }
+    tarvel::fuzz::write_seed_corpus(*argc, *argv, seed_files());
     return 0;
 }
 
