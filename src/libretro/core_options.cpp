@@ -11,8 +11,8 @@ void apply_options(CoreState& state) {
     machine::TarvelMachine& m = *state.machine;
     AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment),
                                                 state.archive.bytes.size(), state.content_crc);
+    // The player's master volume; the game's own volume stays in the engine.
     m.volume = applied.volume;
-    m.audio_engine.set_volume(applied.volume);
     state.touch_input_enabled = applied.touch_input;
     m.auto_bgm = applied.auto_bgm;
     machine::services::set_auto_bgm_option(m, applied.auto_bgm);

@@ -14,9 +14,11 @@
 namespace tarvel::libretro {
 namespace {
 
-// The engine renders whole frames with its own volume applied (the option and
-// the guest's volume call both set it), so the batch is built at full scale
-// and volume is applied exactly once.
+// The engine renders whole frames with the game's own volume applied (its
+// audio service call); the presentation then applies the core option, the
+// player's master volume. Two separate settings, so that changing an option
+// never undoes a game that muted itself, and the game never overrides the
+// player.
 class EngineSamples final : public AudioSampleSource {
 public:
     explicit EngineSamples(AudioEngine& engine) : engine_(engine) {}
@@ -34,8 +36,6 @@ public:
 private:
     AudioEngine& engine_;
 };
-
-constexpr u32 kFullVolume = 100;
 
 void run_due_ticks(CoreState& state) {
     if (state.stopped) return;
@@ -92,7 +92,7 @@ void run_frame(CoreState& state) {
                                   m.effective_orientation);
     machine::services::run_auto_bgm(m);
     EngineSamples samples(m.audio_engine);
-    state.presenter.present_audio(callbacks.audio_sample_batch, &samples, kFullVolume);
+    state.presenter.present_audio(callbacks.audio_sample_batch, &samples, m.volume);
 }
 
 }  // namespace tarvel::libretro

@@ -1,5 +1,6 @@
 // A sound given to the running machine's engine reaches the frontend's audio
-// batch, at the volume the core option sets, and a reset starts a new engine.
+// batch, scaled by the game's volume and then the core option's, and a reset
+// starts a new engine.
 #include <libretro.h>
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ TEST(AudioOutput, SubmittedSoundComesOutOfRetroRun) {
     frontend.start();
     TempDir dir;
     ASSERT_TRUE(frontend.load(dir.write("app.cbe", guest_app())));
-    EXPECT_EQ(engine().volume, 50u);
+    EXPECT_EQ(engine().volume, 100u) << "the game has set no volume of its own";
 
     frontend.run();
     ASSERT_EQ(frontend.audio_batches().size(), 1u);
@@ -46,17 +47,23 @@ TEST(AudioOutput, SubmittedSoundComesOutOfRetroRun) {
     EXPECT_EQ(second[530], 0);
     EXPECT_FALSE(engine().active);
 
-    // The guest's own volume call sets the engine; an option change sets it again.
+    // The game's volume and the option multiply; an option change leaves the
+    // game's volume alone.
     engine().set_volume(20);
     frontend.set_variable("tarvel_volume", "80");
     frontend.set_variables_updated();
     frontend.run();
-    EXPECT_EQ(engine().volume, 80u);
+    EXPECT_EQ(engine().volume, 20u);
+    ASSERT_TRUE(engine().submit(wav(samples, {1, 2, 44100, 16}), 0));
+    frontend.run();
+    const i16 full = static_cast<i16>(20000.0f / 32768.0f * 32767.0f);
+    EXPECT_EQ(frontend.audio_batches().back()[0], static_cast<i16>(static_cast<i16>(full * 20 / 100) * 80 / 100));
+    engine().stop();
 
     ASSERT_TRUE(engine().submit(wav(samples, {1, 2, 44100, 16}), 0));
     retro_reset();
     EXPECT_TRUE(engine().queue.empty()) << "a reset builds a new engine";
-    EXPECT_EQ(engine().volume, 80u);
+    EXPECT_EQ(engine().volume, 100u);
     frontend.run();
     EXPECT_EQ(frontend.audio_batches().back(), std::vector<int16_t>(1470, 0));
     retro_unload_game();

@@ -41,6 +41,9 @@ TEST(StringFormat, ConversionsAndPadding) {
     EXPECT_EQ(format(m, "%08X", {0xBEEF}), "0000BEEF");
     EXPECT_EQ(format(m, "%ld/%hu/%lld", {1, 2, 3}), "1/2/3");
     EXPECT_EQ(format(m, "100%%", {}), "100%");
+    // With a width the percent is an unknown conversion: it prints itself
+    // and takes an argument, so the next conversion gets the second one.
+    EXPECT_EQ(format(m, "%5%|%d", {1, 2}), "   %%|2");
 }
 
 TEST(StringFormat, MinusIsAnUnknownConversionThatTakesAnArgument) {

@@ -45,6 +45,7 @@ std::string format_guest_text(TarvelMachine& m, std::string_view format, unsigne
             out.push_back(c);
             continue;
         }
+        const size_t specification = i;  // just after the '%'
         char pad = ' ';
         if (i < format.size() && format[i] == '0') {
             pad = '0';
@@ -59,9 +60,10 @@ std::string format_guest_text(TarvelMachine& m, std::string_view format, unsigne
         if (i == format.size()) break;  // an unfinished specification ends the output
         const char conversion = format[i++];
         std::string text;
-        // "%%" (with or without flags) is a percent sign and takes no argument;
-        // every other conversion, known or not, takes one.
-        if (conversion == '%') text = "%";
+        // Only a plain "%%" is a percent sign, taking no argument; every other
+        // conversion, known or not, "%5%" included, takes one (and "%5%"
+        // prints "   %%" as any unknown conversion prints itself).
+        if (conversion == '%' && i == specification + 1) text = "%";
         else text = convert(m, conversion, service_arg(m, next_argument++));
         // The padding goes before the whole text, a minus sign included.
         if (text.size() < width) out.append(width - text.size(), pad);
