@@ -68,7 +68,7 @@ TEST(StringFormat, StringsEndAtNulAndLimitsHold) {
     // %s reads at most 4096 bytes of its string.
     ASSERT_TRUE(m.memory.write_bytes(kText, std::vector<u8>(5000, 's')));
     EXPECT_EQ(format(m, "%s", {kText}).size(), 4096u);
-    // A specification cut off by the end of the format ends the output.
+    // A directive cut off by the end of the format ends the output.
     EXPECT_EQ(format(m, "ab%05l", {1}), "ab");
     EXPECT_EQ(format(m, "ab%", {1}), "ab");
     // A width beyond the cap is taken as the cap.

@@ -45,7 +45,7 @@ std::string format_guest_text(TarvelMachine& m, std::string_view format, unsigne
             out.push_back(c);
             continue;
         }
-        const size_t specification = i;  // just after the '%'
+        const size_t directive_start = i;  // just after the '%'
         char pad = ' ';
         if (i < format.size() && format[i] == '0') {
             pad = '0';
@@ -57,13 +57,13 @@ std::string format_guest_text(TarvelMachine& m, std::string_view format, unsigne
             ++i;
         }
         while (i < format.size() && (format[i] == 'l' || format[i] == 'h')) ++i;
-        if (i == format.size()) break;  // an unfinished specification ends the output
+        if (i == format.size()) break;  // an unfinished directive ends the output
         const char conversion = format[i++];
         std::string text;
         // Only a plain "%%" is a percent sign, taking no argument; every other
         // conversion, known or not, "%5%" included, takes one (and "%5%"
         // prints "   %%" as any unknown conversion prints itself).
-        if (conversion == '%' && i == specification + 1) text = "%";
+        if (conversion == '%' && i == directive_start + 1) text = "%";
         else text = convert(m, conversion, service_arg(m, next_argument++));
         // The padding goes before the whole text, a minus sign included.
         if (text.size() < width) out.append(width - text.size(), pad);
