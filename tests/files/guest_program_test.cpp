@@ -4,22 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cbe/archive.hpp"
 #include "machine/machine.hpp"
+#include "support/booted_guest.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-struct Probe {
-    const char* cbe;
-    bool big_endian;
-};
-
-std::vector<Probe> probes() {
-    std::vector<Probe> p;
+std::vector<test::GuestBuild> probes() {
+    std::vector<test::GuestBuild> p;
 #ifdef FILES_PROBE_LITTLE_CBE
     p.push_back({FILES_PROBE_LITTLE_CBE, false});
 #endif
@@ -30,18 +26,13 @@ std::vector<Probe> probes() {
 }
 
 TEST(FileGuestProgram, SdkWrappersSeeTheServiceResults) {
-    const std::vector<Probe> all = probes();
+    const std::vector<test::GuestBuild> all = probes();
     if (all.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
-    for (const Probe& probe : all) {
+    for (const test::GuestBuild& probe : all) {
         SCOPED_TRACE(probe.cbe);
-        auto archive = cbe::load_archive(probe.cbe);
-        ASSERT_TRUE(archive.ok()) << archive.error().to_string();
-        auto built = build_machine(archive.value());
-        ASSERT_TRUE(built.ok()) << built.error().to_string();
-        TarvelMachine m = std::move(built).value();
-        ASSERT_EQ(m.big_endian(), probe.big_endian);
-        const Status booted = boot(m, 100'000'000);
-        ASSERT_TRUE(booted.ok()) << booted.error().to_string();
+        std::optional<TarvelMachine> booted = test::boot_guest_build(probe, 100'000'000);
+        ASSERT_TRUE(booted.has_value());
+        TarvelMachine& m = *booted;
 
         const VirtualFs& fs = m.file_system;
         ASSERT_TRUE(fs.exists("probe/results.bin"));

@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
-#include "cbe/archive.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/network.hpp"
+#include "support/booted_guest.hpp"
 
 namespace tarvel::machine {
 namespace {
@@ -39,13 +40,8 @@ std::vector<Entry> entries(TarvelMachine& m) {
     return out;
 }
 
-struct Probe {
-    const char* cbe;
-    bool big_endian;
-};
-
-std::vector<Probe> probes() {
-    std::vector<Probe> p;
+std::vector<test::GuestBuild> probes() {
+    std::vector<test::GuestBuild> p;
 #ifdef NET_PROBE_LITTLE_CBE
     p.push_back({NET_PROBE_LITTLE_CBE, false});
 #endif
@@ -56,18 +52,13 @@ std::vector<Probe> probes() {
 }
 
 TEST(NetworkDelivery, CallbacksArriveInTheSecondAndThirdTick) {
-    const std::vector<Probe> all = probes();
+    const std::vector<test::GuestBuild> all = probes();
     if (all.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
-    for (const Probe& probe : all) {
+    for (const test::GuestBuild& probe : all) {
         SCOPED_TRACE(probe.cbe);
-        auto archive = cbe::load_archive(probe.cbe);
-        ASSERT_TRUE(archive.ok()) << archive.error().to_string();
-        auto built = build_machine(archive.value());
-        ASSERT_TRUE(built.ok()) << built.error().to_string();
-        TarvelMachine m = std::move(built).value();
-        ASSERT_EQ(m.big_endian(), probe.big_endian);
-        const Status booted = boot(m, kBudget);
-        ASSERT_TRUE(booted.ok()) << booted.error().to_string();
+        std::optional<TarvelMachine> booted = test::boot_guest_build(probe, kBudget);
+        ASSERT_TRUE(booted.has_value());
+        TarvelMachine& m = *booted;
 
         // What the start-up calls returned: open, the id, send, request,
         // the received count with the sent count stored, availability.
