@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "audio_engine.hpp"
+#include "media/audio/audio_engine.hpp"
 
 namespace {
 

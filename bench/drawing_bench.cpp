@@ -5,7 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "machine/drawing.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 #include "machine/machine.hpp"
 
 namespace {

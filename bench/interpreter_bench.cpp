@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "armv4t/cpu.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 namespace tarvel::armv4t {
 namespace {

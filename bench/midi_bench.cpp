@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "audio_engine_midi.hpp"
+#include "media/audio/midi.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "cbe_writer/cbe_writer.hpp"
 #include "common/log.hpp"
 #include "machine/machine.hpp"
-#include "save_state.hpp"
+#include "state/save_state.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 # The glyph table of the text service, generated at build time from GNU
-# Unifont's hex file (Debian package unifont) and compiled into tarvel_core,
+# Unifont's hex file (Debian package unifont) and compiled into the machine module,
 # so the core reads no font file at run time.
 set(TARVEL_UNIFONT_HEX /usr/share/unifont/unifont.hex CACHE FILEPATH
   "GNU Unifont hex file from which the glyph table is generated")
@@ -17,4 +17,4 @@ add_custom_command(
   DEPENDS glyph_table_gen ${TARVEL_UNIFONT_HEX}
   COMMENT "Generating the glyph table from ${TARVEL_UNIFONT_HEX}"
   VERBATIM)
-target_sources(tarvel_core PRIVATE ${tarvel_glyph_table_source})
+target_sources(tarvel_machine PRIVATE ${tarvel_glyph_table_source})

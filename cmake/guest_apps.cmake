@@ -179,8 +179,3 @@ function(tarvel_add_guest_app)
   set(${ARG_NAME}_CBE "${cbe}" PARENT_SCOPE)
   set(${ARG_NAME}_ELF "${elf}" PARENT_SCOPE)
 endfunction()
-
-# The applications shipped with the core (the demo) are guest programs too.
-if(EXISTS "${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt")
-  add_subdirectory("${CMAKE_SOURCE_DIR}/apps" "${CMAKE_BINARY_DIR}/apps")
-endif()

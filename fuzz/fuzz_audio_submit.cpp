@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "audio_engine.hpp"
+#include "media/audio/audio_engine.hpp"
 #include "seed_corpus.hpp"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cbe/archive.hpp"
-#include "cbe/name_decoding.hpp"
+#include "common/text_encoding.hpp"
 #include "cbe_writer/cbe_writer.hpp"
 #include "common/log.hpp"
 
@@ -79,6 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Scan and name decoding on the raw bytes as well, whatever the container said.
     (void)cbe::scan_sections(file);
-    (void)cbe::decode_name(std::span<const u8>(data, std::min<size_t>(size, 255)));
+    (void)decode_marked_text(std::span<const u8>(data, std::min<size_t>(size, 255)));
     return 0;
 }

@@ -10,7 +10,7 @@
 
 #include "armv4t/cpu.hpp"
 #include "common/log.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 namespace tarvel::fuzz {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "asset_writer/asset_writer.hpp"
-#include "image_decoder.hpp"
+#include "media/image/image_decoder.hpp"
 #include "seed_corpus.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "audio_engine_midi.hpp"
+#include "media/audio/midi.hpp"
 #include "seed_corpus.hpp"
 
 namespace {

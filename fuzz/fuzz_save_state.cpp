@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/log.hpp"
-#include "save_state.hpp"
+#include "state/save_state.hpp"
 
 namespace {
 

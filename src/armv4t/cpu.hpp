@@ -21,7 +21,7 @@
 #include "armv4t/exec.hpp"
 #include "armv4t/reg.hpp"
 #include "common/log.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 namespace tarvel::armv4t {
 

@@ -9,7 +9,7 @@
 // also sets `event` so that a fast loop re-examines the state.
 
 #include "armv4t/reg.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 // Small helpers of the hot path are always inlined into the handlers.
 #define TARVEL_HOT [[gnu::always_inline]] inline

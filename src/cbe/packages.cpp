@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cbe/archive.hpp"
-#include "cbe/name_decoding.hpp"
+#include "common/text_encoding.hpp"
 #include "cbe/package_reader.hpp"
 #include "common/log.hpp"
 
@@ -38,7 +38,7 @@ std::optional<ResourceTable> read_resource_tables(std::span<const u8> file, u64 
     for (u32 k = 0; k < count; ++k) {
         auto name = read_name_bytes(file, pos, names_limit);
         if (!name) return std::nullopt;
-        resources[k].name = decode_name(*name);
+        resources[k].name = decode_marked_text(*name);
     }
     for (u32 k = 0; k < count; ++k) {
         const u64 begin = data_start + offsets[k];
@@ -94,7 +94,7 @@ std::vector<NamedPackage> parse_directory(std::span<const u8> file, u64 p, u64 z
             TARVEL_LOG(Warn, kLogTarget, "Package directory at 0x{:x} lists more data than the resource package holds", p);
             return {};
         }
-        packages.push_back(NamedPackage{decode_name(*name), std::move(package->resources)});
+        packages.push_back(NamedPackage{decode_marked_text(*name), std::move(package->resources)});
     }
     return packages;
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cbe/name_decoding.hpp"
+#include "common/text_encoding.hpp"
 #include "cbe/package_reader.hpp"
 #include "cbe/packages.hpp"
 #include "common/log.hpp"
@@ -128,7 +128,7 @@ void try_section(std::span<const u8> file, u64 r, ScanState& state) {
             TARVEL_LOG(Warn, kLogTarget, "Invalid name length at 0x{:x}: {}", length_at, file[length_at]);
             return settle();
         }
-        section.resources[k].name = decode_text(*name, NameEncoding::Utf8);
+        section.resources[k].name = decode_text(*name, TextEncoding::Utf8);
     }
     settle();
 

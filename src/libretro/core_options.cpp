@@ -9,8 +9,7 @@ namespace tarvel::libretro {
 
 void apply_options(CoreState& state) {
     machine::TarvelMachine& m = *state.machine;
-    AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment),
-                                                state.archive.bytes.size(), state.content_crc);
+    AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment), m.orientation);
     // The player's master volume; the game's own volume stays in the engine.
     m.volume = applied.volume;
     state.touch_input_enabled = applied.touch_input;

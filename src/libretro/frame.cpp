@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "audio_engine.hpp"
+#include "media/audio/audio_engine.hpp"
 #include "common/error.hpp"
 #include "common/log.hpp"
 #include "libretro/core_options.hpp"

@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 #include "common/utf8.hpp"
-#include "orientation_profile.hpp"
+#include "libretro/orientation_profile.hpp"
 
 namespace tarvel::libretro {
 
@@ -200,7 +200,7 @@ Orientation parse_orientation_option(std::optional<std::string_view> value) {
     return Orientation::Auto;
 }
 
-AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, u32 content_crc) {
+AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation) {
     auto get = [&read](const char* key) -> std::optional<std::string> { return read ? read(key) : std::nullopt; };
     AppliedOptions options;
     options.volume = parse_volume_option(get(option_keys::volume));
@@ -209,16 +209,9 @@ AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, 
     options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
     options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
     options.effective_orientation = options.orientation_option == Orientation::Auto
-                                        ? lookup_orientation(content_length, content_crc)
+                                        ? content_orientation
                                         : options.orientation_option;
     return options;
-}
-
-AutoMusicChange auto_music_change(bool was_enabled, bool now_enabled, bool suppressed) {
-    AutoMusicChange change;
-    change.clear_suppression = now_enabled;
-    change.stop_auto_track = was_enabled && !now_enabled && !suppressed;
-    return change;
 }
 
 std::string describe_applied_options(const AppliedOptions& options) {

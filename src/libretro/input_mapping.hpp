@@ -85,20 +85,10 @@ struct AppliedOptions {
 };
 
 // Reads the five options. For the Auto orientation option the effective
-// orientation comes from the orientation profile lookup of the loaded file.
-// Touches nothing: the caller stores the values, moves the log filter and
-// handles the automatic music transition.
-AppliedOptions apply_core_options(const OptionReader& read, u64 content_length, u32 content_crc);
-
-// What a change of the automatic background music option does to the running
-// music. Turning it on lifts the suppression (so the music may start again);
-// turning it off stops the automatically started track unless suppression had
-// already silenced it.
-struct AutoMusicChange {
-    bool clear_suppression = false;
-    bool stop_auto_track = false;
-};
-AutoMusicChange auto_music_change(bool was_enabled, bool now_enabled, bool suppressed);
+// orientation is `content_orientation`, the one the orientation profile gave
+// the loaded file. Touches nothing: the caller stores the values, moves the log
+// filter and hands the Auto BGM option to the audio service.
+AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation);
 
 // The text of the "options applied" log line (prints the option, not the
 // effective orientation).

@@ -13,6 +13,7 @@
 #include "libretro/frontend.hpp"
 #include "libretro/memory_map.hpp"
 #include "libretro/options.hpp"
+#include "libretro/orientation_profile.hpp"
 #include "libretro/user_profile.hpp"
 
 namespace tarvel::libretro {
@@ -27,6 +28,7 @@ struct LoadedContent {
 
 Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& archive) {
     TARVEL_TRY_ASSIGN(auto built, machine::build_machine(archive));
+    built.orientation = lookup_orientation(archive.bytes);
     return std::make_unique<machine::TarvelMachine>(std::move(built));
 }
 

@@ -10,7 +10,7 @@
 #include "libretro/core_state.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/memory_map.hpp"
-#include "save_state.hpp"
+#include "state/save_state.hpp"
 
 using namespace tarvel;
 using namespace tarvel::libretro;

@@ -7,7 +7,7 @@
 #include "common/log.hpp"
 #include "common/utf8.hpp"
 #include "libretro/frontend.hpp"
-#include "orientation_profile.hpp"
+#include "libretro/orientation_profile.hpp"
 
 namespace tarvel::libretro {
 namespace {

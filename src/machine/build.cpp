@@ -6,7 +6,6 @@
 
 #include "common/log.hpp"
 #include "machine/machine.hpp"
-#include "orientation_profile.hpp"
 
 namespace tarvel::machine {
 
@@ -102,7 +101,6 @@ Result<TarvelMachine> build_machine(const cbe::CbeArchive& archive) {
     m.resources = archive.resources;
     write_interface_tables(m);
     m.memory.clear_unmapped_accesses();
-    m.orientation = lookup_orientation(file);
     return m;
 }
 

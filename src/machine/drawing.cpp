@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 #include "machine/machine.hpp"
 #include "machine/trace_filter.hpp"
 

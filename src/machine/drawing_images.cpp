@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/log.hpp"
-#include "image_decoder.hpp"
+#include "media/image/image_decoder.hpp"
 #include "machine/drawing.hpp"
 #include "machine/machine.hpp"
 #include "machine/trace_filter.hpp"

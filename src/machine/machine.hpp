@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "armv4t/cpu.hpp"
-#include "audio_engine.hpp"
+#include "media/audio/audio_engine.hpp"
 #include "cbe/archive.hpp"
 #include "cbe/packages.hpp"
 #include "common/bytes.hpp"
 #include "common/error.hpp"
 #include "common/orientation.hpp"
-#include "machine/guest_heap.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_heap.hpp"
+#include "memory/guest_memory.hpp"
 #include "machine/input_state.hpp"
 #include "machine/virtual_fs.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "machine/glyph_table.hpp"
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/machine.hpp"
 
 namespace tarvel::machine {

@@ -12,7 +12,7 @@
 
 #include "armv4t/cpu.hpp"
 #include "common/log.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 namespace tarvel::armv4t::testing {
 
@@ -71,6 +71,7 @@ public:
     LogCapture() {
         captured_log().clear();
         log::set_sink(&capture);
+        log::set_filter(log::Level::Info);
     }
     ~LogCapture() {
         log::set_sink(nullptr);

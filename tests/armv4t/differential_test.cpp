@@ -26,7 +26,7 @@
 #include "armv4t/cpu.hpp"
 #include "armv4t/decode_table.hpp"
 #include "instruction_generator.hpp"
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 // The reference library leaks a few small blocks of its own when translations are
 // dropped; the leak checker of the sanitizer build is told to ignore them.

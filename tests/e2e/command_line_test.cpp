@@ -6,7 +6,7 @@
 #include <initializer_list>
 
 #include "command_line.hpp"
-#include "frontend/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace tarvel::e2e {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "e2e/golden.hpp"
 #include "e2e/runner.hpp"
-#include "frontend/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 namespace tarvel::e2e {
 namespace {

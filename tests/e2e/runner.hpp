@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "e2e/subprocess.hpp"
-#include "frontend/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 #include "png_image.hpp"
 
 namespace tarvel::e2e {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "e2e/runner.hpp"
-#include "frontend/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 #include "headless_frontend.hpp"
 #include "input_script.hpp"
 #include "libretro/input_mapping.hpp"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/stderr_capture.hpp"
-#include "frontend/test_frontend.hpp"
+#include "support/stderr_capture.hpp"
+#include "support/test_frontend.hpp"
 
 namespace tarvel::test {
 namespace {

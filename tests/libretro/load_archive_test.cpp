@@ -9,8 +9,8 @@
 
 #include "cbe_writer/cbe_writer.hpp"
 #include "common/log.hpp"
-#include "frontend/temp_dir.hpp"
-#include "frontend/test_frontend.hpp"
+#include "support/temp_dir.hpp"
+#include "support/test_frontend.hpp"
 
 namespace tarvel::test {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "frontend/stderr_capture.hpp"
-#include "frontend/temp_dir.hpp"
-#include "frontend/test_frontend.hpp"
+#include "support/stderr_capture.hpp"
+#include "support/temp_dir.hpp"
+#include "support/test_frontend.hpp"
 #include "libretro/guest_app.hpp"
 
 namespace tarvel::test {

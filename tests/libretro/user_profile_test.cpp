@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "frontend/temp_dir.hpp"
-#include "frontend/test_frontend.hpp"
+#include "support/temp_dir.hpp"
+#include "support/test_frontend.hpp"
 
 namespace tarvel::test {
 namespace {

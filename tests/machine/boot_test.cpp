@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 #include "machine/cpu_bridge.hpp"
-#include "test_app.hpp"
+#include "machine/test_app.hpp"
 
 namespace tarvel::machine {
 namespace {

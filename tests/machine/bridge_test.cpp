@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 
 namespace tarvel::machine {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 #include "machine/cpu_bridge.hpp"
 
 // The address sanitizer keeps its own books on operator new and delete, so the

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 
 namespace tarvel::machine::testing {
 

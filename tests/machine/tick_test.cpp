@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/dispatch.hpp"
-#include "test_app.hpp"
+#include "machine/test_app.hpp"
 
 namespace tarvel::machine {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "guest_program.hpp"
+#include "machine/guest_program.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/trace_filter.hpp"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "common/log.hpp"
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/services/data.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/virtual_fs.hpp"

@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "common/log.hpp"
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/services/dispatch.hpp"
 
 namespace tarvel::machine::services {

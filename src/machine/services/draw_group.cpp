@@ -7,7 +7,7 @@
 
 #include "machine/drawing.hpp"
 #include "machine/machine.hpp"
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/services/data.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"

@@ -17,7 +17,7 @@
 #include <fmt/format.h>
 
 #include "common/utf8.hpp"
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"

@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/string_memory.hpp"

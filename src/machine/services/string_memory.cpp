@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "machine/guest_memory.hpp"
+#include "memory/guest_memory.hpp"
 
 namespace tarvel::machine::services {
 namespace {

@@ -12,7 +12,7 @@
 #include <numbers>
 #include <vector>
 
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/data.hpp"
 #include "machine/services/dispatch.hpp"

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <string>
 
-#include "machine/guest_strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"

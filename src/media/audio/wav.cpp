@@ -1,0 +1,60 @@
+// RIFF/WAVE with 16-bit PCM samples. Chunks are walked from offset 12; sizes
+// are trusted only as far as the data goes, so a header that declares more
+// than the file holds reads what is there and no further.
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/audio/formats.hpp"
+
+namespace tarvel::audio_format {
+
+namespace {
+
+constexpr size_t kFirstChunk = 12;
+constexpr size_t kChunkHeader = 8;
+constexpr size_t kFmtBody = 16;
+
+bool chunk_is(const u8* header, const char (&id)[5]) { return std::memcmp(header, id, 4) == 0; }
+
+}  // namespace
+
+Result<DecodedSound> decode_wav(std::span<const u8> data) {
+    const size_t size = data.size();
+    bool have_fmt = false;
+    DecodedSound sound;
+    // Every step moves on by at least the 8-byte chunk header, so the walk
+    // ends after at most size / 8 chunks whatever the sizes say.
+    u64 offset = kFirstChunk;
+    while (offset + kChunkHeader <= size) {
+        const u8* header = data.data() + offset;
+        const u64 declared = load_le32(header + 4);
+        const u64 body = offset + kChunkHeader;
+        const u64 available = std::min<u64>(declared, size - body);
+        const u8* p = data.data() + body;
+        if (chunk_is(header, "fmt ")) {
+            if (available < kFmtBody) return Error("truncated WAV fmt chunk");
+            const u16 format = load_le16(p);
+            const u16 channels = load_le16(p + 2);
+            const u32 rate = load_le32(p + 4);
+            const u16 bits = load_le16(p + 14);
+            if (format != 1) return Error::format("unsupported WAV format {}", format);
+            if (bits != 16) return Error::format("unsupported WAV bit depth {}", bits);
+            if (channels == 0 || rate == 0) return Error("WAV fmt chunk declares zero channels or sample rate");
+            sound.channels = channels;
+            sound.rate = rate;
+            have_fmt = true;
+        } else if (chunk_is(header, "data")) {
+            if (!have_fmt) break;
+            const size_t count = static_cast<size_t>(available / 2);  // an odd last byte is not a sample
+            sound.samples.resize(count);
+            for (size_t i = 0; i < count; ++i)
+                sound.samples[i] = static_cast<float>(static_cast<i16>(load_le16(p + 2 * i))) / 32768.0f;
+            return sound;
+        }
+        offset = body + declared + (declared & 1);
+    }
+    return Error("WAV file is missing fmt or data chunk");
+}
+
+}  // namespace tarvel::audio_format

@@ -1,0 +1,282 @@
+#include "memory/guest_memory.hpp"
+
+#include <algorithm>
+
+namespace tarvel::machine {
+
+namespace {
+// True when [address, address + length) lies inside the region, computed in 64 bits
+// so that neither end can wrap.
+bool holds(const GuestRegion& region, u32 address, u32 length) {
+    if (address < region.base) return false;
+    return u64{address} - region.base + length <= region.bytes.size();
+}
+}  // namespace
+
+GuestMemory::GuestMemory(bool big_endian)
+    : big_endian_(big_endian),
+      read_pages_(new const u8*[kPageCount]()),
+      write_pages_(new u8*[kPageCount]()) {}
+
+GuestMemory::GuestMemory(const GuestMemory& other) : GuestMemory(other.big_endian_) {
+    regions_ = other.regions_;
+    unmapped_ = other.unmapped_;
+    unmapped_overflow_ = other.unmapped_overflow_;
+    rebuild_pages();
+}
+
+GuestMemory& GuestMemory::operator=(const GuestMemory& other) {
+    if (this != &other) {
+        regions_ = other.regions_;
+        unmapped_ = other.unmapped_;
+        unmapped_overflow_ = other.unmapped_overflow_;
+        big_endian_ = other.big_endian_;
+        rebuild_pages();
+    }
+    return *this;
+}
+
+GuestMemory::GuestMemory(GuestMemory&& other)
+    : regions_(std::move(other.regions_)),
+      unmapped_(std::move(other.unmapped_)),
+      unmapped_overflow_(other.unmapped_overflow_),
+      big_endian_(other.big_endian_),
+      read_pages_(std::move(other.read_pages_)),
+      write_pages_(std::move(other.write_pages_)) {
+    other.regions_.clear();
+    other.unmapped_.clear();
+    other.unmapped_overflow_ = 0;
+    other.rebuild_pages();
+}
+
+GuestMemory& GuestMemory::operator=(GuestMemory&& other) {
+    if (this != &other) {
+        regions_ = std::move(other.regions_);
+        unmapped_ = std::move(other.unmapped_);
+        unmapped_overflow_ = other.unmapped_overflow_;
+        big_endian_ = other.big_endian_;
+        read_pages_.swap(other.read_pages_);
+        write_pages_.swap(other.write_pages_);
+        other.regions_.clear();
+        other.unmapped_.clear();
+        other.unmapped_overflow_ = 0;
+        other.rebuild_pages();
+    }
+    return *this;
+}
+
+void GuestMemory::add_region(u32 base, u32 size, bool read_only) {
+    add_region(base, std::vector<u8>(size, 0), read_only);
+}
+
+void GuestMemory::add_region(u32 base, std::vector<u8> bytes, bool read_only) {
+    regions_.push_back(GuestRegion{std::move(bytes), base, read_only});
+    // Growing the vector may have moved every earlier region's header, but not
+    // their byte buffers; still, rebuilding keeps the rule in one place.
+    rebuild_pages();
+}
+
+bool GuestMemory::take_buffers_of(GuestMemory& other) {
+    if (other.regions_.size() != regions_.size()) return false;
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        if (other.regions_[i].bytes.size() != regions_[i].bytes.size()) return false;
+    }
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        std::copy(regions_[i].bytes.begin(), regions_[i].bytes.end(), other.regions_[i].bytes.begin());
+        regions_[i].bytes.swap(other.regions_[i].bytes);
+    }
+    rebuild_pages();
+    other.rebuild_pages();
+    return true;
+}
+
+void GuestMemory::clear_regions() {
+    regions_.clear();
+    rebuild_pages();
+}
+
+void GuestMemory::rebuild_pages() {
+    if (!read_pages_) {
+        read_pages_.reset(new const u8*[kPageCount]());
+        write_pages_.reset(new u8*[kPageCount]());
+    }
+    std::fill_n(read_pages_.get(), kPageCount, nullptr);
+    std::fill_n(write_pages_.get(), kPageCount, nullptr);
+    std::vector<bool> claimed(kPageCount, false);
+    for (GuestRegion& region : regions_) {
+        if (region.bytes.empty()) continue;
+        const u64 start = region.base;
+        const u64 end = std::min<u64>(start + region.bytes.size(), u64{1} << 32);
+        for (u64 page = start >> kPageBits; (page << kPageBits) < end; ++page) {
+            if (claimed[page]) continue;  // an earlier region overlaps this page: it decides
+            claimed[page] = true;
+            const u64 page_start = page << kPageBits;
+            if (page_start < start || page_start + kPageSize > end) continue;  // partly covered
+            u8* host = region.bytes.data() + (page_start - start);
+            read_pages_[page] = host;
+            if (!region.read_only) write_pages_[page] = host;
+        }
+    }
+}
+
+void GuestMemory::set_unmapped_accesses(std::set<u32> addresses) {
+    unmapped_ = std::move(addresses);
+}
+
+void GuestMemory::clear_unmapped_accesses() {
+    unmapped_.clear();
+    unmapped_overflow_ = 0;
+}
+
+void GuestMemory::record_unmapped(u32 address) {
+    if (unmapped_.size() < kMaxUnmappedRecords) {
+        unmapped_.insert(address);
+    } else if (!unmapped_.contains(address)) {
+        ++unmapped_overflow_;
+    }
+}
+
+std::optional<size_t> GuestMemory::find_region(u32 address, u32 length) const {
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        if (holds(regions_[i], address, length)) return i;
+    }
+    return std::nullopt;
+}
+
+bool GuestMemory::is_readable(u32 address, u32 length) const {
+    return host_read_view(address, length) != nullptr;
+}
+
+bool GuestMemory::is_writable(u32 address, u32 length) const {
+    auto index = find_region(address, length);
+    return index && !regions_[*index].read_only;
+}
+
+const u8* GuestMemory::host_read_view(u32 address, u32 length) const {
+    auto index = find_region(address, length);
+    if (!index) return nullptr;
+    const GuestRegion& region = regions_[*index];
+    return region.bytes.data() + (address - region.base);
+}
+
+u8* GuestMemory::host_write_view(u32 address, u32 length) {
+    auto index = find_region(address, length);
+    if (!index || regions_[*index].read_only) return nullptr;
+    GuestRegion& region = regions_[*index];
+    return region.bytes.data() + (address - region.base);
+}
+
+const u8* GuestMemory::resolve_read(u32 address, u32 length) {
+    const u8* host = host_read_view(address, length);
+    if (!host) record_unmapped(address);
+    return host;
+}
+
+u8* GuestMemory::resolve_write(u32 address, u32 length) {
+    u8* host = host_write_view(address, length);
+    if (!host) record_unmapped(address);
+    return host;
+}
+
+u8 GuestMemory::read8_slow(u32 address) {
+    const u8* p = resolve_read(address, 1);
+    return p ? *p : 0;
+}
+u16 GuestMemory::read16_slow(u32 address) {
+    const u8* p = resolve_read(address, 2);
+    return p ? load16(p, big_endian_) : 0;
+}
+u32 GuestMemory::read32_slow(u32 address) {
+    const u8* p = resolve_read(address, 4);
+    return p ? load32(p, big_endian_) : 0;
+}
+void GuestMemory::write8_slow(u32 address, u8 value) {
+    if (u8* p = resolve_write(address, 1)) *p = value;
+}
+void GuestMemory::write16_slow(u32 address, u16 value) {
+    if (u8* p = resolve_write(address, 2)) store16(p, value, big_endian_);
+}
+void GuestMemory::write32_slow(u32 address, u32 value) {
+    if (u8* p = resolve_write(address, 4)) store32(p, value, big_endian_);
+}
+
+bool GuestMemory::try_read8(u32 address, u8& out) {
+    const u8* p = resolve_read(address, 1);
+    out = p ? *p : 0;
+    return p != nullptr;
+}
+bool GuestMemory::try_read16(u32 address, u16& out) {
+    const u8* p = resolve_read(address, 2);
+    out = p ? load16(p, big_endian_) : 0;
+    return p != nullptr;
+}
+bool GuestMemory::try_read32(u32 address, u32& out) {
+    const u8* p = resolve_read(address, 4);
+    out = p ? load32(p, big_endian_) : 0;
+    return p != nullptr;
+}
+bool GuestMemory::try_write8(u32 address, u8 value) {
+    u8* p = resolve_write(address, 1);
+    if (p) *p = value;
+    return p != nullptr;
+}
+bool GuestMemory::try_write16(u32 address, u16 value) {
+    u8* p = resolve_write(address, 2);
+    if (p) store16(p, value, big_endian_);
+    return p != nullptr;
+}
+bool GuestMemory::try_write32(u32 address, u32 value) {
+    u8* p = resolve_write(address, 4);
+    if (p) store32(p, value, big_endian_);
+    return p != nullptr;
+}
+
+bool GuestMemory::write_bytes(u32 address, std::span<const u8> bytes) {
+    if (bytes.size() > 0xFFFFFFFFu) {
+        record_unmapped(address);
+        return false;
+    }
+    u8* p = resolve_write(address, static_cast<u32>(bytes.size()));
+    if (!p) return false;
+    if (!bytes.empty()) std::copy(bytes.begin(), bytes.end(), p);
+    return true;
+}
+
+std::optional<std::vector<u8>> GuestMemory::read_bytes(u32 address, u32 length) {
+    const u8* p = resolve_read(address, length);
+    if (!p) return std::nullopt;
+    return std::vector<u8>(p, p + length);
+}
+
+bool GuestMemory::read_bytes_into(u32 address, std::span<u8> out) {
+    if (out.size() > 0xFFFFFFFFu) {
+        record_unmapped(address);
+        return false;
+    }
+    const u8* p = resolve_read(address, static_cast<u32>(out.size()));
+    if (!p) return false;
+    std::copy(p, p + out.size(), out.begin());
+    return true;
+}
+
+std::string GuestMemory::read_cstring(u32 address, u32 max_length) {
+    std::string text;
+    for (u32 i = 0; i < max_length; ++i) {
+        u8 byte = 0;
+        if (!try_read8(address + i, byte) || byte == 0) break;
+        text.push_back(static_cast<char>(byte));
+    }
+    return text;
+}
+
+std::u16string GuestMemory::read_wstring(u32 address, u32 max_units) {
+    std::u16string text;
+    for (u32 i = 0; i < max_units; ++i) {
+        u16 unit = 0;
+        if (!try_read16(address + 2 * i, unit) || unit == 0) break;
+        text.push_back(static_cast<char16_t>(unit));
+    }
+    return text;
+}
+
+}  // namespace tarvel::machine

@@ -1,0 +1,165 @@
+#include "memory/guest_strings.hpp"
+
+#include <cstdlib>
+#include <memory>
+
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include "common/text_encoding.hpp"
+#include "memory/guest_memory.hpp"
+
+namespace tarvel::machine {
+namespace {
+
+constexpr UChar32 kReplacement = 0xFFFD;
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+// The GB18030 converter, whose one- and two-byte forms are GBK's. Opening a
+// converter costs far more than encoding a name, so one is kept per thread.
+UConverter* gb18030_encoder() {
+    thread_local ConverterPtr converter;
+    if (!converter) {
+        UErrorCode status = U_ZERO_ERROR;
+        converter.reset(ucnv_open("gb18030", &status));
+        if (U_FAILURE(status) || !converter) std::abort();  // the converter ships with ICU's data
+    }
+    ucnv_reset(converter.get());
+    return converter.get();
+}
+
+// GBK bytes of one code point, or nothing when GBK has no form for it.
+bool encode_gbk_code_point(UChar32 c, std::vector<u8>& out) {
+    if (c < 0x80) {
+        out.push_back(static_cast<u8>(c));
+        return true;
+    }
+    if (c == 0x20AC) {  // the euro sign has a single byte of its own in GBK
+        out.push_back(0x80);
+        return true;
+    }
+    if (c == 0xE5E5) return false;  // a private-use point GBK leaves unmapped
+    UChar units[2];
+    int32_t length = 0;
+    UBool error = false;
+    U16_APPEND(units, length, 2, c, error);
+    if (error) return false;
+    char bytes[8];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t written = ucnv_fromUChars(gb18030_encoder(), bytes, sizeof bytes, units, length, &status);
+    // Four-byte sequences are GB18030's own; GBK stops at two bytes.
+    if (U_FAILURE(status) || written < 1 || written > 2) return false;
+    out.insert(out.end(), bytes, bytes + written);
+    return true;
+}
+
+bool starts_with_utf16_mark(std::span<const u8> bytes) {
+    return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
+}
+
+// A string marked as UTF-16 holds zero bytes in most of its characters, so it
+// runs to a zero unit (pairs counted from the mark), not to the first zero byte.
+std::vector<u8> read_utf16_after_mark(GuestMemory& memory, u32 address, u32 limit) {
+    std::vector<u8> bytes = {memory.read8(address), memory.read8(address + 1)};
+    for (u32 i = 2; i + 1 < limit; i += 2) {
+        u8 low = 0, high = 0;
+        if (!memory.try_read8(address + i, low) || !memory.try_read8(address + i + 1, high)) break;
+        if (low == 0 && high == 0) break;
+        bytes.push_back(low);
+        bytes.push_back(high);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string decode_narrow(std::span<const u8> bytes) { return decode_marked_text(bytes); }
+
+std::string decode_utf16(std::u16string_view units) {
+    if (units.empty()) return {};
+    std::string out(units.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                       reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()),
+                       kReplacement, nullptr, &status);
+    if (U_FAILURE(status)) return std::string("\xEF\xBF\xBD");
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+std::vector<u8> read_narrow_bytes(GuestMemory& memory, u32 address, u32 limit) {
+    std::vector<u8> bytes;
+    for (u32 i = 0; i < limit; ++i) {
+        u8 byte = 0;
+        if (!memory.try_read8(address + i, byte) || byte == 0) break;
+        bytes.push_back(byte);
+    }
+    return bytes;
+}
+
+std::string read_narrow_string(GuestMemory& memory, u32 address, u32 limit) {
+    std::vector<u8> bytes = read_narrow_bytes(memory, address, limit);
+    if (bytes.size() >= 2 && starts_with_utf16_mark(bytes)) bytes = read_utf16_after_mark(memory, address, limit);
+    return decode_narrow(bytes);
+}
+
+std::string read_wide_string(GuestMemory& memory, u32 address, u32 max_units) {
+    return decode_utf16(memory.read_wstring(address, max_units));
+}
+
+std::string read_narrow_or_wide_string(GuestMemory& memory, u32 address, u32 narrow_limit) {
+    if (memory.read8(address + 1) != 0) return read_narrow_string(memory, address, narrow_limit);
+    return read_wide_string(memory, address);
+}
+
+std::u16string to_utf16(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    // UTF-16 never needs more units than UTF-8 has bytes.
+    std::u16string out(utf8.size(), u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length,
+                         utf8.data(), static_cast<int32_t>(utf8.size()), kReplacement, nullptr, &status);
+    if (U_FAILURE(status)) return std::u16string(1, u'\xFFFD');
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+std::u32string to_code_points(std::string_view utf8) {
+    const std::u16string units = to_utf16(utf8);
+    std::u32string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size();) {
+        UChar32 c = 0;
+        U16_NEXT(units.data(), i, units.size(), c);
+        out.push_back(static_cast<char32_t>(c));
+    }
+    return out;
+}
+
+std::vector<u8> encode_gbk(std::string_view utf8) {
+    std::vector<u8> out;
+    out.reserve(utf8.size());
+    const std::u32string code_points = to_code_points(utf8);
+    for (char32_t c : code_points) {
+        if (!encode_gbk_code_point(static_cast<UChar32>(c), out)) out.push_back('?');
+    }
+    return out;
+}
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace tarvel::machine

@@ -1,2 +1,0 @@
-# The drawing tests build their pictures with the image decoder tests' encoders.
-target_sources(${test_target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/image_decoder/encoders.cpp)

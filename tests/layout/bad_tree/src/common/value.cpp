@@ -1,0 +1,1 @@
+int common_value() { return 1; }

@@ -1,0 +1,2 @@
+#include "memory/guest_memory.hpp"
+int mixer_value() { return 4; }

@@ -1,0 +1,2 @@
+#include "common/value.hpp"
+int memory_value() { return 2; }

@@ -1,0 +1,199 @@
+#include "libretro/input_mapping.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "libretro/fake_devices.hpp"
+
+namespace tarvel::libretro {
+namespace {
+
+using machine::InputState;
+using machine::key_bit;
+using machine::KeyEvent;
+using testing::FakeDevices;
+
+std::vector<KeyEvent> drain(InputState& input) {
+    std::vector<KeyEvent> events(input.key_event_queue.begin(), input.key_event_queue.end());
+    input.key_event_queue.clear();
+    return events;
+}
+
+struct ButtonCase {
+    unsigned id;
+    u32 key_code;
+};
+
+class Keypad : public ::testing::Test {
+protected:
+    u32 keys() { return read_keypad(&FakeDevices::read); }
+    FakeDevices devices;
+};
+
+TEST_F(Keypad, EachJoypadButtonReachesItsKey) {
+    const ButtonCase cases[] = {
+        {RETRO_DEVICE_ID_JOYPAD_UP, 17},   {RETRO_DEVICE_ID_JOYPAD_DOWN, 18}, {RETRO_DEVICE_ID_JOYPAD_LEFT, 15},
+        {RETRO_DEVICE_ID_JOYPAD_RIGHT, 16}, {RETRO_DEVICE_ID_JOYPAD_A, 14},    {RETRO_DEVICE_ID_JOYPAD_B, 14},
+        {RETRO_DEVICE_ID_JOYPAD_START, 14}, {RETRO_DEVICE_ID_JOYPAD_X, 12},    {RETRO_DEVICE_ID_JOYPAD_L, 12},
+        {RETRO_DEVICE_ID_JOYPAD_Y, 13},     {RETRO_DEVICE_ID_JOYPAD_R, 13},    {RETRO_DEVICE_ID_JOYPAD_L2, 19},
+        {RETRO_DEVICE_ID_JOYPAD_R2, 20},
+    };
+    for (const ButtonCase& c : cases) {
+        devices.clear();
+        devices.joypad(c.id, true);
+        EXPECT_EQ(keys(), key_bit(c.key_code)) << "joypad id " << c.id;
+    }
+    devices.clear();
+    for (unsigned unused : {RETRO_DEVICE_ID_JOYPAD_L3, RETRO_DEVICE_ID_JOYPAD_R3}) devices.joypad(unused, true);
+    EXPECT_EQ(keys(), 0u);
+}
+
+TEST_F(Keypad, SelectTurnsThePadIntoDigits) {
+    const ButtonCase cases[] = {
+        {RETRO_DEVICE_ID_JOYPAD_UP, 1}, {RETRO_DEVICE_ID_JOYPAD_DOWN, 2}, {RETRO_DEVICE_ID_JOYPAD_LEFT, 3},
+        {RETRO_DEVICE_ID_JOYPAD_RIGHT, 4}, {RETRO_DEVICE_ID_JOYPAD_A, 5}, {RETRO_DEVICE_ID_JOYPAD_B, 6},
+        {RETRO_DEVICE_ID_JOYPAD_X, 7}, {RETRO_DEVICE_ID_JOYPAD_Y, 8}, {RETRO_DEVICE_ID_JOYPAD_START, 9},
+        {RETRO_DEVICE_ID_JOYPAD_L, 0}, {RETRO_DEVICE_ID_JOYPAD_R, 0},
+    };
+    for (const ButtonCase& c : cases) {
+        devices.clear();
+        devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+        devices.joypad(c.id, true);
+        EXPECT_EQ(keys(), key_bit(c.key_code)) << "joypad id " << c.id;
+    }
+    // Star and hash have no digit: with SELECT held they give nothing.
+    devices.clear();
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_L2, true);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_R2, true);
+    EXPECT_EQ(keys(), 0u);
+}
+
+TEST_F(Keypad, SticksActOnlyPastAQuarterOfTheirTravel) {
+    for (unsigned stick : {RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_INDEX_ANALOG_RIGHT}) {
+        devices.clear();
+        devices.stick(stick, 0x4000, -0x4000);
+        EXPECT_EQ(keys(), 0u) << "stick " << stick;
+        devices.stick(stick, 0x4001, -0x4001);
+        EXPECT_EQ(keys(), key_bit(16) | key_bit(17)) << "stick " << stick;
+        devices.stick(stick, -0x8000, 0x7FFF);
+        EXPECT_EQ(keys(), key_bit(15) | key_bit(18)) << "stick " << stick;
+    }
+    // Under SELECT the sticks type digits like the D-pad does.
+    devices.clear();
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+    devices.stick(RETRO_DEVICE_INDEX_ANALOG_RIGHT, 0x7FFF, -0x7FFF);
+    EXPECT_EQ(keys(), key_bit(1) | key_bit(4));
+}
+
+TEST_F(Keypad, KeyboardKeysMapInEveryLayer) {
+    const ButtonCase cases[] = {
+        {RETROK_0, 0}, {RETROK_5, 5}, {RETROK_9, 9}, {RETROK_q, 12}, {RETROK_e, 13}, {RETROK_RETURN, 14},
+        {RETROK_f, 14}, {RETROK_LEFT, 15}, {RETROK_a, 15}, {RETROK_RIGHT, 16}, {RETROK_d, 16}, {RETROK_UP, 17},
+        {RETROK_w, 17}, {RETROK_DOWN, 18}, {RETROK_s, 18}, {RETROK_n, 19}, {RETROK_m, 20},
+    };
+    for (bool select : {false, true}) {
+        for (const ButtonCase& c : cases) {
+            devices.clear();
+            devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, select);
+            devices.key(c.id, true);
+            EXPECT_EQ(keys(), key_bit(c.key_code)) << "retro key " << c.id << " select " << select;
+        }
+    }
+    devices.clear();
+    for (unsigned unmapped : {RETROK_KP0, RETROK_SPACE, RETROK_z, RETROK_ESCAPE}) devices.key(unmapped, true);
+    EXPECT_EQ(keys(), 0u);
+}
+
+TEST_F(Keypad, KeyboardAndSelectLayerCombine) {
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_A, true);
+    devices.key(RETROK_RETURN, true);
+    EXPECT_EQ(keys(), key_bit(5) | key_bit(14));
+}
+
+TEST_F(Keypad, NoCallbackReadsAsReleased) {
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_A, true);
+    EXPECT_EQ(read_keypad(nullptr), 0u);
+    InputState input;
+    input.held_key_mask = key_bit(14);
+    sample_keypad(nullptr, input);
+    EXPECT_EQ(input.held_key_mask, 0u);
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{false, 14}}));
+}
+
+TEST_F(Keypad, HoldingAKeyGivesOnePressAndOneRelease) {
+    InputState input;
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_A, true);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_START, true);  // same key: still a single press
+    for (int frame = 0; frame < 5; ++frame) sample_keypad(&FakeDevices::read, input);
+    EXPECT_EQ(input.held_key_mask, key_bit(14));
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 14}}));
+
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_A, false);
+    sample_keypad(&FakeDevices::read, input);
+    EXPECT_TRUE(drain(input).empty()) << "START still holds confirm";
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_START, false);
+    sample_keypad(&FakeDevices::read, input);
+    sample_keypad(&FakeDevices::read, input);
+    EXPECT_EQ(input.held_key_mask, 0u);
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{false, 14}}));
+}
+
+TEST_F(Keypad, ReleasingSelectSwapsDigitForConfirmInKeyOrder) {
+    InputState input;
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_A, true);
+    sample_keypad(&FakeDevices::read, input);
+    EXPECT_EQ(input.held_key_mask, key_bit(5));
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 5}}));
+
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, false);
+    sample_keypad(&FakeDevices::read, input);
+    EXPECT_EQ(input.held_key_mask, key_bit(14));
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{false, 5}, {true, 14}}));
+}
+
+TEST_F(Keypad, SimultaneousChangesFollowTheFixedKeyOrder) {
+    InputState input;
+    // Set keys in scrambled order; the events must still come digits first,
+    // then 12..20, then the never-produced 10 and 11.
+    for (unsigned key : {RETROK_m, RETROK_w, RETROK_3, RETROK_q, RETROK_0, RETROK_RETURN, RETROK_n, RETROK_9,
+                         RETROK_a, RETROK_d, RETROK_s, RETROK_e})
+        devices.key(key, true);
+    sample_keypad(&FakeDevices::read, input);
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 0},
+                                                    {true, 3},
+                                                    {true, 9},
+                                                    {true, 12},
+                                                    {true, 13},
+                                                    {true, 14},
+                                                    {true, 15},
+                                                    {true, 16},
+                                                    {true, 17},
+                                                    {true, 18},
+                                                    {true, 19},
+                                                    {true, 20}}));
+}
+
+TEST(KeyMaskUpdate, TouchesOnlyKeypadKeysAndReleasesStrayBits) {
+    InputState input;
+    // 10 and 11 are never produced, so a stale bit for them is released last;
+    // bits above the keypad (like 31) are not the keypad's to change.
+    input.held_key_mask = key_bit(10) | key_bit(11) | key_bit(31) | key_bit(2);
+    update_held_keys(key_bit(2) | key_bit(7) | key_bit(25), input);
+    EXPECT_EQ(input.held_key_mask, key_bit(2) | key_bit(7) | key_bit(31));
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 7}, {false, 10}, {false, 11}}));
+}
+
+TEST(KeyMaskUpdate, EventsQueueBehindUndeliveredOnes) {
+    InputState input;
+    input.key_event_queue.push_back({true, 4});
+    update_held_keys(key_bit(6), input);
+    update_held_keys(0, input);
+    EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 4}, {true, 6}, {false, 6}}));
+}
+
+}  // namespace
+}  // namespace tarvel::libretro

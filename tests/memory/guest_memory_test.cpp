@@ -1,0 +1,185 @@
+#include "memory/guest_memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tarvel::machine {
+namespace {
+
+// The layout the machine builds: code image, stack, RAM, system area, stubs.
+GuestMemory standard_layout(bool big_endian = false) {
+    GuestMemory memory(big_endian);
+    memory.add_region(0x01000000, 0x3000);
+    memory.add_region(0x02000000, 0x00100000);
+    memory.add_region(0x05000000, 0x01000000);
+    memory.add_region(0x0A000000, 0x00100000);
+    memory.add_region(0x0C000000, 0x00100000);
+    return memory;
+}
+
+TEST(GuestMemoryByteOrder, LittleAndBigEndianLayouts) {
+    GuestMemory little = standard_layout(false);
+    little.write32(0x05000000, 0x11223344);
+    EXPECT_EQ(little.read8(0x05000000), 0x44);
+    EXPECT_EQ(little.read16(0x05000002), 0x1122);
+
+    GuestMemory big = standard_layout(true);
+    big.write32(0x05000000, 0x11223344);
+    EXPECT_EQ(big.read8(0x05000000), 0x11);
+    EXPECT_EQ(big.read8(0x05000003), 0x44);
+    EXPECT_EQ(big.read16(0x05000002), 0x3344);
+    EXPECT_EQ(big.read32(0x05000000), 0x11223344u);
+    big.write16(0x05000010, 0xABCD);
+    EXPECT_EQ(big.read8(0x05000010), 0xAB);
+    // Byte strings are never reordered.
+    const std::vector<u8> text{1, 2, 3, 4};
+    ASSERT_TRUE(big.write_bytes(0x05000020, text));
+    EXPECT_EQ(big.read32(0x05000020), 0x01020304u);
+    EXPECT_EQ(*big.read_bytes(0x05000020, 4), text);
+    EXPECT_TRUE(big.unmapped_accesses().empty());
+}
+
+TEST(GuestMemoryUnmapped, StraddlesAndGapsReadZeroAndAreRecordedOnce) {
+    GuestMemory memory = standard_layout();
+    memory.write8(0x020FFFFE, 0xAA);
+    memory.write8(0x020FFFFF, 0xBB);
+    // Two bytes inside the stack region, two beyond it: unmapped as a whole.
+    EXPECT_EQ(memory.read32(0x020FFFFE), 0u);
+    EXPECT_EQ(memory.read16(0x020FFFFE), 0xBBAA);
+    EXPECT_EQ(memory.read32(0x03000000), 0u);
+    EXPECT_EQ(memory.read32(0x03000000), 0u);
+    memory.write32(0xFFFFFFFE, 0x12345678);  // wraps past the top of the space
+    EXPECT_EQ(memory.unmapped_accesses(), (std::set<u32>{0x020FFFFE, 0x03000000, 0xFFFFFFFE}));
+}
+
+TEST(GuestMemoryUnmapped, RegionsThatTouchStillRejectStraddles) {
+    GuestMemory memory;
+    memory.add_region(0x1000, 0x10);
+    memory.add_region(0x1010, 0x10);
+    memory.write32(0x100E, 0xFFFFFFFF);
+    EXPECT_EQ(memory.read8(0x100E), 0);
+    EXPECT_EQ(memory.read8(0x1010), 0);
+    EXPECT_EQ(memory.unmapped_accesses(), std::set<u32>{0x100E});
+    std::vector<u8> four(4, 7);
+    EXPECT_FALSE(memory.write_bytes(0x100E, four));
+    EXPECT_FALSE(memory.read_bytes(0x100C, 8).has_value());
+    EXPECT_EQ(memory.unmapped_accesses(), (std::set<u32>{0x100C, 0x100E}));
+}
+
+TEST(GuestMemoryRegions, FirstRegionWinsEvenInsideFastPages) {
+    // The later region covers whole pages, the earlier one only a few bytes of one
+    // of them: accesses there must still go to the earlier region.
+    GuestMemory memory;
+    memory.add_region(0x00018000, 0x10);
+    memory.add_region(0x00000000, 0x00040000);
+    memory.write32(0x00018004, 0xCAFEF00D);
+    EXPECT_EQ(memory.regions()[0].bytes[4], 0x0D);
+    EXPECT_EQ(memory.regions()[1].bytes[0x18004], 0);
+    // An access only partly inside the first region falls through to the second.
+    memory.write32(0x0001800E, 0x01020304);
+    EXPECT_EQ(memory.regions()[1].bytes[0x1800E], 0x04);
+    EXPECT_EQ(memory.read32(0x0001800E), 0x01020304u);
+    EXPECT_EQ(memory.find_region(0x00018000, 4), 0u);
+    EXPECT_EQ(memory.find_region(0x00020000, 4), 1u);
+}
+
+TEST(GuestMemoryRegions, ReadOnlyRegionStopsTheSearchForWrites) {
+    GuestMemory memory;
+    std::vector<u8> rom(0x20000, 0x5A);
+    memory.add_region(0x00100000, rom, /*read_only=*/true);
+    memory.add_region(0x00100000, 0x20000);  // writable shadow that is never reached
+    memory.write32(0x00100000, 0);
+    memory.write8(0x00110000, 1);
+    EXPECT_EQ(memory.read32(0x00100000), 0x5A5A5A5Au);
+    EXPECT_EQ(memory.regions()[1].bytes[0], 0);
+    EXPECT_EQ(memory.regions()[1].bytes[0x10000], 0);
+    EXPECT_EQ(memory.unmapped_accesses(), (std::set<u32>{0x00100000, 0x00110000}));
+    u8 byte = 0;
+    EXPECT_TRUE(memory.try_read8(0x00100001, byte));
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_FALSE(memory.try_write8(0x00100001, 0));
+    EXPECT_FALSE(memory.is_writable(0x00100000, 1));
+    EXPECT_TRUE(memory.is_readable(0x00100000, 0x20000));
+}
+
+TEST(GuestMemoryRegions, UnalignedRegionBaseUsesSlowPathCorrectly) {
+    GuestMemory memory;
+    memory.add_region(0x00012345, 0x30000);
+    memory.write32(0x00012345, 0xDEADBEEF);
+    memory.write32(0x0001FFFE, 0x44332211);  // crosses a 64 KiB page boundary
+    EXPECT_EQ(memory.read32(0x00012345), 0xDEADBEEFu);
+    EXPECT_EQ(memory.read32(0x0001FFFE), 0x44332211u);
+    EXPECT_EQ(memory.read8(0x00020000), 0x33);
+    EXPECT_EQ(memory.read8(0x00012344), 0);
+    EXPECT_EQ(memory.read8(0x00042345), 0);
+    EXPECT_EQ(memory.unmapped_accesses(), (std::set<u32>{0x00012344, 0x00042345}));
+}
+
+TEST(GuestMemoryRegions, CopiesAreIndependent) {
+    GuestMemory a = standard_layout();
+    a.write32(0x05000000, 1);
+    GuestMemory b = a;
+    b.write32(0x05000000, 2);
+    EXPECT_EQ(a.read32(0x05000000), 1u);
+    EXPECT_EQ(b.read32(0x05000000), 2u);
+    a = b;
+    EXPECT_EQ(a.read32(0x05000000), 2u);
+    a.write32(0x05000000, 3);
+    EXPECT_EQ(b.read32(0x05000000), 2u);
+}
+
+TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
+    GuestMemory a = standard_layout();
+    a.write32(0x05000000, 0x1234);
+    GuestMemory b(std::move(a));
+    EXPECT_EQ(b.read32(0x05000000), 0x1234u);
+    EXPECT_TRUE(a.regions().empty());  // NOLINT(bugprone-use-after-move): documented state
+    EXPECT_EQ(a.read32(0x05000000), 0u);
+    a = std::move(b);
+    EXPECT_EQ(a.read32(0x05000000), 0x1234u);
+    EXPECT_EQ(b.read8(0x05000000), 0);
+}
+
+TEST(GuestMemoryStrings, NarrowAndWideStringsStopAtNulCapOrUnbackedByte) {
+    GuestMemory memory(true);
+    memory.add_region(0x1000, 0x10);
+    const std::vector<u8> hello{'h', 'e', 'l', 'l', 'o', 0, 'x'};
+    ASSERT_TRUE(memory.write_bytes(0x1000, hello));
+    EXPECT_EQ(memory.read_cstring(0x1000, 100), "hello");
+    EXPECT_EQ(memory.read_cstring(0x1000, 3), "hel");
+    // A string running off the end of the region ends there and records the address.
+    const std::vector<u8> tail{'a', 'b', 'c'};
+    ASSERT_TRUE(memory.write_bytes(0x100D, tail));
+    EXPECT_EQ(memory.read_cstring(0x100D, 100), "abc");
+    EXPECT_EQ(memory.unmapped_accesses(), std::set<u32>{0x1010});
+
+    memory.write16(0x1000, 0x4E2D);
+    memory.write16(0x1002, 0x0041);
+    memory.write16(0x1004, 0);
+    EXPECT_EQ(memory.read_wstring(0x1000, 10), u"\u4E2DA");
+    EXPECT_EQ(memory.read_wstring(0x1000, 1), u"\u4E2D");
+}
+
+TEST(GuestMemoryUnmapped, RecordIsBoundedAndCountsOverflow) {
+    GuestMemory memory;
+    for (u32 i = 0; i < GuestMemory::kMaxUnmappedRecords + 10; ++i) memory.read8(0x40000000 + i);
+    EXPECT_EQ(memory.unmapped_accesses().size(), GuestMemory::kMaxUnmappedRecords);
+    EXPECT_EQ(memory.unmapped_overflow(), 10u);
+    memory.read8(0x40000000);  // already recorded: not an overflow
+    EXPECT_EQ(memory.unmapped_overflow(), 10u);
+}
+
+TEST(GuestMemoryViews, HostViewsFollowTheLookupRuleWithoutRecording) {
+    GuestMemory memory = standard_layout();
+    EXPECT_NE(memory.host_read_view(0x05000000, 0x01000000), nullptr);
+    EXPECT_EQ(memory.host_read_view(0x05000000, 0x01000001), nullptr);
+    EXPECT_EQ(memory.host_write_view(0x04FFFFFF, 2), nullptr);
+    EXPECT_TRUE(memory.unmapped_accesses().empty());
+    u8 buffer[4] = {};
+    EXPECT_FALSE(memory.read_bytes_into(0x0A0FFFFE, buffer));
+    EXPECT_EQ(memory.unmapped_accesses(), std::set<u32>{0x0A0FFFFE});
+}
+
+}  // namespace
+}  // namespace tarvel::machine

@@ -1,0 +1,187 @@
+// Guest string readers and text conversions: byte-order marks, GBK (with the
+// GB18030 four-byte forms and the euro byte), wide strings in both byte
+// orders, caps, unreadable memory, and encoding back to GBK.
+
+#include "memory/guest_strings.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/utf8.hpp"
+#include "memory/guest_memory.hpp"
+
+namespace tarvel::machine {
+namespace {
+
+constexpr u32 kBase = 0x10000;
+constexpr u32 kSize = 0x10000;
+constexpr u32 kEnd = kBase + kSize;
+
+struct Memory {
+    explicit Memory(bool big_endian = false) : memory(big_endian) { memory.add_region(kBase, kSize); }
+    // Places `bytes` at `address` (no NUL added).
+    u32 put(u32 address, std::vector<u8> bytes) {
+        EXPECT_TRUE(memory.write_bytes(address, bytes));
+        return address;
+    }
+    GuestMemory memory;
+};
+
+std::string narrow(std::vector<u8> bytes, u32 limit = kTextLimit) {
+    Memory m;
+    bytes.push_back(0);
+    return read_narrow_string(m.memory, m.put(kBase, bytes), limit);
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+std::vector<u8> bytes_of_string(std::string_view text) { return std::vector<u8>(text.begin(), text.end()); }
+
+TEST(NarrowStrings, ByteOrderMarksSelectTheEncodingAndAreDropped) {
+    EXPECT_EQ(narrow({'h', 'i'}), "hi");
+    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF, 0xE4, 0xB8, 0xAD}), "\xE4\xB8\xAD");  // UTF-8 U+4E2D
+    EXPECT_EQ(narrow({0xFF, 0xFE, 0x41, 0x00, 0x2D, 0x4E}), "A\xE4\xB8\xAD");  // UTF-16LE
+    EXPECT_EQ(narrow({0xFE, 0xFF, 0x4E, 0x2D, 0x00, 0x42}), "\xE4\xB8\xAD" "B");  // UTF-16BE
+    // A mark alone is an empty string.
+    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF}), "");
+    EXPECT_EQ(narrow({0xFF, 0xFE}), "");
+}
+
+TEST(NarrowStrings, WithoutAMarkTheBytesAreGbk) {
+    EXPECT_EQ(narrow({0xD6, 0xD0, 0xCE, 0xC4}), "\xE4\xB8\xAD\xE6\x96\x87");  // two CJK characters
+    // The bytes of a UTF-16LE mark's text, unmarked, are GBK: 0x81 0x40 is U+4E02.
+    EXPECT_EQ(narrow({0x81, 0x40}), "\xE4\xB8\x82");
+    // A lone 0x80 is the euro sign; GB18030's four-byte form of U+0080 is accepted.
+    EXPECT_EQ(narrow({0x80}), "\xE2\x82\xAC");
+    EXPECT_EQ(narrow({0x81, 0x30, 0x81, 0x30}), "\xC2\x80");
+    // A UTF-8 text without a mark is not UTF-8 to the reader.
+    EXPECT_NE(narrow({0xE4, 0xB8, 0xAD}), "\xE4\xB8\xAD");
+}
+
+TEST(NarrowStrings, MalformedSequencesBecomeReplacementCharacters) {
+    EXPECT_EQ(narrow({'a', 0x81}), "a" + kReplacement);                        // GBK lead byte at the end
+    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF, 'x', 0xC3}), "x" + kReplacement);       // truncated UTF-8
+    EXPECT_EQ(narrow({0xFF, 0xFE, 0x00, 0xD8, 0x41, 0x00}), kReplacement + "A");  // unpaired high surrogate
+    const std::vector<u8> half_unit = {0xFF, 0xFE, 0x41, 0x00, 0x42};
+    EXPECT_EQ(decode_narrow(half_unit), "A" + kReplacement);
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        EXPECT_TRUE(utf8::is_valid(narrow({static_cast<u8>(byte), 0xFF, static_cast<u8>(byte)}))) << byte;
+    }
+}
+
+TEST(NarrowStrings, MarkedUtf16RunsToAZeroUnitWithinTheByteLimit) {
+    // Zero bytes inside characters do not end the string; a zero unit does.
+    EXPECT_EQ(narrow({0xFF, 0xFE, 'h', 0, 'i', 0, 0, 0, 'x', 0}), "hi");
+    // The limit counts the mark, and a unit cut in half by it is left out.
+    EXPECT_EQ(narrow({0xFF, 0xFE, 'a', 0, 'b', 0, 'c', 0}, 6), "ab");
+    EXPECT_EQ(narrow({0xFF, 0xFE, 'a', 0, 'b', 0, 'c', 0}, 7), "ab");
+    EXPECT_EQ(narrow({0xFF, 0xFE, 'a', 0}, 2), "");
+    // A zero unit is a pair counted from the mark, not any two zero bytes.
+    EXPECT_EQ(narrow({0xFE, 0xFF, 0x4E, 0x00, 0x00, 0x41}), "\xE4\xB8\x80" "A");
+
+    Memory m;
+    m.put(kEnd - 6, {0xFF, 0xFE, 'o', 0, 'k', 0});  // no terminator before the region ends
+    EXPECT_EQ(read_narrow_string(m.memory, kEnd - 6, kTextLimit), "ok");
+    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
+}
+
+TEST(NarrowStrings, ReadingStopsAtTheLimitAtTheNulAndAtUnreadableMemory) {
+    const std::string long_text(300, 'q');
+    EXPECT_EQ(narrow(std::vector<u8>(long_text.begin(), long_text.end()), kResourceNameLimit),
+              std::string(256, 'q'));
+    EXPECT_EQ(narrow(std::vector<u8>(256, 'q'), kResourceNameLimit), std::string(256, 'q'));
+    EXPECT_EQ(narrow({'a', 'b', 0, 'c'}), "ab");
+
+    Memory m;
+    // A string running off the end of the region ends there; the miss is recorded.
+    m.put(kEnd - 3, {'x', 'y', 'z'});
+    EXPECT_EQ(read_narrow_string(m.memory, kEnd - 3, kTextLimit), "xyz");
+    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
+    // An unmapped pointer reads as an empty string.
+    EXPECT_EQ(read_narrow_string(m.memory, 0, kTextLimit), "");
+    EXPECT_EQ(m.memory.unmapped_accesses().count(0), 1u);
+    // A zero limit reads nothing at all.
+    EXPECT_TRUE(read_narrow_bytes(m.memory, kEnd - 3, 0).empty());
+    // The raw bytes keep what the decoder would change.
+    m.put(kBase, {0xFF, 0xFE, 0x41, 0x00, 0x00, 0x00});
+    EXPECT_EQ(read_narrow_bytes(m.memory, kBase, kTextLimit), (std::vector<u8>{0xFF, 0xFE, 0x41}));
+}
+
+TEST(WideStrings, UnitsAreReadInTheGuestByteOrder) {
+    for (bool big_endian : {false, true}) {
+        Memory m(big_endian);
+        const std::vector<u16> units = {0x0048, 0x4E2D, 0xD83D, 0xDE00, 0x0000, 0x0041};
+        for (size_t i = 0; i < units.size(); ++i) m.memory.write16(kBase + 2 * static_cast<u32>(i), units[i]);
+        EXPECT_EQ(read_wide_string(m.memory, kBase), "H\xE4\xB8\xAD\xF0\x9F\x98\x80") << big_endian;
+        EXPECT_EQ(read_wide_string(m.memory, kBase, 2), "H\xE4\xB8\xAD");
+    }
+}
+
+TEST(WideStrings, UnpairedSurrogatesCapsAndUnreadableUnits) {
+    Memory m;
+    const u16 units[] = {0xDC00, 'a', 0xD800, 0};
+    for (u32 i = 0; i < 4; ++i) m.memory.write16(kBase + 2 * i, units[i]);
+    EXPECT_EQ(read_wide_string(m.memory, kBase), kReplacement + "a" + kReplacement);
+    // A high surrogate cut off by the cap is unpaired too.
+    m.memory.write16(kBase + 0x100, 0xD83D);
+    m.memory.write16(kBase + 0x102, 0xDE00);
+    EXPECT_EQ(read_wide_string(m.memory, kBase + 0x100, 1), kReplacement);
+    // Without a zero unit the reader stops at the region's end.
+    for (u32 a = kEnd - 8; a < kEnd; a += 2) m.memory.write16(a, 'w');
+    EXPECT_EQ(read_wide_string(m.memory, kEnd - 8), "wwww");
+    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
+    EXPECT_EQ(read_wide_string(m.memory, 0x10), "");
+}
+
+TEST(PathStrings, TheSecondByteTellsNarrowFromWide) {
+    Memory m;
+    m.put(kBase, {'a', 'b', '/', 'c', 0});
+    EXPECT_EQ(read_narrow_or_wide_string(m.memory, kBase), "ab/c");
+    m.put(kBase + 0x40, {'a', 0, 'b', 0, 0x2D, 0x4E, 0, 0});
+    EXPECT_EQ(read_narrow_or_wide_string(m.memory, kBase + 0x40), "ab\xE4\xB8\xAD");
+    // A narrow path is capped at its limit; a GBK path is decoded.
+    std::vector<u8> path(600, 'p');
+    path.push_back(0);
+    m.put(kBase + 0x100, path);
+    EXPECT_EQ(read_narrow_or_wide_string(m.memory, kBase + 0x100), std::string(kPathLimit, 'p'));
+    m.put(kBase + 0x400, {0xD6, 0xD0, 0});
+    EXPECT_EQ(read_narrow_or_wide_string(m.memory, kBase + 0x400), "\xE4\xB8\xAD");
+    // Unreadable: empty, recorded.
+    EXPECT_EQ(read_narrow_or_wide_string(m.memory, 0x20), "");
+    EXPECT_FALSE(m.memory.unmapped_accesses().empty());
+}
+
+TEST(TextConversions, Utf16AndCodePoints) {
+    EXPECT_EQ(to_utf16("A\xE4\xB8\xAD\xF0\x9F\x98\x80"), (std::u16string{u'A', 0x4E2D, 0xD83D, 0xDE00}));
+    EXPECT_EQ(to_code_points("A\xE4\xB8\xAD\xF0\x9F\x98\x80"), (std::u32string{U'A', 0x4E2D, 0x1F600}));
+    EXPECT_EQ(to_code_points("a\xFF" "b"), (std::u32string{U'a', 0xFFFD, U'b'}));
+    EXPECT_TRUE(to_utf16("").empty());
+    EXPECT_EQ(decode_utf16(u"\xD800x"), kReplacement + "x");
+}
+
+TEST(TextConversions, EncodingToGbk) {
+    EXPECT_EQ(encode_gbk("abc.png"), bytes_of_string("abc.png"));
+    EXPECT_EQ(encode_gbk("\xE4\xB8\xAD\xE6\x96\x87"), (std::vector<u8>{0xD6, 0xD0, 0xCE, 0xC4}));
+    EXPECT_EQ(encode_gbk("\xE2\x82\xAC"), (std::vector<u8>{0x80}));            // euro sign
+    EXPECT_EQ(encode_gbk("x\xF0\x9F\x98\x80y"), (std::vector<u8>{'x', '?', 'y'}));  // no two-byte form
+    EXPECT_EQ(encode_gbk("\xC2\x80"), (std::vector<u8>{'?'}));                 // only a four-byte form
+    EXPECT_TRUE(encode_gbk("").empty());
+    // Whatever has a GBK form comes back through the reader unchanged.
+    const std::string text = "\xE5\x9B\xBE\xE7\x89\x87_01.png \xE2\x82\xAC\xEF\xBC\x81";
+    std::vector<u8> encoded = encode_gbk(text);
+    EXPECT_EQ(decode_narrow(encoded), text);
+}
+
+TEST(TextConversions, AsciiCaseFolding) {
+    EXPECT_TRUE(equal_ignoring_ascii_case("Title.PNG", "title.png"));
+    EXPECT_FALSE(equal_ignoring_ascii_case("title.png", "title.pn"));
+    EXPECT_FALSE(equal_ignoring_ascii_case("a", "b"));
+    EXPECT_FALSE(equal_ignoring_ascii_case("\xC3\x84", "\xC3\xA4"));  // only ASCII letters fold
+    EXPECT_FALSE(equal_ignoring_ascii_case("@", "`"));  // neighbours of the letter ranges do not
+    EXPECT_TRUE(equal_ignoring_ascii_case("", ""));
+}
+
+}  // namespace
+}  // namespace tarvel::machine

@@ -1,0 +1,355 @@
+// The save-state module on its own: payload round trips of a populated
+// machine, the decoder's refusals, and the container's header checks.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <lz4.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "cbe/archive.hpp"
+#include "libretro/guest_app.hpp"
+#include "machine/machine.hpp"
+#include "state/save_state.hpp"
+
+namespace tarvel::test {
+namespace {
+
+using machine::TarvelMachine;
+using ::testing::AnyOf;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr u32 kContentCrc = 0x1234ABCD;
+
+TarvelMachine booted_machine() {
+    auto archive = cbe::parse_archive(guest_app());
+    EXPECT_TRUE(archive.ok());
+    auto built = machine::build_machine(*archive);
+    EXPECT_TRUE(built.ok());
+    TarvelMachine m = std::move(built).value();
+    EXPECT_TRUE(machine::boot(m, 1'000'000).ok());
+    return m;
+}
+
+// Everything the payload appends after the platform's list, set to values a
+// fresh machine does not have.
+void populate(TarvelMachine& m) {
+    m.memory.write32(0x05000100, 0xCAFEF00D);
+    m.memory.read32(0x30000000);  // an unmapped access
+    u32 kept = m.heap.allocate(40);
+    u32 freed = m.heap.allocate(24);
+    m.heap.allocate(8);
+    m.heap.free(freed);
+    ASSERT_NE(kept, 0u);
+    for (i16 s : {1, -2, 300, -32768}) m.audio_engine.queue.push_back(s);
+    m.audio_engine.active = true;
+    m.audio_engine.silent_frames = 7;
+    m.audio_engine.loop_source = std::vector<u8>{1, 2, 3};
+    m.audio.current_sound_kind = machine::AudioServiceState::kSoundResource;
+    m.audio.current_sound_resource = 3;
+    m.timers.push_back({1, 0x01000041, 9, 4});
+    m.queued_calls.push_back({1, 2, 3, 4, 0x01000081, 0, 2});
+    m.network.connections[2] = {5, 0x01000101, 0, true};
+    m.network.last_url = "http://example.invalid/score?n=1";
+    m.network.last_uplink = {9, 8, 7};
+    m.drawing.text_origin_x = -5;
+    m.drawing.resource_tables = {0x05001000, 0x05002000};
+    m.service_call_counts[{4, 1}] = 3;
+    m.service_call_counts[{2, 7}] = 11;
+    m.screen_stack.push_back(0x01002000);
+    m.input.pointer = {true, true, false, 10, 20, 10, 20};
+    m.input.held_key_mask = machine::key_bit(machine::kKeyUp);
+    m.resources.main_table.push_back({"title.png", {0x89, 'P', 'N', 'G'}});
+    m.resources.named_packages.push_back({"sounds", {{"jump.wav", {1, 2}}}});
+    ASSERT_TRUE(m.file_system.make_directory("save/slot"));
+    auto handle = m.file_system.open("save/slot/best.dat", "w+");
+    ASSERT_TRUE(handle.has_value());
+    const u8 score[] = {0x39, 0x30, 0, 0};
+    ASSERT_TRUE(m.file_system.write(*handle, score));
+    auto other = m.file_system.open("settings.ini", "w");
+    ASSERT_TRUE(other.has_value());
+    ASSERT_TRUE(m.file_system.write(*other, std::span<const u8>(score, 2)));
+    m.file_system.close(*other);
+}
+
+std::vector<u8> payload_of(const TarvelMachine& m) {
+    auto payload = encode_payload(m);
+    EXPECT_TRUE(payload.ok());
+    return payload.ok() ? std::move(payload).value() : std::vector<u8>();
+}
+
+// Offset of the memory byte-order flag: registers and bank, the regions, then
+// the unmapped-address set.
+size_t byte_order_flag_offset(const TarvelMachine& m) {
+    size_t at = 37 * 4 + 8 + 8;
+    for (const auto& region : m.memory.regions()) at += 4 + 8 + region.bytes.size() + 1;
+    return at + 8 + 4 * m.memory.unmapped_accesses().size();
+}
+
+class SaveStatePayload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine = booted_machine();
+        populate(machine);
+    }
+    TarvelMachine machine;
+};
+
+TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
+    std::vector<u8> payload = payload_of(machine);
+    auto decoded = decode_payload(payload, machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    TarvelMachine& d = *decoded->machine;
+
+    EXPECT_EQ(payload_of(d), payload) << "decoding then encoding gives the same bytes";
+    EXPECT_EQ(d.cpu.regs.slots(), machine.cpu.regs.slots());
+    EXPECT_EQ(d.cpu.regs.bank(), machine.cpu.regs.bank());
+    EXPECT_EQ(d.memory.read32(0x05000100), 0xCAFEF00Du);
+    EXPECT_EQ(d.memory.unmapped_accesses(), machine.memory.unmapped_accesses());
+    EXPECT_EQ(d.heap.top, machine.heap.top);
+    EXPECT_EQ(d.heap.free_blocks, machine.heap.free_blocks);
+    EXPECT_EQ(d.heap.allocations, machine.heap.allocations);
+    EXPECT_EQ(d.audio_engine, machine.audio_engine);
+    EXPECT_EQ(d.audio, machine.audio);
+    EXPECT_EQ(d.timers, machine.timers);
+    EXPECT_EQ(d.queued_calls, machine.queued_calls);
+    EXPECT_EQ(d.network, machine.network);
+    EXPECT_EQ(d.drawing, machine.drawing);
+    EXPECT_EQ(d.resources, machine.resources);
+    EXPECT_EQ(d.service_call_counts, machine.service_call_counts);
+    EXPECT_EQ(d.input.pointer, machine.input.pointer);
+    EXPECT_EQ(d.run_state, machine.run_state);
+    EXPECT_EQ(d.tick_count, machine.tick_count);
+    EXPECT_EQ(d.recent_pcs.to_vector(), machine.recent_pcs.to_vector());
+
+    // The game's saved files, directories and open handles survive.
+    EXPECT_EQ(d.file_system.files, machine.file_system.files);
+    EXPECT_EQ(d.file_system.directories, machine.file_system.directories);
+    EXPECT_EQ(d.file_system.handles, machine.file_system.handles);
+    EXPECT_EQ(d.file_system.stored_bytes, 6u);
+
+    auto phased = encode_payload(machine, 50);
+    ASSERT_TRUE(phased.ok());
+    auto with_phase = decode_payload(*phased, machine);
+    ASSERT_TRUE(with_phase.ok());
+    EXPECT_EQ(with_phase->tick_phase, 50u);
+}
+
+TEST_F(SaveStatePayload, AuxiliaryStateIsNotCarried) {
+    machine.input.key_event_queue.push_back({true, machine::kKeyConfirm});
+    machine.audio.auto_bgm_enabled = true;
+    machine.audio.auto_bgm_suppressed = true;
+    machine.audio.auto_bgm_cache = std::vector<u8>{1};
+    auto decoded = decode_payload(payload_of(machine), machine);
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_TRUE(decoded->machine->input.key_event_queue.empty());
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_enabled);
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_suppressed);
+    EXPECT_FALSE(decoded->machine->audio.auto_bgm_cache.has_value());
+}
+
+TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
+    const std::vector<u8> good = payload_of(machine);
+    auto refuse = [&](std::vector<u8> bytes) {
+        auto decoded = decode_payload(bytes, machine);
+        return decoded.ok() ? std::string("accepted") : decoded.error().to_string();
+    };
+
+    std::vector<u8> longer = good;
+    longer.push_back(0);
+    EXPECT_EQ(refuse(longer), "Slice had bytes remaining after deserialization");
+
+    // Every cut ends the data somewhere inside a field or between fields.
+    for (size_t cut : {size_t{0}, size_t{3}, size_t{150}, size_t{170}, good.size() / 2, good.size() - 200,
+                       good.size() - 17, good.size() - 1})
+        EXPECT_THAT(refuse(std::vector<u8>(good.begin(), good.begin() + cut)),
+                    AnyOf(HasSubstr("unexpected end of data"), HasSubstr("exceeds the remaining data")))
+            << "cut at " << cut;
+
+    std::vector<u8> bad_bool = good;
+    size_t flag = byte_order_flag_offset(machine);
+    ASSERT_LE(good[flag], 1u);
+    bad_bool[flag] = 2;
+    EXPECT_THAT(refuse(bad_bool), StartsWith("invalid bool value 2"));
+
+    std::vector<u8> huge_count = good;
+    store_le32(huge_count.data() + 37 * 4 + 8, 0xFFFFFFF0);  // region count
+    EXPECT_THAT(refuse(huge_count), HasSubstr("exceeds the remaining data"));
+
+    std::vector<u8> bad_mode = good;
+    store_le32(bad_mode.data() + 16 * 4, 0x15);  // CPSR with mode bits that name no mode
+    EXPECT_NE(refuse(bad_mode), "accepted");
+
+    // The last string written is the handle's path: make it invalid UTF-8.
+    std::vector<u8> bad_text = good;
+    auto path = std::string("save/slot/best.dat");
+    auto at = std::search(bad_text.rbegin(), bad_text.rend(), path.rbegin(), path.rend());
+    ASSERT_NE(at, bad_text.rend());
+    *at = 0xFF;  // the path's last byte
+    EXPECT_THAT(refuse(bad_text), HasSubstr("is not valid UTF-8"));
+
+    std::vector<u8> bad_phase = good;
+    store_le32(bad_phase.data() + bad_phase.size() - 4, 60);
+    EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
+}
+
+// A guest can open the root itself ("/", "." or an empty path) as a file;
+// a state holding it must load like any other.
+TEST_F(SaveStatePayload, FileAtTheRootPathSurvives) {
+    auto root = machine.file_system.open("", "w");  // the name "/" normalises to
+    ASSERT_TRUE(root.has_value());
+    machine.file_system.close(*root);
+    ASSERT_TRUE(machine.file_system.files.count(""));
+    auto decoded = decode_payload(payload_of(machine), machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    EXPECT_EQ(decoded->machine->file_system.files, machine.file_system.files);
+}
+
+// Lists the running machine bounds are refused, so that a crafted state
+// cannot make later ticks run without end.
+TEST_F(SaveStatePayload, OversizedScreenStackOrCallQueueIsRefused) {
+    TarvelMachine deep = machine;
+    deep.screen_stack.assign(machine::kMaxScreenStackDepth + 1, 0x05000100);
+    auto decoded = decode_payload(payload_of(deep), machine);
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_THAT(decoded.error().to_string(), HasSubstr("screen stack too deep (4097)"));
+
+    TarvelMachine busy = machine;
+    busy.queued_calls.assign(33, machine::QueuedCall{});
+    decoded = decode_payload(payload_of(busy), machine);
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_THAT(decoded.error().to_string(), HasSubstr("too many queued calls (33)"));
+}
+
+TEST_F(SaveStatePayload, MachineWithTextThatCannotBeReadBackIsNotSaved) {
+    machine.network.last_url = "bad \xC3";
+    auto payload = encode_payload(machine);
+    ASSERT_FALSE(payload.ok());
+    EXPECT_EQ(payload.error().to_string(), "a string of the machine record is not valid UTF-8");
+    std::vector<u8> state(kSaveStateCapacity);
+    auto written = write_save_state(machine, 0, kContentCrc, state);
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().message(), "failed to encode save-state payload");
+}
+
+TEST_F(SaveStatePayload, StateOfAnotherMemoryLayoutIsRefused) {
+    TarvelMachine other = booted_machine();
+    other.memory.add_region(0x20000000, 0x1000);
+    auto decoded = decode_payload(payload_of(machine), other);
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_THAT(decoded.error().to_string(), HasSubstr("regions, the running content has"));
+}
+
+// ---------------------------------------------------------------- container
+
+class SaveStateContainer : public SaveStatePayload {
+protected:
+    void SetUp() override {
+        SaveStatePayload::SetUp();
+        state.assign(kSaveStateCapacity, 0xEE);
+        ASSERT_TRUE(write_save_state(machine, 0, kContentCrc, state).ok());
+    }
+    std::string refusal(std::span<const u8> bytes, u32 crc = kContentCrc) {
+        auto read = read_save_state(bytes, crc, machine);
+        return read.ok() ? std::string("accepted") : read.error().to_string();
+    }
+    u32 field(size_t offset) const { return load_le32(state.data() + offset); }
+    void refresh_checksum() {
+        u32 crc = static_cast<u32>(::crc32(0, state.data() + 32, field(kHeaderCompressedLength)));
+        store_le32(state.data() + kHeaderPayloadCrc, crc);
+    }
+    std::vector<u8> state;
+};
+
+TEST_F(SaveStateContainer, HeaderDescribesTheBlockAndTheRestIsZero) {
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(state.data()), 8), "TARVESTM");
+    EXPECT_EQ(field(kHeaderVersion), 1u);
+    EXPECT_EQ(field(kHeaderContentCrc), kContentCrc);
+    EXPECT_EQ(field(kHeaderUncompressedLength), payload_of(machine).size());
+    EXPECT_EQ(field(kHeaderReserved), 0u);
+    const u32 compressed = field(kHeaderCompressedLength);
+    EXPECT_LT(compressed, field(kHeaderUncompressedLength) / 10) << "mostly zero memory compresses well";
+    EXPECT_EQ(field(kHeaderPayloadCrc), static_cast<u32>(::crc32(0, state.data() + 32, compressed)));
+    EXPECT_TRUE(std::all_of(state.begin() + 32 + compressed, state.end(), [](u8 b) { return b == 0; }));
+
+    auto restored = read_save_state(state, kContentCrc, machine);
+    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
+    EXPECT_EQ(payload_of(*restored->machine), payload_of(machine));
+
+    std::vector<u8> small(kSaveStateCapacity - 1);
+    EXPECT_FALSE(write_save_state(machine, 0, kContentCrc, small).ok());
+}
+
+TEST_F(SaveStateContainer, EveryHeaderCheckHasItsMessage) {
+    EXPECT_EQ(refusal(std::span<const u8>(state).first(31)), "save state is truncated");
+    EXPECT_EQ(refusal(std::span<const u8>()), "save state is truncated");
+
+    state[3] ^= 0x20;
+    EXPECT_EQ(refusal(state), "invalid save-state signature");
+    state[3] ^= 0x20;
+
+    store_le32(state.data() + kHeaderVersion, 2);
+    EXPECT_EQ(refusal(state), "unsupported save-state version 2");
+    store_le32(state.data() + kHeaderVersion, 1);
+
+    EXPECT_EQ(refusal(state, kContentCrc + 1), "save state belongs to different content data");
+
+    const u32 uncompressed = field(kHeaderUncompressedLength);
+    store_le32(state.data() + kHeaderUncompressedLength, 0x4000001);
+    EXPECT_EQ(refusal(state), "save-state decoded size exceeds the limit");
+    store_le32(state.data() + kHeaderUncompressedLength, uncompressed);
+
+    const u32 compressed = field(kHeaderCompressedLength);
+    store_le32(state.data() + kHeaderCompressedLength, 0x2FFFFE1);
+    EXPECT_EQ(refusal(state), "invalid save-state payload length");
+    store_le32(state.data() + kHeaderCompressedLength, 0xFFFFFFFF);
+    EXPECT_EQ(refusal(state), "invalid save-state payload length");
+    store_le32(state.data() + kHeaderCompressedLength, compressed);
+    EXPECT_EQ(refusal(std::span<const u8>(state).first(32 + compressed - 1)), "invalid save-state payload length");
+
+    std::vector<u8> header_only(state.begin(), state.begin() + 32);
+    store_le32(header_only.data() + kHeaderCompressedLength, 1);
+    EXPECT_EQ(refusal(header_only), "invalid save-state payload length");
+
+    state[32 + compressed / 2] ^= 0x01;
+    EXPECT_EQ(refusal(state), "save-state checksum mismatch");
+    state[32 + compressed / 2] ^= 0x01;
+
+    state[kHeaderReserved + 1] = 0x5A;
+    EXPECT_EQ(refusal(state), "accepted") << "the reserved word is not checked";
+    EXPECT_EQ(refusal(std::span<const u8>(state).first(32 + compressed)), "accepted")
+        << "a buffer that ends with the block is enough";
+}
+
+TEST_F(SaveStateContainer, BadBlockOrPayloadBehindAValidChecksumIsRefused) {
+    const u32 uncompressed = field(kHeaderUncompressedLength);
+    store_le32(state.data() + kHeaderUncompressedLength, uncompressed - 1);
+    EXPECT_THAT(refusal(state), StartsWith("failed to decompress save state: "));
+    store_le32(state.data() + kHeaderUncompressedLength, uncompressed + 1);
+    EXPECT_THAT(refusal(state), StartsWith("failed to decompress save state: "));
+    store_le32(state.data() + kHeaderUncompressedLength, uncompressed);
+
+    // A valid block of a damaged payload: the decoder's message is the cause.
+    std::vector<u8> payload = payload_of(machine);
+    payload.push_back(0);
+    std::vector<u8> block(LZ4_compressBound(static_cast<int>(payload.size())));
+    int n = LZ4_compress_default(reinterpret_cast<const char*>(payload.data()), reinterpret_cast<char*>(block.data()),
+                                 static_cast<int>(payload.size()), static_cast<int>(block.size()));
+    ASSERT_GT(n, 0);
+    std::memcpy(state.data() + 32, block.data(), static_cast<size_t>(n));
+    store_le32(state.data() + kHeaderCompressedLength, static_cast<u32>(n));
+    store_le32(state.data() + kHeaderUncompressedLength, static_cast<u32>(payload.size()));
+    refresh_checksum();
+    EXPECT_EQ(refusal(state), "failed to decode save state: Slice had bytes remaining after deserialization");
+
+    // Garbage bytes with a matching checksum.
+    for (size_t i = 0; i < 64; ++i) state[32 + i] = static_cast<u8>(i * 37 + 11);
+    store_le32(state.data() + kHeaderCompressedLength, 64);
+    refresh_checksum();
+    EXPECT_THAT(refusal(state), StartsWith("failed to"));
+}
+
+}  // namespace
+}  // namespace tarvel::test
