@@ -6,6 +6,7 @@
 #include <lz4.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "cbe/archive.hpp"
@@ -349,6 +350,47 @@ TEST_F(SaveStateContainer, BadBlockOrPayloadBehindAValidChecksumIsRefused) {
     store_le32(state.data() + kHeaderCompressedLength, 64);
     refresh_checksum();
     EXPECT_THAT(refusal(state), StartsWith("failed to"));
+}
+
+// A state of the populated machine is kept (header and LZ4 block, gzipped:
+// the rest of the block is zeros) so that the encoding cannot change by
+// accident: the machine writes exactly those bytes, and restoring them and
+// saving again gives them back. After a deliberate change of the encoding,
+// write the file anew with TARVEL_REBASELINE=1 and commit it with the change.
+std::vector<u8> read_gzip(const char* path) {
+    std::vector<u8> bytes;
+    gzFile file = gzopen(path, "rb");
+    if (!file) return bytes;
+    u8 chunk[65536];
+    for (int n; (n = gzread(file, chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    gzclose(file);
+    return bytes;
+}
+
+TEST_F(SaveStateContainer, KeptStateIsWrittenAndRestoredByteForByte) {
+    constexpr u32 kPhase = 17;
+    ASSERT_TRUE(write_save_state(machine, kPhase, kContentCrc, state).ok());
+    const size_t used = kSaveStateHeaderSize + field(kHeaderCompressedLength);
+    const char* rebaseline = std::getenv("TARVEL_REBASELINE");
+    if (rebaseline && std::string(rebaseline) == "1") {
+        gzFile file = gzopen(TARVEL_STATE_FIXTURE, "wb9");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(gzwrite(file, state.data(), static_cast<unsigned>(used)), static_cast<int>(used));
+        ASSERT_EQ(gzclose(file), Z_OK);
+    }
+    const std::vector<u8> kept = read_gzip(TARVEL_STATE_FIXTURE);
+    ASSERT_FALSE(kept.empty()) << "cannot read " << TARVEL_STATE_FIXTURE;
+    ASSERT_EQ(kept.size(), used) << "the encoding changed; see the comment above to write the kept state anew";
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), state.begin())) << "the encoding changed";
+
+    std::vector<u8> block(kSaveStateCapacity, 0);
+    std::copy(kept.begin(), kept.end(), block.begin());
+    auto restored = read_save_state(block, kContentCrc, machine);
+    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
+    EXPECT_EQ(restored->tick_phase, kPhase);
+    std::vector<u8> again(kSaveStateCapacity, 0xEE);
+    ASSERT_TRUE(write_save_state(*restored->machine, restored->tick_phase, kContentCrc, again).ok());
+    EXPECT_TRUE(again == block) << "the restored machine saves as the kept state";
 }
 
 }  // namespace
