@@ -1,4 +1,4 @@
-// Reading the primitive payload encodings; see save_state_codec.hpp.
+// Reading the primitive payload encodings; see codec.hpp.
 #include "state/codec.hpp"
 
 #include <fmt/format.h>

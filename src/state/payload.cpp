@@ -1,5 +1,22 @@
 // The save-state payload: the machine record written field by field.
 //
+// One field list per record. Each `serialize` function below lists the fields
+// of one record once, and the same function both writes (PayloadWriter, the
+// record const) and reads (PayloadReader, into a fresh machine); see codec.hpp
+// for what an archive offers. Checks of what was read sit beside the fields
+// (`ar.check`, or an `if constexpr (Ar::kLoading)` block where reading needs
+// more than a check); they run only while reading, into the fresh machine, so
+// the running machine is never touched by a state that fails them.
+//
+// Adding a field: put it into its record's serialize function, after the
+// fields already there, with the check its values need. Both directions pick
+// it up. A state holds exactly the fields of the build that wrote it: a state
+// of an older build ends early and is refused ("unexpected end of data"), one
+// with bytes left over is refused too; states are only read back by the same
+// build, so there are no defaults for absent fields. The kept state in
+// tests/state pins the bytes: write it anew with TARVEL_REBASELINE=1 when the
+// change is meant (see payload_test.cpp).
+//
 // Order. The first part follows the machine record as the platform defines it
 // (registers, memory, executable, audio engine, bridge bookkeeping, screens,
 // input, timers, resources). After it come, in this fixed order, the records a
@@ -13,11 +30,12 @@
 //   5. the network record and the drawing service's words;
 //   6. the virtual filesystem: files, directories and open handles. Leaving it
 //      out would wipe the game's saved files on every restore;
-//   7. the frontend binding's tick phase (see save_state.hpp).
+//   7. the frontend binding's tick phase (see save_state.hpp), always last.
 // Not written, so empty or default after a restore: the key event queue, the
 // Auto BGM flags and cached music (the core options set them again), and the
 // option-derived fields that the frontend binding reapplies.
 #include <algorithm>
+#include <limits>
 #include <fmt/format.h>
 
 #include "machine/services/network.hpp"
@@ -33,487 +51,362 @@ using save_state_detail::PayloadWriter;
 
 namespace {
 
+// A record as the archive `Ar` sees it: const while writing.
+template <class Ar, class T>
+using Ref = typename Ar::template Ref<T>;
+
 constexpr u32 kRunStateCount = 5;
 
-// ---------------------------------------------------------------- writing
+// A counted sequence: u64 count, then the elements. While reading, a count
+// above `limit` fails with "<what> (<count>)".
+template <class Ar, class Seq, class Visit>
+void counted(Ar& ar, Seq& seq, size_t min_element_bytes, Visit&& visit,
+             size_t limit = std::numeric_limits<size_t>::max(), std::string_view what = {}) {
+    const size_t n = ar.count(seq.size(), min_element_bytes);
+    ar.check(n <= limit, [&] { return fmt::format("{} ({})", what, n); });
+    ar.items(seq, n, visit);
+}
 
-void write_machine(const TarvelMachine& m, u32 tick_phase, PayloadWriter& w) {
-    // Registers and the bank index.
-    for (u32 slot : m.cpu.regs.slots()) w.u32_(slot);
-    w.u64_(m.cpu.regs.bank());
-
-    // Guest memory.
-    const auto& regions = m.memory.regions();
-    w.count(regions.size());
-    for (const GuestRegion& region : regions) {
-        w.u32_(region.base);
-        w.blob(region.bytes);
-        w.boolean(region.read_only);
+// An enumeration stored as its u32 index; while reading, indices outside
+// [first, last] fail with "invalid <what> <index>".
+template <class Ar, class E>
+void enumeration(Ar& ar, Ref<Ar, E> value, u32 first, u32 last, std::string_view what) {
+    u32 index = static_cast<u32>(value);
+    ar(index);
+    if constexpr (Ar::kLoading) {
+        ar.check(index >= first && index <= last, [&] { return fmt::format("invalid {} {}", what, index); });
+        value = static_cast<E>(index);
     }
-    w.count(m.memory.unmapped_accesses().size());
-    for (u32 address : m.memory.unmapped_accesses()) w.u32_(address);
-    w.boolean(m.memory.big_endian());
+}
 
-    w.u32_(m.volume);
+// A ring is written as its held entries, oldest first.
+template <class Ar, class Ring, class Visit>
+void ring(Ar& ar, Ring& entries, size_t min_element_bytes, Visit&& visit) {
+    if constexpr (Ar::kLoading) {
+        std::vector<std::decay_t<decltype(entries.at(0))>> held;
+        counted(ar, held, min_element_bytes, visit);
+        entries.assign(held);
+    } else {
+        ar.count(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) visit(entries.at(i));
+    }
+}
 
-    const AudioEngine& audio = m.audio_engine;
-    w.boolean(audio.active);
-    w.boolean(audio.paused);
-    w.count(audio.queue.size());
-    for (i16 sample : audio.queue) w.i16_(sample);
-    for (u64 counter : {audio.bytes_submitted, audio.frames_queued, audio.nonzero_samples, audio.rejected,
-                        audio.silent_frames, audio.peak_frames})
-        w.u64_(counter);
+// ---------------------------------------------------------------- records
 
-    const cbe::CbeExecutable& exe = m.executable;
-    for (u32 word : {exe.load_address, exe.data_offset, exe.data_address, exe.data_size, exe.code_offset,
-                     exe.code_length, exe.init_data_offset, exe.init_data_length, exe.embedded_offset,
-                     exe.embedded_length, exe.resource_offset, exe.resource_length})
-        w.u32_(word);
-    w.u8_(exe.big_endian);
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, GuestRegion> region) {
+    ar(region.base, region.bytes, region.read_only);
+}
 
-    w.u32_(static_cast<u32>(m.run_state));
-    w.u32_(m.code_base);
-    w.u32_(m.data_base);
-    w.u32_(m.app_entry);
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, TimerSlot> timer) {
+    ar(timer.active, timer.callback, timer.argument, timer.countdown);
+    ar.check(timer.active <= 1, "invalid timer active flag");
+}
 
-    // Service call counts in key order, so equal machines encode equally.
-    std::vector<std::pair<ServiceKey, u64>> counts(m.service_call_counts.begin(), m.service_call_counts.end());
-    std::sort(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-        return a.first.group != b.first.group ? a.first.group < b.first.group : a.first.index < b.first.index;
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, QueuedCall> call) {
+    ar(call.e0, call.e1, call.e2, call.e3, call.function, call.unused, call.countdown);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, ServiceCallRecord> call) {
+    ar(call.group, call.index, call.lr, call.r0);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, PointerState> pointer) {
+    ar(pointer.down, pointer.pressed, pointer.released, pointer.x, pointer.y, pointer.press_x, pointer.press_y);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, cbe::Resource> resource) {
+    ar(resource.name, resource.data);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, cbe::NamedPackage> package) {
+    ar(package.name);
+    counted(ar, package.resources, 16, [&](auto& resource) { serialize(ar, resource); });
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, cbe::CbeExecutable> exe) {
+    ar(exe.load_address, exe.data_offset, exe.data_address, exe.data_size, exe.code_offset, exe.code_length,
+       exe.init_data_offset, exe.init_data_length, exe.embedded_offset, exe.embedded_length, exe.resource_offset,
+       exe.resource_length);
+    ar(exe.big_endian);
+    ar.check(exe.big_endian <= 1, "invalid executable byte order flag");
+}
+
+// The engine's playing state; its volume and loop source follow later (group 2).
+template <class Ar>
+void serialize_head(Ar& ar, Ref<Ar, AudioEngine> audio) {
+    ar(audio.active, audio.paused);
+    const size_t samples = ar.count(audio.queue.size(), 2);
+    ar.check(samples <= kMaxQueuedValues && samples % 2 == 0,
+             [&] { return fmt::format("invalid audio queue length {}", samples); });
+    ar.items(audio.queue, samples, [&](auto& sample) { ar(sample); });
+    ar(audio.bytes_submitted, audio.frames_queued, audio.nonzero_samples, audio.rejected, audio.silent_frames,
+       audio.peak_frames);
+}
+
+template <class Ar>
+void serialize_tail(Ar& ar, Ref<Ar, AudioEngine> audio) {
+    ar(audio.volume);
+    ar.optional(audio.loop_source, [&](auto& source) { ar(source); });
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, AudioServiceState> audio) {
+    ar(audio.current_sound_kind, audio.current_sound_resource);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, NetworkState> net) {
+    for (auto& connection : net.connections)
+        ar(connection.id, connection.callback, connection.argument, connection.open);
+    ar(net.next_connection_id, net.last_uplink);
+    ar.check(net.last_uplink.size() <= NetworkState::kUplinkKept, "network uplink record is too long");
+    ar(net.last_url, net.uplink_bytes, net.downlink_bytes);
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, DrawingState> drawing) {
+    ar(drawing.text_origin_x, drawing.text_origin_y, drawing.resource_tables, drawing.current_resource_table);
+}
+
+// Registers: the 37 slots and the bank index. The register file checks the
+// pair as a whole (a status register must name a mode).
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, armv4t::Cpu> cpu) {
+    std::array<u32, armv4t::kSlotCount> slots = cpu.regs.slots();
+    u64 bank = cpu.regs.bank();
+    ar(slots, bank);
+    if constexpr (Ar::kLoading) {
+        if (ar.failed()) return;
+        if (Status restored = cpu.regs.restore(slots, bank); !restored) ar.fail(restored.error().to_string());
+    }
+}
+
+// Guest memory: the regions, which must have the running content's layout,
+// the set of unmapped addresses and the byte order.
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout) {
+    const auto& expected = layout.regions();
+    if constexpr (Ar::kLoading) {
+        const size_t count = ar.count(13);
+        ar.check(count == expected.size(), [&] {
+            return fmt::format("guest memory has {} regions, the running content has {}", count, expected.size());
+        });
+        for (size_t i = 0; i < count && !ar.failed(); ++i) {
+            GuestRegion region;
+            serialize(ar, region);
+            if (ar.failed()) break;
+            const GuestRegion& running = expected[i];
+            if (region.base != running.base || region.bytes.size() != running.bytes.size() ||
+                region.read_only != running.read_only) {
+                ar.fail(fmt::format("guest memory region {} does not match the running content", i));
+                break;
+            }
+            memory.add_region(region.base, std::move(region.bytes), region.read_only);
+        }
+        std::set<u32> unmapped;
+        counted(ar, unmapped, 4, [&](u32& address) {
+            ar(address);
+            ar.check(unmapped.empty() || address > *unmapped.rbegin(),
+                     "unmapped addresses are not in ascending order");
+        }, GuestMemory::kMaxUnmappedRecords, "too many unmapped addresses");
+        memory.set_unmapped_accesses(std::move(unmapped));
+        bool big_endian = false;
+        ar(big_endian);
+        memory.set_big_endian(big_endian);
+    } else {
+        ar.count(expected.size());
+        for (const GuestRegion& region : expected) serialize(ar, region);
+        ar.count(memory.unmapped_accesses().size());
+        for (u32 address : memory.unmapped_accesses()) ar(address);
+        ar(memory.big_endian());
+    }
+}
+
+// Service call counts in key order, so equal machines encode equally.
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, std::unordered_map<ServiceKey, u64, ServiceKeyHash>> counts) {
+    std::vector<std::pair<ServiceKey, u64>> entries;
+    if constexpr (!Ar::kLoading) {
+        entries.assign(counts.begin(), counts.end());
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return a.first.group != b.first.group ? a.first.group < b.first.group : a.first.index < b.first.index;
+        });
+    }
+    counted(ar, entries, 16, [&](auto& entry) {
+        ar(entry.first.group, entry.first.index, entry.second);
+        if constexpr (Ar::kLoading)
+            ar.check(counts.emplace(entry.first, entry.second).second, "duplicate service call count entry");
     });
-    w.count(counts.size());
-    for (const auto& [key, calls] : counts) {
-        w.u32_(key.group);
-        w.u32_(key.index);
-        w.u64_(calls);
-    }
-    w.count(m.recent_service_calls.size());
-    for (size_t i = 0; i < m.recent_service_calls.size(); ++i) {
-        const ServiceCallRecord& call = m.recent_service_calls.at(i);
-        w.u32_(call.group);
-        w.u32_(call.index);
-        w.u32_(call.lr);
-        w.u32_(call.r0);
-    }
-    w.u64_(m.instruction_count);
-    w.u64_(m.tick_count);
-    w.u32_(m.last_pc);
-    w.count(m.recent_pcs.size());
-    for (size_t i = 0; i < m.recent_pcs.size(); ++i) w.u32_(m.recent_pcs.at(i));
-
-    // Screens and input.
-    w.u32_(m.current_screen);
-    w.u32_(m.active_screen);
-    w.count(m.screen_stack.size());
-    for (u32 screen : m.screen_stack) w.u32_(screen);
-    w.boolean(m.screen_initialized);
-    w.boolean(m.pending_load);
-    w.u32_(m.pending_load_screen);
-    w.u32_(m.input.newly_pressed_mask);
-    w.u32_(m.delivered_held_key_mask);
-    w.u32_(m.input.held_key_mask);
-    for (u32 word : {m.app_second_word, m.native_entry, m.native_second_callback, m.pen_delivered_x,
-                     m.pen_delivered_y})
-        w.u32_(word);
-    const PointerState& pointer = m.input.pointer;
-    w.boolean(pointer.down);
-    w.boolean(pointer.pressed);
-    w.boolean(pointer.released);
-    for (u32 word : {pointer.x, pointer.y, pointer.press_x, pointer.press_y}) w.u32_(word);
-
-    w.count(m.timers.size());
-    for (const TimerSlot& timer : m.timers) {
-        w.u8_(timer.active);
-        w.u32_(timer.callback);
-        w.u32_(timer.argument);
-        w.u32_(timer.countdown);
-    }
-
-    w.count(m.resources.main_table.size());
-    for (const cbe::Resource& resource : m.resources.main_table) {
-        w.text(resource.name);
-        w.blob(resource.data);
-    }
-    w.u32_(m.interface_object_142);
-    w.u32_(m.interface_object_143);
-    w.u32_(static_cast<u32>(m.orientation));
-    w.u32_(static_cast<u32>(m.effective_orientation));
-
-    // 1. Heap.
-    w.u32_(m.heap.top);
-    w.count(m.heap.free_blocks.size());
-    for (const FreeBlock& block : m.heap.free_blocks) {
-        w.u32_(block.address);
-        w.u32_(block.size);
-    }
-    w.count(m.heap.allocations.size());
-    for (const auto& [address, size] : m.heap.allocations) {
-        w.u32_(address);
-        w.u32_(size);
-    }
-
-    // 2. Audio engine remainder and the audio service's words.
-    w.u32_(audio.volume);
-    w.boolean(audio.loop_source.has_value());
-    if (audio.loop_source) w.blob(*audio.loop_source);
-    w.u32_(m.audio.current_sound_kind);
-    w.u32_(m.audio.current_sound_resource);
-
-    // 3. Named packages and loaded resources.
-    w.count(m.resources.named_packages.size());
-    for (const cbe::NamedPackage& package : m.resources.named_packages) {
-        w.text(package.name);
-        w.count(package.resources.size());
-        for (const cbe::Resource& resource : package.resources) {
-            w.text(resource.name);
-            w.blob(resource.data);
-        }
-    }
-    for (const std::vector<u32>* list : {&m.loaded_resources.data_addresses, &m.loaded_resources.name_addresses}) {
-        w.count(list->size());
-        for (u32 address : *list) w.u32_(address);
-    }
-
-    // 4. Deferred calls, front to back.
-    w.count(m.queued_calls.size());
-    for (const QueuedCall& call : m.queued_calls)
-        for (u32 word : {call.e0, call.e1, call.e2, call.e3, call.function, call.unused, call.countdown}) w.u32_(word);
-
-    // 5. Network and drawing.
-    const NetworkState& net = m.network;
-    for (const NetworkConnection& connection : net.connections) {
-        w.u32_(connection.id);
-        w.u32_(connection.callback);
-        w.u32_(connection.argument);
-        w.boolean(connection.open);
-    }
-    w.u32_(net.next_connection_id);
-    w.blob(net.last_uplink);
-    w.text(net.last_url);
-    w.u64_(net.uplink_bytes);
-    w.u64_(net.downlink_bytes);
-    w.i16_(m.drawing.text_origin_x);
-    w.i16_(m.drawing.text_origin_y);
-    w.u32_(m.drawing.resource_tables[0]);
-    w.u32_(m.drawing.resource_tables[1]);
-    w.u32_(m.drawing.current_resource_table);
-
-    // 6. Virtual filesystem: files in path order, directories, handle slots.
-    const VirtualFs& fs = m.file_system;
-    std::vector<const std::pair<const std::string, std::vector<u8>>*> files;
-    files.reserve(fs.files.size());
-    for (const auto& entry : fs.files) files.push_back(&entry);
-    std::sort(files.begin(), files.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
-    w.count(files.size());
-    for (const auto* file : files) {
-        w.text(file->first);
-        w.blob(file->second);
-    }
-    w.count(fs.directories.size());
-    for (const std::string& directory : fs.directories) w.text(directory);
-    for (const std::optional<OpenFile>& slot : fs.handles) {
-        w.boolean(slot.has_value());
-        if (!slot) continue;
-        w.text(slot->path);
-        w.u32_(slot->position);
-        w.boolean(slot->readable);
-        w.boolean(slot->writable);
-    }
-
-    // 7. Tick phase.
-    w.u32_(tick_phase);
 }
 
-// ---------------------------------------------------------------- reading
-
-bool valid_orientation(u32 v, bool allow_auto) {
-    return v <= static_cast<u32>(Orientation::Landscape) && (allow_auto || v != 0);
-}
-
-void read_memory(PayloadReader& r, TarvelMachine& m, const TarvelMachine& running) {
-    const auto& expected = running.memory.regions();
-    size_t count = r.count(13);
-    if (!r.failed() && count != expected.size())
-        r.fail(fmt::format("guest memory has {} regions, the running content has {}", count, expected.size()));
-    for (size_t i = 0; i < count && !r.failed(); ++i) {
-        u32 base = r.u32_();
-        std::vector<u8> bytes = r.blob();
-        bool read_only = r.boolean();
-        if (r.failed()) break;
-        if (base != expected[i].base || bytes.size() != expected[i].bytes.size() || read_only != expected[i].read_only) {
-            r.fail(fmt::format("guest memory region {} does not match the running content", i));
-            break;
-        }
-        m.memory.add_region(base, std::move(bytes), read_only);
-    }
-    std::set<u32> unmapped;
-    size_t unmapped_count = r.count(4);
-    if (unmapped_count > GuestMemory::kMaxUnmappedRecords) r.fail("too many unmapped addresses");
-    for (size_t i = 0; i < unmapped_count && !r.failed(); ++i) {
-        u32 address = r.u32_();
-        if (!unmapped.empty() && address <= *unmapped.rbegin()) r.fail("unmapped addresses are not in ascending order");
-        unmapped.insert(unmapped.end(), address);
-    }
-    m.memory.set_unmapped_accesses(std::move(unmapped));
-    m.memory.set_big_endian(r.boolean());
-}
-
-void read_audio_head(PayloadReader& r, AudioEngine& audio) {
-    audio.active = r.boolean();
-    audio.paused = r.boolean();
-    size_t samples = r.count(2);
-    if (samples > kMaxQueuedValues || samples % 2 != 0) r.fail(fmt::format("invalid audio queue length {}", samples));
-    for (size_t i = 0; i < samples && !r.failed(); ++i) audio.queue.push_back(r.i16_());
-    for (u64* counter : {&audio.bytes_submitted, &audio.frames_queued, &audio.nonzero_samples, &audio.rejected,
-                         &audio.silent_frames, &audio.peak_frames})
-        *counter = r.u64_();
-}
-
-void read_resources(PayloadReader& r, cbe::ResourceTable& table) {
-    size_t count = r.count(16);
-    table.reserve(count);
-    for (size_t i = 0; i < count && !r.failed(); ++i) {
-        cbe::Resource resource;
-        resource.name = r.text();
-        resource.data = r.blob();
-        table.push_back(std::move(resource));
-    }
-}
-
-void read_heap(PayloadReader& r, GuestHeap& heap) {
-    heap.top = r.u32_();
-    if (heap.top < GuestHeap::kBase || heap.top > GuestHeap::kLimit || heap.top % GuestHeap::kGranularity)
-        r.fail(fmt::format("invalid heap top {:#x}", heap.top));
-    // A block must be granular, non-empty and lie below the bump pointer.
-    auto block_ok = [&](u32 address, u32 size) {
-        return address >= GuestHeap::kBase && address % GuestHeap::kGranularity == 0 && size != 0 &&
-               size % GuestHeap::kGranularity == 0 && size <= heap.top - address && address < heap.top;
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, GuestHeap> heap) {
+    ar(heap.top);
+    ar.check(heap.top >= GuestHeap::kBase && heap.top <= GuestHeap::kLimit && heap.top % GuestHeap::kGranularity == 0,
+             [&] { return fmt::format("invalid heap top {:#x}", heap.top); });
+    // A block must be granular, non-empty and lie below the bump pointer, and
+    // the blocks of each list must be in address order without overlapping.
+    auto block_ok = [&](u32 address, u32 size, u64& end) {
+        bool ok = address >= GuestHeap::kBase && address % GuestHeap::kGranularity == 0 && size != 0 &&
+                  size % GuestHeap::kGranularity == 0 && size <= heap.top - address && address < heap.top &&
+                  address >= end;
+        end = u64{address} + size;
+        return ok;
     };
-    size_t free_count = r.count(8);
     u64 free_end = 0;
-    for (size_t i = 0; i < free_count && !r.failed(); ++i) {
-        FreeBlock block{r.u32_(), r.u32_()};
-        if (r.failed()) break;
-        if (!block_ok(block.address, block.size) || block.address < free_end) r.fail("invalid heap free list");
-        free_end = u64{block.address} + block.size;
-        heap.free_blocks.push_back(block);
-    }
-    size_t live_count = r.count(8);
-    u64 live_end = 0;
-    for (size_t i = 0; i < live_count && !r.failed(); ++i) {
-        u32 address = r.u32_();
-        u32 size = r.u32_();
-        if (r.failed()) break;
-        if (!block_ok(address, size) || address < live_end) r.fail("invalid heap allocation record");
-        live_end = u64{address} + size;
-        heap.allocations.emplace_hint(heap.allocations.end(), address, size);
+    counted(ar, heap.free_blocks, 8, [&](auto& block) {
+        ar(block.address, block.size);
+        ar.check(block_ok(block.address, block.size, free_end), "invalid heap free list");
+    });
+    if constexpr (Ar::kLoading) {
+        const size_t live = ar.count(8);
+        u64 live_end = 0;
+        for (size_t i = 0; i < live && !ar.failed(); ++i) {
+            u32 address = 0, size = 0;
+            ar(address, size);
+            ar.check(block_ok(address, size, live_end), "invalid heap allocation record");
+            if (!ar.failed()) heap.allocations.emplace_hint(heap.allocations.end(), address, size);
+        }
+    } else {
+        ar.count(heap.allocations.size());
+        for (const auto& [address, size] : heap.allocations) ar(address, size);
     }
 }
 
-void read_file_system(PayloadReader& r, VirtualFs& fs) {
-    fs = VirtualFs{};
-    fs.directories.clear();
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, LoadedResources> loaded) {
+    for (auto* list : {&loaded.data_addresses, &loaded.name_addresses})
+        counted(ar, *list, 4, [&](auto& address) { ar(address); });
+}
+
+// Files in path order, directories, handle slots. Paths are checked to be in
+// normal form and in strictly ascending order, so a state re-encodes as read.
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, VirtualFs> fs) {
     auto normalised = [](const std::string& path) {
         auto n = normalize_path(path);
         return n && *n == path;
     };
-    size_t file_count = r.count(16);
-    if (file_count > kMaxFiles) r.fail(fmt::format("too many files ({})", file_count));
-    std::string previous;
-    for (size_t i = 0; i < file_count && !r.failed(); ++i) {
-        std::string path = r.text();
-        std::vector<u8> contents = r.blob();
-        if (r.failed()) break;
-        // "" is the root's own name, which a guest can open as a file too.
-        if (!normalised(path) || (i > 0 && path <= previous)) {
-            r.fail(fmt::format("invalid file path \"{}\"", path));
-            break;
+    if constexpr (Ar::kLoading) {
+        // Read into an empty filesystem: no files, no directories (not even
+        // the root, which the state lists), free handles.
+        fs.files.clear();
+        fs.directories.clear();
+        fs.stored_bytes = 0;
+        const size_t file_count = ar.count(16);
+        ar.check(file_count <= kMaxFiles, [&] { return fmt::format("too many files ({})", file_count); });
+        std::string previous;
+        for (size_t i = 0; i < file_count && !ar.failed(); ++i) {
+            std::string path;
+            std::vector<u8> contents;
+            ar(path, contents);
+            if (ar.failed()) break;
+            // "" is the root's own name, which a guest can open as a file too.
+            ar.check(normalised(path) && (i == 0 || path > previous),
+                     [&] { return fmt::format("invalid file path \"{}\"", path); });
+            fs.stored_bytes += contents.size();
+            ar.check(fs.stored_bytes <= kMaxStoredBytes, "stored files exceed the filesystem limit");
+            previous = path;
+            fs.files.emplace(std::move(path), std::move(contents));
         }
-        fs.stored_bytes += contents.size();
-        if (fs.stored_bytes > kMaxStoredBytes) r.fail("stored files exceed the filesystem limit");
-        previous = path;
-        fs.files.emplace(std::move(path), std::move(contents));
+    } else {
+        std::vector<const std::pair<const std::string, std::vector<u8>>*> files;
+        files.reserve(fs.files.size());
+        for (const auto& entry : fs.files) files.push_back(&entry);
+        std::sort(files.begin(), files.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+        ar.count(files.size());
+        for (const auto* file : files) ar(file->first, file->second);
     }
-    size_t directory_count = r.count(8);
-    if (directory_count > kMaxDirectories + 1) r.fail(fmt::format("too many directories ({})", directory_count));
-    for (size_t i = 0; i < directory_count && !r.failed(); ++i) {
-        std::string path = r.text();
-        if (r.failed()) break;
-        if (!normalised(path) || (!fs.directories.empty() && path <= *fs.directories.rbegin())) {
-            r.fail(fmt::format("invalid directory \"{}\"", path));
-            break;
-        }
-        fs.directories.insert(fs.directories.end(), std::move(path));
-    }
-    if (!r.failed() && !fs.directories.contains(std::string())) r.fail("the filesystem has no root directory");
-    for (std::optional<OpenFile>& slot : fs.handles) {
-        if (!r.boolean() || r.failed()) continue;
-        OpenFile file;
-        file.path = r.text();
-        file.position = r.u32_();
-        file.readable = r.boolean();
-        file.writable = r.boolean();
-        if (!r.failed() && !normalised(file.path)) r.fail(fmt::format("invalid handle path \"{}\"", file.path));
-        slot = std::move(file);
-    }
+    counted(ar, fs.directories, 8, [&](auto& directory) {
+        ar(directory);
+        if constexpr (Ar::kLoading)
+            ar.check(normalised(directory) && (fs.directories.empty() || directory > *fs.directories.rbegin()),
+                     [&] { return fmt::format("invalid directory \"{}\"", directory); });
+    }, kMaxDirectories + 1, "too many directories");
+    ar.check(fs.directories.contains(std::string()), "the filesystem has no root directory");
+    for (auto& slot : fs.handles)
+        ar.optional(slot, [&](auto& file) {
+            ar(file.path, file.position, file.readable, file.writable);
+            ar.check(normalised(file.path), [&] { return fmt::format("invalid handle path \"{}\"", file.path); });
+        });
 }
 
-u32 read_machine(PayloadReader& r, TarvelMachine& m, const TarvelMachine& running) {
-    std::array<u32, armv4t::kSlotCount> slots{};
-    for (u32& slot : slots) slot = r.u32_();
-    u64 bank = r.u64_();
-    if (!r.failed()) {
-        if (Status restored = m.cpu.regs.restore(slots, bank); !restored) r.fail(restored.error().to_string());
-    }
+// ---------------------------------------------------------------- the machine
 
-    read_memory(r, m, running);
-    m.volume = r.u32_();
-    read_audio_head(r, m.audio_engine);
+// The whole payload. `layout` is the memory whose region layout a state must
+// have (the running machine's while reading).
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const GuestMemory& layout) {
+    serialize(ar, m.cpu);
+    serialize(ar, m.memory, layout);
+    ar(m.volume);
+    serialize_head(ar, m.audio_engine);
+    serialize(ar, m.executable);
+    enumeration<Ar, RunState>(ar, m.run_state, 0, kRunStateCount - 1, "run state");
+    ar(m.code_base, m.data_base, m.app_entry);
 
-    cbe::CbeExecutable& exe = m.executable;
-    for (u32* word : {&exe.load_address, &exe.data_offset, &exe.data_address, &exe.data_size, &exe.code_offset,
-                      &exe.code_length, &exe.init_data_offset, &exe.init_data_length, &exe.embedded_offset,
-                      &exe.embedded_length, &exe.resource_offset, &exe.resource_length})
-        *word = r.u32_();
-    exe.big_endian = r.u8_();
-    if (exe.big_endian > 1) r.fail("invalid executable byte order flag");
+    // Bridge bookkeeping.
+    serialize(ar, m.service_call_counts);
+    ring(ar, m.recent_service_calls, 16, [&](auto& call) { serialize(ar, call); });
+    ar(m.instruction_count, m.tick_count, m.last_pc);
+    ring(ar, m.recent_pcs, 4, [&](auto& pc) { ar(pc); });
 
-    u32 run_state = r.u32_();
-    if (run_state >= kRunStateCount) r.fail(fmt::format("invalid run state {}", run_state));
-    m.run_state = static_cast<RunState>(run_state);
-    m.code_base = r.u32_();
-    m.data_base = r.u32_();
-    m.app_entry = r.u32_();
+    // Screens and input.
+    ar(m.current_screen, m.active_screen);
+    counted(ar, m.screen_stack, 4, [&](auto& screen) { ar(screen); }, kMaxScreenStackDepth, "screen stack too deep");
+    ar(m.screen_initialized, m.pending_load, m.pending_load_screen, m.input.newly_pressed_mask,
+       m.delivered_held_key_mask, m.input.held_key_mask);
+    ar(m.app_second_word, m.native_entry, m.native_second_callback, m.pen_delivered_x, m.pen_delivered_y);
+    serialize(ar, m.input.pointer);
 
-    size_t count_entries = r.count(16);
-    for (size_t i = 0; i < count_entries && !r.failed(); ++i) {
-        ServiceKey key{r.u32_(), r.u32_()};
-        u64 calls = r.u64_();
-        if (!m.service_call_counts.emplace(key, calls).second) r.fail("duplicate service call count entry");
-    }
-    size_t recent_calls = r.count(16);
-    std::vector<ServiceCallRecord> calls;
-    calls.reserve(recent_calls);
-    for (size_t i = 0; i < recent_calls && !r.failed(); ++i) calls.push_back({r.u32_(), r.u32_(), r.u32_(), r.u32_()});
-    m.recent_service_calls.assign(calls);
-    m.instruction_count = r.u64_();
-    m.tick_count = r.u64_();
-    m.last_pc = r.u32_();
-    size_t pcs_count = r.count(4);
-    std::vector<u32> pcs;
-    pcs.reserve(pcs_count);
-    for (size_t i = 0; i < pcs_count && !r.failed(); ++i) pcs.push_back(r.u32_());
-    m.recent_pcs.assign(pcs);
+    counted(ar, m.timers, 13, [&](auto& timer) { serialize(ar, timer); }, services::kTimerSlotCount,
+            "too many timers");
+    counted(ar, m.resources.main_table, 16, [&](auto& resource) { serialize(ar, resource); });
+    ar(m.interface_object_142, m.interface_object_143);
+    // Both orientations are effective ones here: never Auto.
+    enumeration<Ar, Orientation>(ar, m.orientation, 1, 2, "orientation");
+    enumeration<Ar, Orientation>(ar, m.effective_orientation, 1, 2, "orientation");
 
-    m.current_screen = r.u32_();
-    m.active_screen = r.u32_();
-    size_t stack_count = r.count(4);
-    if (stack_count > kMaxScreenStackDepth) r.fail(fmt::format("screen stack too deep ({})", stack_count));
-    m.screen_stack.reserve(stack_count);
-    for (size_t i = 0; i < stack_count && !r.failed(); ++i) m.screen_stack.push_back(r.u32_());
-    m.screen_initialized = r.boolean();
-    m.pending_load = r.boolean();
-    m.pending_load_screen = r.u32_();
-    m.input.newly_pressed_mask = r.u32_();
-    m.delivered_held_key_mask = r.u32_();
-    m.input.held_key_mask = r.u32_();
-    for (u32* word : {&m.app_second_word, &m.native_entry, &m.native_second_callback, &m.pen_delivered_x,
-                      &m.pen_delivered_y})
-        *word = r.u32_();
-    PointerState& pointer = m.input.pointer;
-    pointer.down = r.boolean();
-    pointer.pressed = r.boolean();
-    pointer.released = r.boolean();
-    for (u32* word : {&pointer.x, &pointer.y, &pointer.press_x, &pointer.press_y}) *word = r.u32_();
-
-    size_t timer_count = r.count(13);
-    if (timer_count > services::kTimerSlotCount) r.fail(fmt::format("too many timers ({})", timer_count));
-    for (size_t i = 0; i < timer_count && !r.failed(); ++i) {
-        TimerSlot timer;
-        timer.active = r.u8_();
-        timer.callback = r.u32_();
-        timer.argument = r.u32_();
-        timer.countdown = r.u32_();
-        if (timer.active > 1) r.fail("invalid timer active flag");
-        m.timers.push_back(timer);
-    }
-
-    read_resources(r, m.resources.main_table);
-    m.interface_object_142 = r.u32_();
-    m.interface_object_143 = r.u32_();
-    u32 orientation = r.u32_();
-    u32 effective = r.u32_();
-    if (!valid_orientation(orientation, false) || !valid_orientation(effective, false))
-        r.fail("invalid orientation");
-    m.orientation = static_cast<Orientation>(orientation);
-    m.effective_orientation = static_cast<Orientation>(effective);
-
-    read_heap(r, m.heap);
-
-    m.audio_engine.volume = r.u32_();
-    if (r.boolean()) m.audio_engine.loop_source = r.blob();
-    m.audio.current_sound_kind = r.u32_();
-    m.audio.current_sound_resource = r.u32_();
-
-    size_t package_count = r.count(16);
-    for (size_t i = 0; i < package_count && !r.failed(); ++i) {
-        cbe::NamedPackage package;
-        package.name = r.text();
-        read_resources(r, package.resources);
-        m.resources.named_packages.push_back(std::move(package));
-    }
-    for (std::vector<u32>* list : {&m.loaded_resources.data_addresses, &m.loaded_resources.name_addresses}) {
-        size_t n = r.count(4);
-        list->reserve(n);
-        for (size_t i = 0; i < n && !r.failed(); ++i) list->push_back(r.u32_());
-    }
-
-    // The network is what queues calls, and it never holds more than this.
-    size_t queued = r.count(28);
-    if (queued > services::kMaxPendingNetworkEvents) r.fail(fmt::format("too many queued calls ({})", queued));
-    for (size_t i = 0; i < queued && !r.failed(); ++i) {
-        QueuedCall call;
-        for (u32* word : {&call.e0, &call.e1, &call.e2, &call.e3, &call.function, &call.unused, &call.countdown})
-            *word = r.u32_();
-        m.queued_calls.push_back(call);
-    }
-
-    NetworkState& net = m.network;
-    for (NetworkConnection& connection : net.connections) {
-        connection.id = r.u32_();
-        connection.callback = r.u32_();
-        connection.argument = r.u32_();
-        connection.open = r.boolean();
-    }
-    net.next_connection_id = r.u32_();
-    net.last_uplink = r.blob();
-    if (net.last_uplink.size() > NetworkState::kUplinkKept) r.fail("network uplink record is too long");
-    net.last_url = r.text();
-    net.uplink_bytes = r.u64_();
-    net.downlink_bytes = r.u64_();
-    m.drawing.text_origin_x = r.i16_();
-    m.drawing.text_origin_y = r.i16_();
-    m.drawing.resource_tables[0] = r.u32_();
-    m.drawing.resource_tables[1] = r.u32_();
-    m.drawing.current_resource_table = r.u32_();
-
-    read_file_system(r, m.file_system);
-
-    u32 tick_phase = r.u32_();
-    if (tick_phase >= kTickPhaseLimit) r.fail(fmt::format("invalid tick phase {}", tick_phase));
-    return tick_phase;
+    // 1. Heap.
+    serialize(ar, m.heap);
+    // 2. Audio engine remainder and the audio service's words.
+    serialize_tail(ar, m.audio_engine);
+    serialize(ar, m.audio);
+    // 3. Named packages and loaded resources.
+    counted(ar, m.resources.named_packages, 16, [&](auto& package) { serialize(ar, package); });
+    serialize(ar, m.loaded_resources);
+    // 4. Deferred calls, front to back. The network is what queues calls, and
+    // it never holds more than its pending-event limit.
+    counted(ar, m.queued_calls, 28, [&](auto& call) { serialize(ar, call); }, services::kMaxPendingNetworkEvents,
+            "too many queued calls");
+    // 5. Network and drawing.
+    serialize(ar, m.network);
+    serialize(ar, m.drawing);
+    // 6. Virtual filesystem.
+    serialize(ar, m.file_system);
+    // 7. Tick phase.
+    ar(tick_phase);
+    ar.check(tick_phase < kTickPhaseLimit, [&] { return fmt::format("invalid tick phase {}", tick_phase); });
 }
 
 }  // namespace
 
 Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_phase) {
     PayloadWriter counter;
-    write_machine(machine, tick_phase, counter);
-    if (!counter.error().empty()) return Error(counter.error());
+    serialize(counter, machine, tick_phase, machine.memory);
+    if (counter.failed()) return Error(counter.error());
     std::vector<u8> out(counter.size());
     PayloadWriter writer(out.data());
-    write_machine(machine, tick_phase, writer);
+    serialize(writer, machine, tick_phase, machine.memory);
     if (writer.size() != out.size()) return Error("payload size changed between the sizing and writing passes");
     return out;
 }
@@ -521,7 +414,8 @@ Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_ph
 Result<SavedGame> decode_payload(std::span<const u8> payload, const TarvelMachine& running) {
     auto machine = std::make_unique<TarvelMachine>();
     PayloadReader reader(payload);
-    const u32 tick_phase = read_machine(reader, *machine, running);
+    u32 tick_phase = 0;
+    serialize(reader, *machine, tick_phase, running.memory);
     if (reader.failed()) return Error(reader.error());
     if (reader.remaining() != 0) return Error("Slice had bytes remaining after deserialization");
     // Fields the frontend binding owns: carried over from the running machine
