@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "armv4t/cpu.hpp"
-#include "common/log.hpp"
 #include "memory/guest_memory.hpp"
+#include "support/log_capture.hpp"
 
 namespace tarvel::armv4t::testing {
 
@@ -58,40 +58,11 @@ struct TestMachine {
     Cpu cpu;
 };
 
-// Log lines as "target|text", in the order written, while a LogCapture lives.
-inline std::vector<std::string>& captured_log() {
-    static std::vector<std::string> lines;
-    return lines;
-}
-
-// Sends the log to captured_log() (emptied first); restores the default sink,
-// filter and debug flag when it goes.
-class LogCapture {
-public:
-    LogCapture() {
-        captured_log().clear();
-        log::set_sink(&capture);
-        log::set_filter(log::Level::Info);
-    }
-    ~LogCapture() {
-        log::set_sink(nullptr);
-        log::set_filter(log::Level::Info);
-        log::set_debug_flag(false);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-private:
-    static void capture(log::Level, std::string_view target, std::string_view text) {
-        captured_log().push_back(std::string(target) + "|" + std::string(text));
-    }
-};
-
 // Fixture of the ARM and Thumb instruction tests: a fresh machine, and the log
 // lines written during the test in `logged`.
 struct CpuTest : ::testing::Test {
-    LogCapture capture;
-    const std::vector<std::string>& logged = captured_log();
+    test::LogCapture capture{log::Level::Info};
+    const std::vector<std::string>& logged = capture.lines();
     TestMachine m;
 };
 

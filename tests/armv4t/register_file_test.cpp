@@ -12,8 +12,8 @@ namespace tarvel::armv4t {
 namespace {
 
 struct RegisterFileTest : ::testing::Test {
-    testing::LogCapture capture;
-    const std::vector<std::string>& logged = testing::captured_log();
+    test::LogCapture capture{log::Level::Info};
+    const std::vector<std::string>& logged = capture.lines();
     RegisterFile regs;
 };
 

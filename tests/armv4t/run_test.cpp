@@ -101,7 +101,7 @@ TEST(CpuRun, FollowsStateChangesBetweenArmAndThumb) {
 // must produce the same registers and memory.
 TEST(CpuRun, AgreesWithSingleSteppingOnRandomCode) {
     // Random code writes invalid modes and touches coprocessors: keep the log quiet.
-    log::set_sink([](log::Level, std::string_view, std::string_view) {});
+    test::LogCapture quiet{log::Level::Warn};
     std::mt19937 rng(1234);
     for (int round = 0; round < 200; ++round) {
         TestMachine a;
@@ -125,7 +125,6 @@ TEST(CpuRun, AgreesWithSingleSteppingOnRandomCode) {
                                b.memory.regions()[0].bytes.begin()))
             << "round " << round;
     }
-    log::set_sink(nullptr);
 }
 
 }  // namespace

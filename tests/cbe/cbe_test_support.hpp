@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the CBE tests: a valid default file and a log capture.
+// Shared pieces of the CBE tests: a valid default file.
 
 #include <string>
 #include <string_view>
@@ -7,6 +7,7 @@
 
 #include "cbe_writer/cbe_writer.hpp"
 #include "common/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace tarvel::cbe::test {
 
@@ -34,42 +35,5 @@ inline cbe_writer::CbeBuilder valid_builder() {
     b.resource_package = cbe_writer::encode_single_package(resources);
     return b;
 }
-
-// Collects log lines as "LEVEL|target|text" while alive; lets Debug through.
-class LogCapture {
-public:
-    LogCapture() {
-        lines().clear();
-        previous_ = log::sink();
-        log::set_sink(&collect);
-        log::set_filter(log::Level::Debug);
-        log::set_debug_flag(true);
-    }
-    ~LogCapture() {
-        log::set_sink(previous_);
-        log::set_filter(log::Level::Info);
-        log::set_debug_flag(false);
-    }
-    static std::vector<std::string>& lines() {
-        static std::vector<std::string> captured;
-        return captured;
-    }
-    bool contains(std::string_view line) const {
-        for (const std::string& l : lines()) {
-            if (l == line) return true;
-        }
-        return false;
-    }
-
-private:
-    static void collect(log::Level level, std::string_view target, std::string_view text) {
-        const char* name = level == log::Level::Error  ? "ERROR"
-                           : level == log::Level::Warn ? "WARN"
-                           : level == log::Level::Info ? "INFO"
-                                                       : "DEBUG";
-        lines().push_back(std::string(name) + "|" + std::string(target) + "|" + std::string(text));
-    }
-    log::Sink previous_;
-};
 
 }  // namespace tarvel::cbe::test

@@ -182,7 +182,7 @@ TEST(CbePackages, DirectoryNamingOnePackageOverAndOverIsRejected) {
         return n;
     }());
     repointed.entry_offsets.assign(200, first_package);
-    test::LogCapture log;
+    tarvel::test::LogCapture log;
     CbeArchive archive = parse_with_resources(encode_directory(repointed));
     EXPECT_TRUE(archive.resources.named_packages.empty());
     EXPECT_EQ(parse_with_resources(bytes).resources.named_packages.size(), 200u);
@@ -240,13 +240,13 @@ TEST(CbePackages, ArchiveKeepsTheFileBytes) {
 TEST(CbePackages, ArchiveFailsWithTheContainerMessageAfterTheScan) {
     cbe_writer::CbeBuilder b = valid_builder();
     b.patch(0, 0);
-    test::LogCapture log;
+    tarvel::test::LogCapture log;
     auto archive = parse_archive(b.build());
     ASSERT_FALSE(archive.ok());
     EXPECT_EQ(archive.error().to_string(), "invalid CBE header marker at 0x0");
     // The scan does not depend on the container and reports what it found.
-    EXPECT_TRUE(log.contains("INFO|tarvel_core::cbe::archive|Found 1 sections"));
-    EXPECT_TRUE(log.contains("INFO|tarvel_core::cbe::archive|Total resources: 2"));
+    EXPECT_TRUE(log.contains(log::Level::Info, "Found 1 sections"));
+    EXPECT_TRUE(log.contains(log::Level::Info, "Total resources: 2"));
 }
 
 TEST(CbePackages, LoadArchiveReportsUnreadableFiles) {

@@ -10,12 +10,10 @@ using cbe_writer::encode_single_package;
 using cbe_writer::PackageSpec;
 using cbe_writer::resource;
 using cbe_writer::SinglePackageSpec;
-using test::LogCapture;
+using tarvel::test::LogCapture;
 using test::valid_builder;
 
 constexpr const char* kTarget = "tarvel_core::cbe::archive";
-
-std::string line(const char* level, const std::string& text) { return fmt::format("{}|{}|{}", level, kTarget, text); }
 
 // A section as the scan reads it: the single-package header behind its
 // separator, with the free word holding the resource count.
@@ -53,12 +51,13 @@ TEST(CbeSectionScan, FindsTheResourcePackageSectionAndLogsIt) {
 
     const u32 p = built.layout.resource_offset;
     const u32 data_rel = load_le32(built.bytes.data() + p + 12);
-    EXPECT_TRUE(log.contains(line("INFO", fmt::format("File size: {} bytes", built.bytes.size()))));
-    EXPECT_TRUE(log.contains(line("DEBUG", fmt::format("Found section signature at offset 0x{:x}", p - 8))));
+    EXPECT_TRUE(log.contains(log::Level::Info, fmt::format("File size: {} bytes", built.bytes.size())));
+    EXPECT_TRUE(log.contains(log::Level::Debug, fmt::format("Found section signature at offset 0x{:x}", p - 8)));
     EXPECT_TRUE(log.contains(
-        line("DEBUG", fmt::format("Section 0: marker=8, 2 resources, dataRel=0x{:x}, dataLen=0x5", data_rel))));
-    EXPECT_TRUE(log.contains(line("INFO", "Found 1 sections")));
-    EXPECT_TRUE(log.contains(line("INFO", "Total resources: 2")));
+        log::Level::Debug, fmt::format("Section 0: marker=8, 2 resources, dataRel=0x{:x}, dataLen=0x5", data_rel)));
+    EXPECT_TRUE(log.contains(log::Level::Info, "Found 1 sections"));
+    EXPECT_TRUE(log.contains(log::Level::Info, "Total resources: 2"));
+    for (const tarvel::test::CapturedLine& l : log.entries()) EXPECT_EQ(l.target, kTarget) << l.text;
 }
 
 TEST(CbeSectionScan, FallbackCopiesSectionResourcesTheOtherFormsReject) {
@@ -118,7 +117,7 @@ TEST(CbeSectionScan, ExaminesOffsetsInsideAcceptedSections) {
     EXPECT_EQ(sections[0].signature_offset, 5u);
     EXPECT_EQ(sections[0].resources[0].name, "outer.bin");
     EXPECT_EQ(sections[1].resources[0].name, "inner.bin");
-    EXPECT_TRUE(log.contains(line("INFO", "Total resources: 2")));
+    EXPECT_TRUE(log.contains(log::Level::Info, "Total resources: 2"));
 }
 
 TEST(CbeSectionScan, ImplausibleLeadingNamesAreSkippedQuietly) {
@@ -128,7 +127,7 @@ TEST(CbeSectionScan, ImplausibleLeadingNamesAreSkippedQuietly) {
         bytes.insert(bytes.end(), 40, 0);
         EXPECT_TRUE(scan_sections(bytes).empty());
     }
-    EXPECT_FALSE(log.contains(line("DEBUG", "Found section signature at offset 0x0")));
+    EXPECT_FALSE(log.contains(log::Level::Debug, "Found section signature at offset 0x0"));
     // Bytes of 0x80 and above pass, so GBK or UTF-8 file names are fine.
     auto bytes = section_bytes({resource(std::vector<u8>{0xE4, 0xB8, 0xAD, '.', 'p', 'n', 'g'}, {1})});
     bytes.insert(bytes.end(), 40, 0);
@@ -147,7 +146,7 @@ TEST(CbeSectionScan, BadLaterNamesDropTheSectionWithAWarning) {
     const u32 bad_at = names_at + 10 * 3 + 6 * 4;  // "r0".."r9" take 3 bytes each, "r10".."r15" 4
     LogCapture log;
     EXPECT_TRUE(scan_sections(bytes).empty());
-    EXPECT_TRUE(log.contains(line("WARN", fmt::format("Invalid name length at 0x{:x}: 0", bad_at))));
+    EXPECT_TRUE(log.contains(log::Level::Warn, fmt::format("Invalid name length at 0x{:x}: 0", bad_at)));
 }
 
 TEST(CbeSectionScan, NameTableEndingEarlyIsReported) {
@@ -161,12 +160,12 @@ TEST(CbeSectionScan, NameTableEndingEarlyIsReported) {
     bytes.resize(names_at + 2 * 18);  // eighteen names, then the file ends
     LogCapture log;
     EXPECT_TRUE(scan_sections(bytes).empty());
-    EXPECT_TRUE(log.contains(line("WARN", fmt::format("Name table truncated at 0x{:x}", bytes.size()))));
+    EXPECT_TRUE(log.contains(log::Level::Warn, fmt::format("Name table truncated at 0x{:x}", bytes.size())));
 
     bytes.push_back(5);  // a length byte whose name would run past the end
     LogCapture log2;
     EXPECT_TRUE(scan_sections(bytes).empty());
-    EXPECT_TRUE(log2.contains(line("WARN", fmt::format("Invalid name length at 0x{:x}: 5", bytes.size() - 1))));
+    EXPECT_TRUE(log2.contains(log::Level::Warn, fmt::format("Invalid name length at 0x{:x}: 5", bytes.size() - 1)));
 }
 
 TEST(CbeSectionScan, NativeSectionsAreListedWithoutResources) {
@@ -186,7 +185,7 @@ TEST(CbeSectionScan, NativeSectionsAreListedWithoutResources) {
     ASSERT_EQ(sections.size(), 1u);
     EXPECT_EQ(sections[0].marker, 4u);
     EXPECT_TRUE(sections[0].resources.empty());
-    EXPECT_TRUE(log.contains(line("DEBUG", "Found native section signature at offset 0x0")));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "Found native section signature at offset 0x0"));
 
     bytes[16] = 30;  // the names now end past the section
     EXPECT_TRUE(scan_sections(bytes).empty());
@@ -244,9 +243,9 @@ TEST(CbeSectionScan, OverlappingForgedSectionsThatFailCostNoMoreThanTheFile) {
     LogCapture log;
     EXPECT_TRUE(scan_sections(file).empty());
     size_t fully_read = 0, overlap_warnings = 0;
-    for (const std::string& l : LogCapture::lines()) {
-        if (l.find("|Invalid name length at ") != std::string::npos) ++fully_read;
-        if (l.starts_with("WARN|") && l.find("overlaps earlier sections") != std::string::npos) ++overlap_warnings;
+    for (const tarvel::test::CapturedLine& l : log.entries()) {
+        if (l.text.starts_with("Invalid name length at ")) ++fully_read;
+        if (l.level == log::Level::Warn && l.text.find("overlaps earlier sections") != std::string::npos) ++overlap_warnings;
     }
     EXPECT_EQ(overlap_warnings, 1u) << "the sections dropped unread are reported once, not one warning each";
     const size_t bytes_per_section = 4 * (10000 - 8 * (kSections - 1) - 1) + 2 * kSharedNames;
@@ -267,8 +266,8 @@ TEST(CbeSectionScan, LoneSectionClaimingMoreThanTheFileIsReportedWhereItsNamesEn
     }
     LogCapture log;
     EXPECT_TRUE(scan_sections(file).empty());
-    EXPECT_TRUE(log.contains(line("WARN", fmt::format("Name table truncated at 0x{:x}", file.size()))))
-        << ::testing::PrintToString(LogCapture::lines());
+    EXPECT_TRUE(log.contains(log::Level::Warn, fmt::format("Name table truncated at 0x{:x}", file.size())))
+        << ::testing::PrintToString(log.lines());
 }
 
 }  // namespace

@@ -5,13 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "support/log_capture.hpp"
+
 namespace tarvel::log {
 namespace {
-
-std::vector<std::string> g_lines;
-void capture(Level, std::string_view target, std::string_view text) {
-    g_lines.push_back(std::string(target) + "|" + std::string(text));
-}
 
 int g_formatted = 0;
 struct CountsFormatting {};
@@ -30,24 +27,24 @@ namespace tarvel::log {
 namespace {
 
 TEST(Log, FilterAndDebugFlagGateLevels) {
-    set_sink(&capture);
-    g_lines.clear();
-    set_filter(Level::Info);
-    set_debug_flag(false);
-    TARVEL_LOG(Info, "t", "info {}", 1);
-    TARVEL_LOG(Debug, "t", "debug {}", CountsFormatting{});
-    EXPECT_EQ(g_formatted, 0) << "a disabled level must not format its arguments";
-    set_filter(Level::Debug);
-    TARVEL_LOG(Debug, "t", "still hidden without the debug flag");
-    set_debug_flag(true);
-    TARVEL_LOG(Debug, "t", "debug {}", 2);
-    TARVEL_LOG(Trace, "t", "trace is above the Debug filter");
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[0], "t|info 1");
-    EXPECT_EQ(g_lines[1], "t|debug 2");
-    set_filter(Level::Info);
-    set_debug_flag(false);
-    set_sink(nullptr);
+    const Sink sink_before = sink();
+    const auto filter_before = detail::g_filter.load();
+    {
+        test::LogCapture log{Level::Info};
+        TARVEL_LOG(Info, "t", "info {}", 1);
+        TARVEL_LOG(Debug, "t", "debug {}", CountsFormatting{});
+        EXPECT_EQ(g_formatted, 0) << "a disabled level must not format its arguments";
+        set_filter(Level::Debug);
+        TARVEL_LOG(Debug, "t", "still hidden without the debug flag");
+        set_debug_flag(true);
+        TARVEL_LOG(Debug, "t", "debug {}", 2);
+        TARVEL_LOG(Trace, "t", "trace is above the Debug filter");
+        EXPECT_EQ(log.lines(), (std::vector<std::string>{"t|info 1", "t|debug 2"}));
+    }
+    // A test's capture leaves the log as the executable set it.
+    EXPECT_EQ(sink(), sink_before);
+    EXPECT_EQ(detail::g_filter.load(), filter_before);
+    EXPECT_FALSE(debug_flag());
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cbe_writer/cbe_writer.hpp"
-#include "common/log.hpp"
+#include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_frontend.hpp"
 
@@ -112,14 +112,13 @@ TEST_F(LoadArchive, ScanLinesComeBeforeTheContainerError) {
 
 TEST_F(LoadArchive, LinesCarryTheirModuleTargets) {
     // The frontend only sees text; the targets are checked at the core's sink.
-    static std::vector<std::string> targets;
-    targets.clear();
-    log::set_sink([](log::Level, std::string_view target, std::string_view text) {
-        targets.push_back(std::string(target) + " " + std::string(text.substr(0, text.find(':'))));
-    });
-    std::string path = write(small_application().build());
-    frontend.load(path);
-    retro_init();  // puts the frontend's sink back
+    std::vector<std::string> targets;
+    {
+        LogCapture log{log::Level::Info};
+        frontend.load(write(small_application().build()));
+        for (const CapturedLine& line : log.entries())
+            targets.push_back(line.target + " " + line.text.substr(0, line.text.find(':')));
+    }
     EXPECT_THAT(targets, Contains("tarvel_core::cbe::archive Loading CBE archive"));
     EXPECT_THAT(targets, Contains("tarvel::libretro::api Failed to boot CBE application"));
 }

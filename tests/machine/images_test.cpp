@@ -7,7 +7,7 @@
 
 #include "machine/drawing_fixture.hpp"
 #include "media/image/encoders.hpp"
-#include "media/image/log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "machine/services/data.hpp"
 
 namespace tarvel::machine::drawing_test {

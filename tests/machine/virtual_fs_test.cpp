@@ -7,17 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "common/log.hpp"
 #include "machine/virtual_fs.hpp"
+#include "support/log_capture.hpp"
 
 namespace tarvel::machine {
 namespace {
-
-void discard(log::Level, std::string_view, std::string_view) {}
-struct QuietLogs : ::testing::Environment {
-    void SetUp() override { log::set_sink(&discard); }
-};
-const auto* const kQuiet = ::testing::AddGlobalTestEnvironment(new QuietLogs);
 
 std::vector<u8> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -44,10 +38,14 @@ TEST(PathNormalisation, SeparatorsDotsAndCase) {
 }
 
 TEST(PathNormalisation, ClimbingAboveTheRootOrTooLongIsInvalid) {
+    test::LogCapture log;
     EXPECT_EQ(normalize_path("../b.txt"), std::nullopt);
     EXPECT_EQ(normalize_path("a/../../b"), std::nullopt);
     EXPECT_EQ(normalize_path(std::string(kMaxPathBytes, 'x')), std::string(kMaxPathBytes, 'x'));
     EXPECT_EQ(normalize_path(std::string(kMaxPathBytes + 1, 'x')), std::nullopt);
+    EXPECT_EQ(log.count(log::Level::Warn, fmt::format("file path of {} bytes is longer than the {} allowed",
+                                                      kMaxPathBytes + 1, kMaxPathBytes)),
+              1u);
     // Length counts after normalisation.
     EXPECT_EQ(normalize_path(std::string(kMaxPathBytes, '/') + "a"), "a");
 }
@@ -204,6 +202,7 @@ TEST(VirtualFs, WritesThatCannotFitFailWithoutChangingAnything) {
 }
 
 TEST(VirtualFs, AllFilesTogetherStayWithinTheStorageBound) {
+    test::LogCapture log;
     VirtualFs fs;
     const u32 a = open_ok(fs, "a", "w");
     const u32 b = open_ok(fs, "b", "w");
@@ -212,6 +211,8 @@ TEST(VirtualFs, AllFilesTogetherStayWithinTheStorageBound) {
     EXPECT_EQ(fs.stored_bytes, kMaxStoredBytes - 1);
     EXPECT_TRUE(fs.reserve_write(b, 1));
     EXPECT_FALSE(fs.reserve_write(b, 1));
+    EXPECT_TRUE(log.contains(log::Level::Warn, fmt::format("cannot grow file b to {} bytes: files may hold {} bytes in all",
+                                                           kMaxTransferBytes + 1, kMaxStoredBytes)));
     // Overwriting inside a file needs no room.
     ASSERT_EQ(fs.seek(b, 0, 0), 0u);
     EXPECT_TRUE(fs.reserve_write(b, 100));
@@ -223,6 +224,7 @@ TEST(VirtualFs, AllFilesTogetherStayWithinTheStorageBound) {
 }
 
 TEST(VirtualFs, FileAndDirectoryCountsAreBounded) {
+    test::LogCapture log;
     VirtualFs fs;
     for (u32 i = 0; i < kMaxFiles; ++i) {
         const u32 h = open_ok(fs, "f" + std::to_string(i), "w");
@@ -230,6 +232,9 @@ TEST(VirtualFs, FileAndDirectoryCountsAreBounded) {
     }
     EXPECT_EQ(fs.open("one_more", "a"), std::nullopt);
     EXPECT_EQ(fs.open("one_more", "w"), std::nullopt);
+    EXPECT_EQ(log.count(log::Level::Warn,
+                        fmt::format("cannot create file one_more: the filesystem holds {} files already", kMaxFiles)),
+              2u);
     EXPECT_EQ(fs.open_handle_count(), 0u);
     EXPECT_TRUE(fs.open("f0", "w").has_value()) << "existing files can still be opened";
 
@@ -237,6 +242,9 @@ TEST(VirtualFs, FileAndDirectoryCountsAreBounded) {
     for (u32 i = 1; i < kMaxDirectories - 1; ++i) ASSERT_TRUE(fs.make_directory("d/" + std::to_string(i)));
     EXPECT_EQ(fs.directories.size(), kMaxDirectories + 1);
     EXPECT_FALSE(fs.make_directory("e"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, fmt::format("cannot make directory e: the filesystem holds {} "
+                                                           "directories already",
+                                                           kMaxDirectories)));
     EXPECT_TRUE(fs.make_directory("d/7")) << "already there";
 }
 

@@ -5,22 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "common/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-std::vector<std::string> g_warnings;
-void capture(log::Level level, std::string_view target, std::string_view text) {
-    if (level == log::Level::Warn) g_warnings.push_back(std::string(target) + "|" + std::string(text));
-}
-
 struct HeapTest : ::testing::Test {
-    void SetUp() override {
-        g_warnings.clear();
-        log::set_sink(&capture);
-    }
-    void TearDown() override { log::set_sink(nullptr); }
+    test::LogCapture log{log::Level::Warn};
     GuestHeap heap;
 };
 
@@ -86,8 +77,9 @@ TEST_F(HeapTest, ExhaustionWarnsWithTheRequestedSize) {
     heap.allocate(8);
     heap.free(small);
     EXPECT_EQ(heap.allocate(17), 0u);
-    ASSERT_EQ(g_warnings.size(), 1u);
-    EXPECT_EQ(g_warnings[0], "tarvel_core::machine|CBE heap exhausted while allocating 17 bytes");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "tarvel_core::machine|CBE heap exhausted while allocating 17 bytes");
+    EXPECT_EQ(log.entries()[0].level, log::Level::Warn);
     // A block may end exactly at the limit.
     EXPECT_EQ(heap.allocate(16), GuestHeap::kLimit - 16);
     EXPECT_EQ(heap.top, GuestHeap::kLimit);

@@ -146,10 +146,10 @@ TEST_P(AudioService, LoopingPlayForGameThenStopIsSilent) {
 }
 
 TEST_P(AudioService, PlayForGameLooksUpThroughTheDirectoryAndItsNames) {
-    LogLines log;
+    test::LogCapture log;
     // Nothing copied into the guest and no directory: resource 0 is unknown.
     EXPECT_EQ(audio(kPlayForGame, 0, 0), 0u);
-    EXPECT_TRUE(log.contains("WARN|PlayForGame: resource id 0 was not found"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "PlayForGame: resource id 0 was not found"));
     EXPECT_EQ(audio(kState), 0u);
 
     // A directory that lists no data for entry 0 but names it: the name's
@@ -169,18 +169,18 @@ TEST_P(AudioService, PlayForGameLooksUpThroughTheDirectoryAndItsNames) {
 
     ensure_main_package_copied(m);
     audio(kPlayForGame, 3, 0);
-    EXPECT_TRUE(log.contains("WARN|PlayForGame rejected id=3: unrecognized audio data (11 bytes)"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "PlayForGame rejected id=3: unrecognized audio data (11 bytes)"));
     EXPECT_EQ(m.audio.current_sound_kind, AudioServiceState::kSoundOther);
     audio(kPlayForGame, 1000, 0);
-    EXPECT_TRUE(log.contains("WARN|PlayForGame: resource id 1000 was not found"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "PlayForGame: resource id 1000 was not found"));
 }
 
 TEST_P(AudioService, PlayByFilePrefersTheFilesystemThenResourceFileNames) {
-    LogLines log;
+    test::LogCapture log;
     m.file_system.files["sound/bgm.wav"] = short_sound(300);
     EXPECT_EQ(audio(kPlayByFile, text("Sound\\BGM.wav"), 1), 0u);
     EXPECT_EQ(m.audio_engine.frames_queued, 200u) << "the file, twice";
-    EXPECT_TRUE(log.contains("DEBUG|PlayByFile queued path=Sound\\BGM.wav bytes=444 repeats=1"));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "PlayByFile queued path=Sound\\BGM.wav bytes=444 repeats=1"));
 
     m.file_system.files.clear();
     audio(kStop);
@@ -196,37 +196,35 @@ TEST_P(AudioService, PlayByFilePrefersTheFilesystemThenResourceFileNames) {
     EXPECT_EQ(m.audio_engine.queue.size(), 200u);
 
     audio(kPlayByFile, text("nothing.wav"), 0);
-    EXPECT_TRUE(log.contains("WARN|PlayByFile: path nothing.wav was not found"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "PlayByFile: path nothing.wav was not found"));
     audio(kPlayByFile, text(""), 0);
     audio(kPlayByFile, 0, 0);
-    EXPECT_EQ(std::count(log.lines().begin(), log.lines().end(), "WARN|PlayByFile: empty path"), 2);
+    EXPECT_EQ(log.count(log::Level::Warn, "PlayByFile: empty path"), 2u);
     audio(kPlayByFile, text("junk.bin"), 0);
-    EXPECT_TRUE(log.contains("WARN|PlayByFile rejected path=junk.bin: unrecognized audio data (11 bytes)"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "PlayByFile rejected path=junk.bin: unrecognized audio data (11 bytes)"));
 }
 
 TEST_P(AudioService, PlayBufferReadsTheWrapperFromGuestMemory) {
-    LogLines log;
+    test::LogCapture log;
     const std::vector<u8> sound = wrapped(1, short_sound(700));
     std::vector<u8> with_trailer = sound;
     with_trailer.insert(with_trailer.end(), 64, 0xAB);  // ignored: past the declared length
     EXPECT_EQ(audio(kPlayBuffer, guest_bytes(with_trailer), 2), 0u);
     EXPECT_EQ(m.audio_engine.frames_queued, 300u);
     EXPECT_EQ(m.audio_engine.bytes_submitted, sound.size());
-    EXPECT_TRUE(log.contains("DEBUG|Guest audio queued (" + std::to_string(sound.size()) + " bytes)"));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "Guest audio queued (" + std::to_string(sound.size()) + " bytes)"));
 
     audio(9, guest_bytes(sound), 0);
     EXPECT_EQ(m.audio_engine.frames_queued, 400u);
 }
 
 TEST_P(AudioService, BadGuestBuffersAreWarningsNotFaults) {
-    LogLines log;
+    test::LogCapture log;
     // No memory at all: five zero bytes (an empty wrapper of type 0) reach
     // the engine and are refused.
     EXPECT_EQ(audio(kPlayBuffer, 0, 0), 0u);
     EXPECT_EQ(audio(kPlayBuffer, 0xFFFFFFFE, 0), 0u);
-    EXPECT_EQ(std::count(log.lines().begin(), log.lines().end(),
-                         "WARN|Guest audio rejected: unknown audio resource type 0"),
-              2);
+    EXPECT_EQ(log.count(log::Level::Warn, "Guest audio rejected: unknown audio resource type 0"), 2u);
 
     // A header at the very end of guest RAM declaring the largest length:
     // the copy is bounded and the missing bytes read as 0.
@@ -239,7 +237,7 @@ TEST_P(AudioService, BadGuestBuffersAreWarningsNotFaults) {
 }
 
 TEST_P(AudioService, AutoBgmPlaysTheFirstMidiUntilTheGuestTakesOver) {
-    LogLines log;
+    test::LogCapture log;
     run_auto_bgm(m);
     EXPECT_EQ(m.audio_engine.state(), 0u) << "the option is off";
 
@@ -248,7 +246,7 @@ TEST_P(AudioService, AutoBgmPlaysTheFirstMidiUntilTheGuestTakesOver) {
     ASSERT_TRUE(m.audio.auto_bgm_cache.has_value());
     EXPECT_EQ(*m.audio.auto_bgm_cache, midi_music());
     EXPECT_EQ(m.audio_engine.state(), 1u);
-    EXPECT_TRUE(log.contains("DEBUG|Auto BGM started (" + std::to_string(midi_music().size()) + " bytes)"));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "Auto BGM started (" + std::to_string(midi_music().size()) + " bytes)"));
     const size_t queued = m.audio_engine.queue.size();
     run_auto_bgm(m);
     EXPECT_EQ(m.audio_engine.queue.size(), queued) << "not queued again while it plays";
@@ -312,10 +310,12 @@ TEST(AudioServiceAutoBgm, WithoutMidiNothingPlaysAndABadMidiIsTriedOnce) {
 
     // A MIDI that appears later (the search is repeated) but cannot be played.
     m.resources.main_table.push_back({"music/broken.midi", bytes_of("MThd garbage")});
-    LogLines log;
+    test::LogCapture log;
     for (int frame = 0; frame < 5; ++frame) run_auto_bgm(m);
-    EXPECT_EQ(std::count_if(log.lines().begin(), log.lines().end(),
-                            [](const std::string& l) { return l.starts_with("WARN|Auto BGM rejected: "); }),
+    EXPECT_EQ(std::count_if(log.entries().begin(), log.entries().end(),
+                            [](const test::CapturedLine& l) {
+                                return l.level == log::Level::Warn && l.text.starts_with("Auto BGM rejected: ");
+                            }),
               1);
     EXPECT_EQ(m.audio_engine.state(), 0u);
 }

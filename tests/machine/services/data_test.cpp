@@ -17,7 +17,6 @@ using cbe_writer::named_package;
 using cbe_writer::resource;
 using testing::call;
 using testing::guest_cstring;
-using testing::LogLines;
 using testing::machine_with_package;
 using testing::machine_with_resources;
 using testing::package_of;
@@ -121,7 +120,7 @@ TEST(ResourceDirectory, LoadCopiesResourcesAndFillsTheArrays) {
 
 TEST(ResourceDirectory, LoadingAgainCopiesOnceAndBuildsNewArrays) {
     TarvelMachine m = three_resource_machine();
-    LogLines log;
+    test::LogCapture log;
     const u32 first = loaded_directory(m);
     const std::vector<u32> copies = m.loaded_resources.data_addresses;
     const u32 first_array = m.memory.read32(first + 16);
@@ -133,17 +132,17 @@ TEST(ResourceDirectory, LoadingAgainCopiesOnceAndBuildsNewArrays) {
     for (u32 i = 0; i < 3; ++i) EXPECT_EQ(m.memory.read32(m.memory.read32(second + 16) + 4 * i), copies[i]);
     // Only the three arrays were added to the heap: two of 3 words, one of 3 halfwords.
     EXPECT_EQ(m.heap.top - heap_top, 16u + 16u + 8u);
-    EXPECT_TRUE(log.contains("DEBUG|loaded 3 CBE resources into guest memory"));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "loaded 3 CBE resources into guest memory"));
 }
 
 TEST(ResourceDirectory, AnEmptyMainPackageIsReportedAndLeavesTheDirectoryAlone) {
     TarvelMachine m = machine_with_package({});
     ASSERT_TRUE(m.resources.main_table.empty());
-    LogLines log;
+    test::LogCapture log;
     const u32 record = new_directory(m);
     const u32 heap_top = m.heap.top;
     EXPECT_EQ(call(m, data_service, 4, record), 0u);
-    EXPECT_TRUE(log.contains("WARN|CBE main resource package is empty"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "CBE main resource package is empty"));
     EXPECT_EQ(m.memory.read32(record + 16), 0u);
     EXPECT_EQ(m.memory.read16(record + 8), 0);
     EXPECT_EQ(m.heap.top, heap_top);
@@ -251,10 +250,10 @@ TEST(NamedPackages, OpeningAPackageByNameGivesAFilledSubdirectory) {
 
 TEST(NamedPackages, MissingPackagesAreReportedAndNotAdded) {
     TarvelMachine m = named_package_machine();
-    LogLines log;
+    test::LogCapture log;
     const u32 record = new_directory(m);
     EXPECT_EQ(call(m, data_service, 2, record, put_string(m, "levels")), 0u);
-    EXPECT_TRUE(log.contains("WARN|CBE resource package levels was not found"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "CBE resource package levels was not found"));
     EXPECT_EQ(call(m, data_service, 1, record), 0u);
     EXPECT_EQ(call(m, data_service, 3, record, put_string(m, "music")), 0u);  // finding adds nothing
     EXPECT_EQ(call(m, data_service, 1, record), 0u);
@@ -281,7 +280,7 @@ TEST(NamedPackages, TheSubdirectoryArrayGrowsPastItsRoom) {
 
 TEST(NamedPackages, LoadFillsSubdirectoriesTheGuestListed) {
     TarvelMachine m = named_package_machine();
-    LogLines log;
+    test::LogCapture log;
     const u32 record = new_directory(m, 3);
     // Three sub-directories: one named, one unnamed (takes the package at its
     // position), one naming a package that does not exist.
@@ -298,8 +297,8 @@ TEST(NamedPackages, LoadFillsSubdirectoriesTheGuestListed) {
     EXPECT_EQ(m.memory.read16(subs[1] + 8), 1);  // position 1: "music"
     EXPECT_EQ(m.memory.read16(subs[2] + 8), 0);
     EXPECT_EQ(call(m, data_service, 7, subs[1], 0), m.loaded_resources.data_addresses.at(2));
-    EXPECT_TRUE(log.contains("WARN|CBE resource package nowhere was not found"));
-    EXPECT_TRUE(log.contains("DEBUG|loaded 2 named CBE resource packages into guest memory"));
+    EXPECT_TRUE(log.contains(log::Level::Warn, "CBE resource package nowhere was not found"));
+    EXPECT_TRUE(log.contains(log::Level::Debug, "loaded 2 named CBE resource packages into guest memory"));
 
     // A second load leaves filled sub-directories as they are.
     const u32 sprite_array = m.memory.read32(subs[0] + 16);

@@ -191,13 +191,13 @@ TEST_P(NetworkService, AnAnswerWithoutHeapRoomIsDropped) {
     const u32 url = put_string(m, "http://a");
     m.heap.top = GuestHeap::kLimit;
     m.heap.free_blocks.clear();
-    LogLines logs;
+    test::LogCapture logs;
     EXPECT_EQ(net(1, url, 1, id), 1u);
     EXPECT_EQ(net(3, url, kCallback, 0), 1u);
     EXPECT_EQ(m.network.downlink_bytes, 0u);
     EXPECT_EQ(m.network.uplink_bytes, 1u);
     EXPECT_TRUE(m.queued_calls.empty());
-    EXPECT_TRUE(logs.contains("WARN|CBE heap exhausted while allocating 1 bytes"));
+    EXPECT_TRUE(logs.contains(log::Level::Warn, "CBE heap exhausted while allocating 1 bytes"));
 }
 
 TEST_P(NetworkService, CountersReadResetAndSaturate) {

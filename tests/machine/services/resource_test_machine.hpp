@@ -1,8 +1,8 @@
 #pragma once
 // Machines for the resource and utility service tests: built from a CBE file
 // that the writer library assembles around a chosen resource package, with
-// helpers to call a service handler with its registers set, to place guest
-// strings on the heap and to collect log lines.
+// helpers to call a service handler with its registers set and to place
+// guest strings on the heap.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 #include "cbe/archive.hpp"
 #include "cbe_writer/cbe_writer.hpp"
-#include "common/log.hpp"
+#include "support/log_capture.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
 
@@ -79,48 +79,5 @@ inline u32 put_string(TarvelMachine& m, std::string_view text) { return put_stri
 
 // The NUL-terminated bytes at `address` (at most 4096).
 inline std::string guest_cstring(TarvelMachine& m, u32 address) { return m.memory.read_cstring(address, 4096); }
-
-// Log lines go nowhere unless a test collects them.
-inline void discard_logs(log::Level, std::string_view, std::string_view) {}
-struct QuietLogs : ::testing::Environment {
-    void SetUp() override { log::set_sink(&discard_logs); }
-};
-inline const auto* const kQuietLogs = ::testing::AddGlobalTestEnvironment(new QuietLogs);
-
-// Collects "LEVEL|text" lines (Warn and Debug) while alive.
-class LogLines {
-public:
-    LogLines() {
-        lines_().clear();
-        log::set_sink(&collect);
-        log::set_filter(log::Level::Debug);
-        log::set_debug_flag(true);
-    }
-    ~LogLines() {
-        log::set_sink(&discard_logs);
-        log::set_filter(log::Level::Info);
-        log::set_debug_flag(false);
-    }
-    LogLines(const LogLines&) = delete;
-    LogLines& operator=(const LogLines&) = delete;
-
-    const std::vector<std::string>& lines() const { return lines_(); }
-    bool contains(std::string_view line) const {
-        for (const std::string& l : lines_()) {
-            if (l == line) return true;
-        }
-        return false;
-    }
-
-private:
-    static std::vector<std::string>& lines_() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static void collect(log::Level level, std::string_view, std::string_view text) {
-        const char* name = level == log::Level::Warn ? "WARN" : level == log::Level::Debug ? "DEBUG" : "OTHER";
-        lines_().push_back(std::string(name) + "|" + std::string(text));
-    }
-};
 
 }  // namespace tarvel::machine::services::testing

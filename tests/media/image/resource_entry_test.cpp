@@ -7,7 +7,7 @@
 
 #include "media/image/image_decoder.hpp"
 #include "media/image/encoders.hpp"
-#include "media/image/log_capture.hpp"
+#include "support/log_capture.hpp"
 
 namespace tarvel::test {
 namespace {
