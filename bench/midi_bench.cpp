@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "media/audio/midi.hpp"
@@ -12,17 +13,17 @@ namespace {
 
 using namespace tarvel;
 
-// Division 96 at the default 500000 µs per quarter: 192 ticks per second. A
-// note-on every `spacing` ticks for 125 s keeps 192 / spacing voices sounding.
+// Division 480 at the default 500000 µs per quarter: 960 ticks per second. A
+// note-on every `spacing` ticks for 125 s keeps 960 / spacing voices sounding.
 std::vector<u8> dense_file(u32 spacing) {
     std::vector<u8> body;
-    const u32 notes = 125 * 192 / spacing;
+    const u32 notes = 125 * 960 / spacing;
     for (u32 i = 0; i < notes; ++i) {
         body.insert(body.end(), {static_cast<u8>(i == 0 ? 0 : spacing), 0x90, static_cast<u8>(48 + (i * 7) % 37),
                                  static_cast<u8>(60 + i % 60)});
     }
     const auto n = static_cast<u32>(body.size());
-    std::vector<u8> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+    std::vector<u8> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
                             'M', 'T', 'r', 'k', static_cast<u8>(n >> 24), static_cast<u8>(n >> 16),
                             static_cast<u8>(n >> 8), static_cast<u8>(n)};
     file.insert(file.end(), body.begin(), body.end());
@@ -39,10 +40,11 @@ void BM_MidiRender(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(sound->samples.data());
     }
-    state.counters["voices"] = 192.0 / static_cast<double>(state.range(0));
+    state.counters["voices"] = std::min(960.0 / static_cast<double>(state.range(0)),
+                                        static_cast<double>(kMidiMaxVoices));
     state.SetItemsProcessed(state.iterations() * 960000);  // samples
 }
-// 16 voices (a busy arrangement), then more than the voice cap allows.
-BENCHMARK(BM_MidiRender)->Arg(12)->Arg(2)->Unit(benchmark::kMillisecond);
+// 16 voices (a busy arrangement), 64, and more than the voice cap allows.
+BENCHMARK(BM_MidiRender)->Arg(60)->Arg(15)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

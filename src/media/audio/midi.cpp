@@ -73,16 +73,18 @@ struct TimedNote {
     bool on;
 };
 
-// Voices are capped at kMidiMaxVoices. Without a cap a hostile file of a
-// million note-ons at one tick would make every sample sum a million sines.
-// Real music stays far below the cap (a released note is dropped at once, a
-// held one after a second), and the voice given up is the oldest, which has
-// decayed the most; at the cap the sum already clips, so nothing is lost that
-// could be heard.
+// Voices are capped at kMidiMaxVoices sounding at once. Without a cap a
+// hostile file of a million note-ons at one tick would make every sample sum a
+// million sines. Real music stays far below the cap (a released note is dropped
+// at once, a held one after a second). Past it the oldest sounding voice is
+// stolen: it fades out over the same 50 ms as a voice reaching its end, since
+// cutting it mid-wave would click. Fading voices still cost a sine each, so
+// their number is bounded too; only a burst of more than kMidiFadingVoices
+// steals within one fade (no music does that) cuts the oldest fading voice.
 class Synthesiser {
 public:
     explicit Synthesiser(std::vector<TimedNote> notes) : notes_(std::move(notes)) {
-        voices_.reserve(kMidiMaxVoices);
+        voices_.reserve(kMidiMaxVoices + kMidiFadingVoices);
     }
 
     void render(std::span<float> out) {
@@ -95,15 +97,36 @@ public:
     }
 
 private:
+    static constexpr double kFadeSeconds = 1.0 / kReleaseRate;
+
+    // Released by a note-off, stolen, or already in its final fade.
+    static bool fading(const Voice& v, double t) { return !v.held() || v.end - t <= kFadeSeconds; }
+
     void apply(const TimedNote& note, double t) {
         if (note.on) {
-            if (voices_.size() == kMidiMaxVoices) voices_.erase(voices_.begin());
+            make_room(t);
             voices_.push_back({note.frequency, 2.0 * std::numbers::pi * note.frequency, t,
                                t + kNoteSeconds, note.amplitude});
             return;
         }
         for (Voice& v : voices_) {
             if (std::abs(v.frequency - note.frequency) < kSameNoteHz && v.held()) v.end = t;
+        }
+    }
+
+    void make_room(double t) {
+        size_t sounding = 0;
+        Voice* oldest = nullptr;
+        for (Voice& v : voices_) {
+            if (fading(v, t)) continue;
+            if (!oldest) oldest = &v;
+            ++sounding;
+        }
+        if (sounding >= kMidiMaxVoices) oldest->end = t + kFadeSeconds;
+        if (voices_.size() >= kMidiMaxVoices + kMidiFadingVoices) {
+            const auto first_fading = std::find_if(voices_.begin(), voices_.end(),
+                                                   [t](const Voice& v) { return fading(v, t); });
+            voices_.erase(first_fading == voices_.end() ? voices_.begin() : first_fading);
         }
     }
 

@@ -17,9 +17,11 @@ namespace tarvel {
 inline constexpr u32 kMidiSampleRate = 8000;
 inline constexpr double kMidiMinSeconds = 0.05;
 inline constexpr double kMidiMaxSeconds = 120.0;
-// More simultaneous voices than this and the oldest one is dropped for the new
-// note (see audio_engine_midi.cpp for why).
-inline constexpr size_t kMidiMaxVoices = 64;
+// More voices sounding at once than this and the oldest one fades out for the
+// new note; at most kMidiFadingVoices more may be fading out at any time (see
+// midi.cpp for why).
+inline constexpr size_t kMidiMaxVoices = 256;
+inline constexpr size_t kMidiFadingVoices = 64;
 
 struct MidiNoteEvent {
     u64 tick = 0;  // absolute

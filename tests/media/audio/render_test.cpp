@@ -1,6 +1,6 @@
 // Synthesised samples: one note against values computed here from the tone's
 // definition, and the voice rules (note-off matching, the one-second limit,
-// velocity 0, the voice cap) by comparing renderings.
+// velocity 0, the voice cap and its fade) by comparing renderings.
 
 #include <gtest/gtest.h>
 
@@ -103,17 +103,38 @@ TEST(MidiRender, TempoChangeMovesLaterNotes) {
     EXPECT_NEAR(s[12100], expected_tone(12100 / 8000.0, 440.0, 1.5, 2.5, 100), 1e-6);
 }
 
-TEST(MidiRender, LoudChordsClipAndTheVoiceCapDropsTheOldest) {
-    // 65 note-ons at one instant: the first is given up for the last.
-    Bytes all;
-    Bytes without_first;
-    for (u8 n = 0; n <= kMidiMaxVoices; ++n) {
-        const Bytes on = note_on(0, static_cast<u8>(40 + n), 127);
-        all.insert(all.end(), on.begin(), on.end());
-        if (n > 0) without_first.insert(without_first.end(), on.begin(), on.end());
+// The largest change from one sample to the next over [from, to).
+float largest_step(const std::vector<float>& s, size_t from, size_t to) {
+    float step = 0.0f;
+    for (size_t i = from + 1; i < to; ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
+    return step;
+}
+
+TEST(MidiRender, TheVoiceCapFadesOutTheOldestVoiceAndLoudChordsClip) {
+    // A loud low note, then as many quiet ones as the cap allows at 0.125 s
+    // and one more at 0.25 s, which steals the loud voice.
+    const Bytes loud_note = note_on(0, 36, 127);
+    Bytes quiet = note_on(24, 36, 1);
+    for (size_t n = 2; n < kMidiMaxVoices; ++n) quiet = cat({quiet, note_on(0, 36, 1)});
+    quiet = cat({quiet, note_on(24, 36, 1)});
+    const auto stolen = render(smf(96, {cat({loud_note, quiet})}));
+    const auto without_loud = render(smf(96, {quiet}));
+    ASSERT_EQ(stolen.size(), without_loud.size());
+
+    // Before the steal the loud voice sounds; from the steal it fades over
+    // 50 ms with no step larger than the signal's own, then it is gone.
+    const size_t steal = 2000;
+    EXPECT_GT(std::abs(stolen[steal - 1] - without_loud[steal - 1]), 0.02f);
+    EXPECT_LE(largest_step(stolen, steal - 1, steal + 500), largest_step(stolen, steal - 600, steal));
+    EXPECT_TRUE(std::equal(stolen.begin() + steal + 401, stolen.end(), without_loud.begin() + steal + 401));
+
+    // A burst far past the cap, more than can fade at once, still renders.
+    Bytes burst;
+    for (size_t n = 0; n < 2 * (kMidiMaxVoices + kMidiFadingVoices); ++n) {
+        burst = cat({burst, note_on(0, static_cast<u8>(24 + n % 96), 127)});
     }
-    const auto capped = render(smf(96, {all}));
-    EXPECT_EQ(capped, render(smf(96, {without_first})));
+    const auto capped = render(smf(96, {burst}));
+    EXPECT_EQ(capped.size(), 4000u);
     EXPECT_TRUE(std::all_of(capped.begin(), capped.end(), [](float v) { return v >= -1.0f && v <= 1.0f; }));
 
     // Unison voices add up past full scale and are clamped.
