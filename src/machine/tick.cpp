@@ -52,6 +52,14 @@ bool after_callback(TarvelMachine& m) {
     return true;
 }
 
+// Whether `screen` still gets this tick's remaining callbacks: it must still be
+// the current screen (a screen that removed itself, even the last one, gets no
+// further call on state its application may have freed), and no other screen
+// may have been activated meanwhile.
+bool still_current(const TarvelMachine& m, u32 screen) {
+    return m.current_screen == screen && (m.active_screen == 0 || m.active_screen == screen);
+}
+
 Status run_queued_calls(TarvelMachine& m, u64 budget) {
     if (m.queued_calls.empty()) return {};  // the usual case; nothing to take apart
     std::deque<QueuedCall> queue;
@@ -121,17 +129,20 @@ Result<bool> deliver_key_event(TarvelMachine& m, u32 logic, u32 self, u64 budget
     return true;
 }
 
-// Delivers one pending pen edge or move. False when nothing was pending.
+// Delivers one pending pen edge or move. False when nothing was pending. Like
+// a key's newly-pressed mask, the edge flag stays visible to the logic call
+// that delivers it (an application may ask for it there) and is consumed after.
 Result<bool> deliver_pen_event(TarvelMachine& m, u32 logic, u32 self, u64 budget) {
     PointerState& pen = m.input.pointer;
     u32 event = 0, x = 0, y = 0;
+    bool PointerState::*edge = nullptr;
     if (pen.pressed) {
-        pen.pressed = false;
+        edge = &PointerState::pressed;
         event = kEventPenDown;
         x = pen.press_x;
         y = pen.press_y;
     } else if (pen.released) {
-        pen.released = false;
+        edge = &PointerState::released;
         event = kEventPenUp;
         x = pen.x;
         y = pen.y;
@@ -145,7 +156,9 @@ Result<bool> deliver_pen_event(TarvelMachine& m, u32 logic, u32 self, u64 budget
     m.pen_delivered_x = x;
     m.pen_delivered_y = y;
     m.memory.write32(kPenEventWord, (y << 16) | (x & 0xFFFF));
-    TARVEL_TRY(call_guest(m, logic, self, event, kPenEventWord, budget));
+    Status status = call_guest(m, logic, self, event, kPenEventWord, budget);
+    if (edge) pen.*edge = false;
+    if (!status) return std::move(status).error();
     return true;
 }
 
@@ -157,7 +170,9 @@ Status run_screen(TarvelMachine& m, u64 budget) {
 
     if (!m.screen_initialized) {
         TARVEL_TRY(call_guest(m, memory.read32(screen + kScreenInit), self, 0, 0, budget));
-        m.screen_initialized = true;
+        // An init that removed its own screen left the one below to be
+        // initialised in turn.
+        if (m.current_screen == screen) m.screen_initialized = true;
         if (after_callback(m)) return {};
     }
     if (m.pending_load && (m.pending_load_screen == 0 || m.pending_load_screen == screen)) {
@@ -166,20 +181,21 @@ Status run_screen(TarvelMachine& m, u64 budget) {
         TARVEL_TRY(call_guest(m, memory.read32(screen + kScreenLoad), self, 0, 0, budget));
         if (after_callback(m)) return {};
     }
-    if (m.active_screen != 0 && m.active_screen != screen) return {};
+    if (!still_current(m, screen)) return {};
 
-    const u32 logic = memory.read32(screen + kScreenLogic);
-    TARVEL_TRY_ASSIGN(bool delivered, deliver_key_event(m, logic, self, budget));
+    // The logic address is read at each call: a handler may install another
+    // logic function for the calls that follow.
+    TARVEL_TRY_ASSIGN(bool delivered, deliver_key_event(m, memory.read32(screen + kScreenLogic), self, budget));
     if (!delivered) {
-        TARVEL_TRY_ASSIGN(delivered, deliver_pen_event(m, logic, self, budget));
+        TARVEL_TRY_ASSIGN(delivered, deliver_pen_event(m, memory.read32(screen + kScreenLogic), self, budget));
     }
     if (delivered && after_callback(m)) return {};
 
-    if (m.active_screen != 0 && m.active_screen != screen) return {};
-    TARVEL_TRY(call_guest(m, logic, self, kEventTick, 0, budget));
+    if (!still_current(m, screen)) return {};
+    TARVEL_TRY(call_guest(m, memory.read32(screen + kScreenLogic), self, kEventTick, 0, budget));
     if (after_callback(m)) return {};
 
-    if (m.current_screen != screen || (m.active_screen != 0 && m.active_screen != screen)) return {};
+    if (!still_current(m, screen)) return {};
     const u32 render = memory.read32(screen + kScreenRender);
     if (render == 0) return Error::format("CBE screen at 0x{:08x} has no render callback", screen);
     TARVEL_TRY(call_guest(m, render, self, 0, 0, budget));

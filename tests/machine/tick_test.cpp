@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <vector>
 
 #include "machine/guest_program.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/test_app.hpp"
+#include "support/booted_guest.hpp"
 
 namespace tarvel::machine {
 namespace {
@@ -315,6 +319,82 @@ TEST(Tick, TraceLineForScreenCallbacks) {
                                "load={:08x} pending_load=false sp=02100000\n",
                                kScreen, kScreen, b.app.at("init_cb"), b.app.at("logic_cb"), b.app.at("render_cb"),
                                b.app.at("load_cb")));
+}
+
+// What an application built with the SDK sees through the real tick, in both
+// byte orders: each entry is (callback, event, pen pressed, pen released,
+// newly pressed keys) as the callback read them.
+struct ProbeEntry {
+    u32 callback, event, pen_pressed, pen_released, keys_pressed;
+    bool operator==(const ProbeEntry&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const ProbeEntry& e) {
+        return out << "{" << e.callback << ", " << e.event << ", " << e.pen_pressed << ", " << e.pen_released << ", "
+                   << e.keys_pressed << "}";
+    }
+};
+
+std::vector<ProbeEntry> probe_entries(TarvelMachine& m) {
+    constexpr u32 kProbeLog = 0x05300000;
+    std::vector<ProbeEntry> out;
+    const u32 n = m.memory.read32(kProbeLog);
+    for (u32 i = 0; i < n && i < 64; ++i) {
+        const u32 e = kProbeLog + 4 + 20 * i;
+        out.push_back({m.memory.read32(e), m.memory.read32(e + 4), m.memory.read32(e + 8), m.memory.read32(e + 12),
+                       m.memory.read32(e + 16)});
+    }
+    return out;
+}
+
+TEST(Tick, GuestSeesItsEventsEdgesAndOwnScreenChangesInTheSameTick) {
+    std::vector<test::GuestBuild> probes;
+#ifdef TICK_PROBE_LITTLE_CBE
+    probes.push_back({TICK_PROBE_LITTLE_CBE, false});
+#endif
+#ifdef TICK_PROBE_BIG_CBE
+    probes.push_back({TICK_PROBE_BIG_CBE, true});
+#endif
+    if (probes.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
+    constexpr u64 kGuestBudget = 100'000'000;
+    constexpr u32 kLogic = 1, kSecondLogic = 2, kRender = 3;
+    for (const test::GuestBuild& probe : probes) {
+        SCOPED_TRACE(probe.cbe);
+        std::optional<TarvelMachine> booted = test::boot_guest_build(probe, kGuestBudget);
+        ASSERT_TRUE(booted.has_value());
+        TarvelMachine& m = *booted;
+        auto tick = [&] { ASSERT_TRUE(run_tick(m, kGuestBudget).ok()); };
+        tick();
+
+        // Pen down and pen up: each edge is visible to its own event's call
+        // and consumed before the tick event. A key press likewise.
+        m.input.pointer = PointerState{true, true, false, 30, 40, 30, 40};
+        tick();
+        m.input.pointer.down = false;
+        m.input.pointer.released = true;
+        tick();
+        m.input.key_event_queue.push_back({true, 7});
+        tick();
+        // Key 5 installs the second logic function: the same tick's tick
+        // event already goes to it. Key 6 removes the screen: neither tick
+        // event nor render follows, in that tick or later, while the timer
+        // keeps the application running.
+        m.input.key_event_queue.push_back({true, 5});
+        tick();
+        m.input.key_event_queue.push_back({true, 6});
+        tick();
+        tick();
+
+        const std::vector<ProbeEntry> expected = {
+            {kLogic, 6, 0, 0, 0},       {kRender, 0, 0, 0, 0},
+            {kLogic, 3, 1, 0, 0},       {kLogic, 6, 0, 0, 0},       {kRender, 0, 0, 0, 0},
+            {kLogic, 4, 0, 1, 0},       {kLogic, 6, 0, 0, 0},       {kRender, 0, 0, 0, 0},
+            {kLogic, 0, 0, 0, 1u << 7}, {kLogic, 6, 0, 0, 0},       {kRender, 0, 0, 0, 0},
+            {kLogic, 0, 0, 0, 1u << 5}, {kSecondLogic, 6, 0, 0, 0}, {kRender, 0, 0, 0, 0},
+            {kSecondLogic, 0, 0, 0, 1u << 6},
+        };
+        EXPECT_EQ(probe_entries(m), expected);
+        EXPECT_EQ(m.current_screen, 0u);
+        EXPECT_EQ(m.run_state, RunState::Running);
+    }
 }
 
 }  // namespace
