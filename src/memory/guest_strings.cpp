@@ -1,9 +1,5 @@
 #include "memory/guest_strings.hpp"
 
-#include <cstdlib>
-#include <memory>
-
-#include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
@@ -14,49 +10,6 @@ namespace tarvel::machine {
 namespace {
 
 constexpr UChar32 kReplacement = 0xFFFD;
-
-struct ConverterCloser {
-    void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
-
-// The GB18030 converter, whose one- and two-byte forms are GBK's. Opening a
-// converter costs far more than encoding a name, so one is kept per thread.
-UConverter* gb18030_encoder() {
-    thread_local ConverterPtr converter;
-    if (!converter) {
-        UErrorCode status = U_ZERO_ERROR;
-        converter.reset(ucnv_open("gb18030", &status));
-        if (U_FAILURE(status) || !converter) std::abort();  // the converter ships with ICU's data
-    }
-    ucnv_reset(converter.get());
-    return converter.get();
-}
-
-// GBK bytes of one code point, or nothing when GBK has no form for it.
-bool encode_gbk_code_point(UChar32 c, std::vector<u8>& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<u8>(c));
-        return true;
-    }
-    if (c == 0x20AC) {  // the euro sign has a single byte of its own in GBK
-        out.push_back(0x80);
-        return true;
-    }
-    if (c == 0xE5E5) return false;  // a private-use point GBK leaves unmapped
-    UChar units[2];
-    int32_t length = 0;
-    UBool error = false;
-    U16_APPEND(units, length, 2, c, error);
-    if (error) return false;
-    char bytes[8];
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t written = ucnv_fromUChars(gb18030_encoder(), bytes, sizeof bytes, units, length, &status);
-    // Four-byte sequences are GB18030's own; GBK stops at two bytes.
-    if (U_FAILURE(status) || written < 1 || written > 2) return false;
-    out.insert(out.end(), bytes, bytes + written);
-    return true;
-}
 
 bool starts_with_utf16_mark(std::span<const u8> bytes) {
     return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
@@ -148,7 +101,7 @@ std::vector<u8> encode_gbk(std::string_view utf8) {
     out.reserve(utf8.size());
     const std::u32string code_points = to_code_points(utf8);
     for (char32_t c : code_points) {
-        if (!encode_gbk_code_point(static_cast<UChar32>(c), out)) out.push_back('?');
+        if (!encode_gbk_code_point(c, out)) out.push_back('?');
     }
     return out;
 }
