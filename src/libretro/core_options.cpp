@@ -7,7 +7,7 @@
 
 namespace tarvel::libretro {
 
-void apply_options(CoreState& state) {
+void apply_options(CoreState& state, log::Level line_level) {
     machine::TarvelMachine& m = *state.machine;
     AppliedOptions applied = apply_core_options(frontend_option_reader(frontend().environment), m.orientation);
     // The player's master volume; the game's own volume stays in the engine.
@@ -19,7 +19,7 @@ void apply_options(CoreState& state) {
     m.effective_orientation = applied.effective_orientation;
     log::set_debug_flag(applied.debug_logging);
     log::set_filter(applied.debug_logging ? log::Level::Debug : log::Level::Info);
-    TARVEL_LOG(Info, kApiTarget, "{}", describe_applied_options(applied));
+    if (log::enabled(line_level)) log::write(line_level, kApiTarget, "{}", describe_applied_options(applied));
 }
 
 }  // namespace tarvel::libretro

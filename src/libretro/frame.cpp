@@ -82,7 +82,10 @@ void run_frame(CoreState& state) {
     if (callbacks.input_poll) callbacks.input_poll();
     machine::TarvelMachine& m = *state.machine;
     sample_keypad(callbacks.input_state, m.input);
-    if (state.touch_input_enabled) sample_pointer(callbacks.input_state, m.effective_orientation, m.input.pointer);
+    if (state.touch_input_enabled)
+        sample_pointer(callbacks.input_state, m.effective_orientation, m.input.pointer);
+    else
+        release_pointer(m.input.pointer);  // switched off mid-press: the pen must not stay down
 
     run_due_ticks(state);
 

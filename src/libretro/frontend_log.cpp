@@ -35,19 +35,23 @@ retro_log_level to_retro_level(log::Level level) {
 }
 
 std::string as_log_format(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) return {};
+    if (text.find('\0') != std::string_view::npos) return "\n";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     std::string format;
-    format.reserve(text.size() + 4);
+    format.reserve(text.size() + 5);
     for (char c : text) {
         format += c;
         if (c == '%') format += '%';
     }
+    format += '\n';
     return format;
 }
 
 void stderr_fallback(enum retro_log_level level, const char* format, ...) {
     // Only the format is shown: the core always passes the finished text there.
     std::string_view raw = format ? std::string_view(format) : std::string_view();
+    // The line end the frontend gets is added again by the standard-error sink.
+    if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
     std::string text;
     text.reserve(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {

@@ -17,15 +17,16 @@ namespace tarvel::libretro {
 void install_frontend_logging();
 
 // The destination when the frontend has no log interface. Takes the line as a
-// printf-style format in which "%%" stands for "%"; prints
-// "[Tarvel] LEVEL: text\n" on standard error.
+// printf-style format in which "%%" stands for "%", with or without its line
+// end; prints "[Tarvel] LEVEL: text\n" on standard error.
 void stderr_fallback(enum retro_log_level level, const char* format, ...);
 
 retro_log_level to_retro_level(log::Level level);
 
 // The format string the frontend receives for a line of text: every "%"
-// doubled so that the callback prints it literally. Text holding a NUL byte
-// cannot travel as a C string and becomes empty.
+// doubled so that the callback prints it literally, and exactly one line end,
+// which frontends expect the core to supply. Text holding a NUL byte cannot
+// travel as a C string and becomes an empty line.
 std::string as_log_format(std::string_view text);
 
 }  // namespace tarvel::libretro

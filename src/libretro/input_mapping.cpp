@@ -149,7 +149,13 @@ void sample_pointer(retro_input_state_t read, Orientation effective, machine::Po
     const i16 x = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_X);
     const i16 y = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_Y);
     const i16 pressed = read_input(read, RETRO_DEVICE_POINTER, 0, RETRO_DEVICE_ID_POINTER_PRESSED);
-    if (x == 0 && y == 0 && pressed == 0) return;
+    if (x == 0 && y == 0 && pressed == 0) {
+        // Either a frontend without a pointer, or one whose pointer left the
+        // picture (the usual report then is all zero). No position to take,
+        // but a pen that was down is up now: the drag ended outside.
+        release_pointer(pointer);
+        return;
+    }
 
     const GuestPoint p = pointer_to_guest(x, y, effective);
     pointer.x = p.x;
@@ -163,6 +169,12 @@ void sample_pointer(retro_input_state_t read, Orientation effective, machine::Po
         pointer.released = true;
     }
     pointer.down = down;
+}
+
+void release_pointer(machine::PointerState& pointer) {
+    if (!pointer.down) return;
+    pointer.down = false;
+    pointer.released = true;
 }
 
 // ---- Core options -----------------------------------------------------------

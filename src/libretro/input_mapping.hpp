@@ -46,8 +46,12 @@ struct GuestPoint {
 GuestPoint pointer_to_guest(i16 x, i16 y, Orientation effective);
 
 // Once per video frame while touch input is enabled. A frame where position
-// and pressed all read 0 is taken as "no pointer data" and changes nothing.
+// and pressed all read 0 carries no position: it keeps the last one and only
+// ends a press that is still held.
 void sample_pointer(retro_input_state_t read, Orientation effective, machine::PointerState& pointer);
+
+// Ends a held press where it is (no press in progress: nothing changes).
+void release_pointer(machine::PointerState& pointer);
 
 // ---- Core options -----------------------------------------------------------
 

@@ -115,12 +115,18 @@ void reset_game(CoreState& state) {
         TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", booted.error().to_string());
         return;
     }
+    // The frontend keeps the pointers of retro_get_memory_data and of the
+    // memory map from load to unload: the fresh memory moves into the buffers
+    // it points at. The same archive always builds the same regions.
+    if (!fresh.memory.take_buffers_of(state.machine->memory)) {
+        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}",
+                   "the rebuilt machine's memory regions differ from the running one's");
+        return;
+    }
     state.machine = std::move(rebuilt).value();
     state.stopped = false;
-    apply_options(state);
-    // The frontend's descriptors pointed into the machine just dropped.
-    register_memory_descriptors(state);
-    TARVEL_LOG(Info, kApiTarget, "Game reset");
+    apply_options(state, log::Level::Debug);
+    TARVEL_LOG(Debug, kApiTarget, "Game reset");
 }
 
 }  // namespace tarvel::libretro

@@ -9,7 +9,6 @@
 #include "libretro/core_options.hpp"
 #include "libretro/core_state.hpp"
 #include "libretro/frontend.hpp"
-#include "libretro/memory_map.hpp"
 #include "state/save_state.hpp"
 
 using namespace tarvel;
@@ -55,10 +54,9 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     m.input.newly_pressed_mask = 0;
     m.delivered_held_key_mask = m.input.held_key_mask;
     state->stopped = false;
-    apply_options(*state);
+    apply_options(*state, log::Level::Debug);
     state->geometry = geometry_for(state->effective_orientation());
-    // Sent again all the same, for a frontend that reads them afresh.
-    register_memory_descriptors(*state);
-    TARVEL_LOG(Info, kApiTarget, "Game state restored");
+    // Rewind and run-ahead restore every frame: a line each time would drown the log.
+    TARVEL_LOG(Debug, kApiTarget, "Game state restored");
     return true;
 }

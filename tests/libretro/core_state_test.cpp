@@ -48,10 +48,11 @@ TEST(ContentCrc, MatchesTheStandardCheckValue) {
     EXPECT_EQ(content_crc32({}), 0u);
 }
 
-TEST(LogFormat, DoublesPercentAndDropsTextWithNul) {
-    EXPECT_EQ(as_log_format("a%b%%c"), "a%%b%%%%c");
-    EXPECT_EQ(as_log_format(std::string_view("a\0b", 3)), "");
-    EXPECT_EQ(as_log_format(""), "");
+TEST(LogFormat, DoublesPercentEndsTheLineOnceAndDropsTextWithNul) {
+    EXPECT_EQ(as_log_format("a%b%%c"), "a%%b%%%%c\n");
+    EXPECT_EQ(as_log_format(std::string_view("a\0b", 3)), "\n");
+    EXPECT_EQ(as_log_format(""), "\n");
+    EXPECT_EQ(as_log_format("two\nlines\r\n\n"), "two\nlines\n") << "a line end of the text's own is not doubled";
 }
 
 }  // namespace

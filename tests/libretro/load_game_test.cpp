@@ -134,7 +134,7 @@ TEST_F(LoadGame, PercentInThePathIsDoubledOnlyForTheFrontend) {
     std::string missing = dir.path() + "/100%d.cbe";
     frontend.load(missing);
     ASSERT_FALSE(frontend.log().empty());
-    EXPECT_EQ(frontend.log()[0].format, "Loading CBE archive: " + dir.path() + "/100%%d.cbe");
+    EXPECT_EQ(frontend.log()[0].format, "Loading CBE archive: " + dir.path() + "/100%%d.cbe\n");
     EXPECT_EQ(frontend.log()[0].text, "Loading CBE archive: " + missing);
 }
 

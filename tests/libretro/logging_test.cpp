@@ -23,7 +23,7 @@ TEST(Logging, PercentSignsAreDoubledForTheFrontend) {
     frontend.clear_log();
     TARVEL_LOG(Info, "tarvel::libretro::api", "volume {}% of {}", 50, "100%s%d");
     ASSERT_EQ(frontend.log().size(), 1u);
-    EXPECT_EQ(frontend.log()[0].format, "volume 50%% of 100%%s%%d");
+    EXPECT_EQ(frontend.log()[0].format, "volume 50%% of 100%%s%%d\n");
     EXPECT_EQ(frontend.log()[0].text, "volume 50% of 100%s%d") << "a printf-style frontend prints the text unchanged";
 }
 
@@ -34,9 +34,9 @@ TEST(Logging, TextWithNulReachesTheFrontendEmpty) {
     TARVEL_LOG(Warn, "t", "before{}after", std::string_view("\0", 1));
     TARVEL_LOG(Warn, "t", "plain");
     ASSERT_EQ(frontend.log().size(), 2u);
-    EXPECT_EQ(frontend.log()[0].format, "");
+    EXPECT_EQ(frontend.log()[0].format, "\n");
     EXPECT_EQ(frontend.log()[0].level, RETRO_LOG_WARN);
-    EXPECT_EQ(frontend.log()[1].format, "plain");
+    EXPECT_EQ(frontend.log()[1].format, "plain\n");
 }
 
 TEST(Logging, LevelsMapToFrontendLevelsAndDebugNeedsTheFlag) {

@@ -95,16 +95,24 @@ TEST_F(PointerSampling, UndeliveredEdgesStayUntilTheTickTakesThem) {
     EXPECT_FALSE(pointer.down);
 }
 
-TEST_F(PointerSampling, AllZeroMeansNoDataAndChangesNothing) {
+TEST_F(PointerSampling, AllZeroEndsAHeldPressWhereItWasAndIsOtherwiseNoData) {
+    // Without a callback every read is 0: a frontend with no pointer at all.
+    sample_pointer(nullptr, Orientation::Portrait, pointer);
+    EXPECT_EQ(pointer, PointerState{});
+
     devices.pointer(0x7FFF, 0x7FFF, true);
     sample();
-    const PointerState before = pointer;
+    pointer.pressed = false;
+    // The pointer left the picture while held: the frontend reports all zero.
     devices.pointer(0, 0, false);
     sample();
-    EXPECT_EQ(pointer, before) << "down stays set";
-    // Without a callback every read is 0, which is the same "no data".
+    EXPECT_EQ(pointer, (PointerState{false, false, true, 239, 399, 239, 399})) << "released at the last position";
+
+    pointer.released = false;
+    const PointerState after = pointer;
+    sample();
     sample_pointer(nullptr, Orientation::Portrait, pointer);
-    EXPECT_EQ(pointer, before);
+    EXPECT_EQ(pointer, after) << "no second release, no move to the centre";
 }
 
 TEST_F(PointerSampling, LandscapePressRecordsGuestCoordinates) {

@@ -178,6 +178,12 @@ void TestFrontend::on_log(retro_log_level level, const char* format, ...) {
     va_start(args, format);
     std::string text = format ? vformat(format, args) : std::string();
     va_end(args);
+    // Frontends print core lines as they come: each must end its own line,
+    // once. The kept text is the line without it.
+    if (text.empty() || text.back() != '\n' || (text.size() > 1 && text[text.size() - 2] == '\n'))
+        ADD_FAILURE() << "a log line must end with exactly one line end: '" << text << "'";
+    else
+        text.pop_back();
     g_active->log_.push_back({level, format ? format : "", std::move(text)});
 }
 

@@ -23,7 +23,7 @@ namespace tarvel::test {
 struct LogLine {
     retro_log_level level;
     std::string format;  // what the core passed as the printf format
-    std::string text;    // the line as a frontend would print it
+    std::string text;    // the line as a frontend would print it, without its line end
 };
 
 struct VideoFrame {
