@@ -61,7 +61,7 @@ RETRO_API void retro_get_system_av_info(struct retro_system_av_info* info) {
 
 RETRO_API void retro_set_environment(retro_environment_t callback) {
     frontend().environment = callback;
-    environment(RETRO_ENVIRONMENT_SET_VARIABLES, const_cast<retro_variable*>(option_definitions().data()));
+    announce_core_options();
 }
 
 RETRO_API void retro_set_video_refresh(retro_video_refresh_t callback) { frontend().video_refresh = callback; }

@@ -1,11 +1,68 @@
 #include "libretro/core_options.hpp"
 
-#include "common/log.hpp"
+#include <charconv>
+
+#include <fmt/format.h>
+
+#include "common/utf8.hpp"
 #include "libretro/frontend.hpp"
-#include "libretro/input_mapping.hpp"
+#include "libretro/options.hpp"
 #include "machine/services/audio.hpp"
 
 namespace tarvel::libretro {
+
+OptionReader frontend_option_reader(retro_environment_t environment) {
+    return [environment](const char* key) -> std::optional<std::string> {
+        if (!environment) return std::nullopt;
+        retro_variable variable{key, nullptr};
+        if (!environment(RETRO_ENVIRONMENT_GET_VARIABLE, &variable) || !variable.value) return std::nullopt;
+        std::string value(variable.value);
+        if (!utf8::is_valid(value)) return std::nullopt;
+        return value;
+    };
+}
+
+u32 parse_volume_option(std::optional<std::string_view> value) {
+    if (!value) return 100;
+    std::string_view text = *value;
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return 100;
+    u32 number = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, number, 10);
+    if (ec != std::errc() || ptr != end) return 100;
+    return number < 100 ? number : 100;
+}
+
+bool parse_touch_input_option(std::optional<std::string_view> value) { return !(value && *value == "disabled"); }
+
+bool parse_enabled_option(std::optional<std::string_view> value) { return value && *value == "enabled"; }
+
+Orientation parse_orientation_option(std::optional<std::string_view> value) {
+    if (value && *value == "portrait") return Orientation::Portrait;
+    if (value && *value == "landscape") return Orientation::Landscape;
+    return Orientation::Auto;
+}
+
+AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation) {
+    auto get = [&read](const char* key) -> std::optional<std::string> { return read ? read(key) : std::nullopt; };
+    AppliedOptions options;
+    options.volume = parse_volume_option(get(option_keys::volume));
+    options.touch_input = parse_touch_input_option(get(option_keys::touch_input));
+    options.debug_logging = parse_enabled_option(get(option_keys::debug_logging));
+    options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
+    options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
+    options.effective_orientation = options.orientation_option == Orientation::Auto
+                                        ? content_orientation
+                                        : options.orientation_option;
+    return options;
+}
+
+std::string describe_applied_options(const AppliedOptions& options) {
+    return fmt::format("Core options applied: volume={} touch_input={} auto_bgm={} debug_logging={} orientation={}",
+                       options.volume, options.touch_input, options.auto_bgm, options.debug_logging,
+                       orientation_name(options.orientation_option));
+}
 
 void apply_options(CoreState& state, log::Level line_level) {
     machine::TarvelMachine& m = *state.machine;

@@ -1,12 +1,6 @@
 #include "libretro/input_mapping.hpp"
 
 #include <array>
-#include <charconv>
-
-#include <fmt/format.h>
-
-#include "common/utf8.hpp"
-#include "libretro/orientation_profile.hpp"
 
 namespace tarvel::libretro {
 
@@ -109,7 +103,41 @@ u32 scale_axis(i16 value, u32 size) {
     return scaled < size - 1 ? scaled : size - 1;
 }
 
+constexpr retro_input_descriptor joypad_descriptor(unsigned id, const char* description) {
+    return {kPort, RETRO_DEVICE_JOYPAD, 0, id, description};
+}
+constexpr retro_input_descriptor stick_descriptor(unsigned stick, unsigned axis, const char* description) {
+    return {kPort, RETRO_DEVICE_ANALOG, stick, axis, description};
+}
+
+// Several buttons share a key so that a pad held either way works: A, B and
+// Start all confirm; X/L and Y/R are the soft keys. The texts stay short:
+// frontends show them in a column beside the bindings.
+constexpr retro_input_descriptor kInputDescriptors[] = {
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_UP, "Up (Select: 1)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_DOWN, "Down (Select: 2)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_LEFT, "Left (Select: 3)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_RIGHT, "Right (Select: 4)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_A, "Confirm (Select: 5)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_B, "Confirm (Select: 6)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_X, "Left Soft Key (Select: 7)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_Y, "Right Soft Key (Select: 8)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_START, "Confirm (Select: 9)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_SELECT, "Digit Layer (hold)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_L, "Left Soft Key (Select: 0)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_R, "Right Soft Key (Select: 0)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_L2, "Star (*)"),
+    joypad_descriptor(RETRO_DEVICE_ID_JOYPAD_R2, "Hash (#)"),
+    stick_descriptor(RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_ID_ANALOG_X, "Left / Right (Select: 3 / 4)"),
+    stick_descriptor(RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_ID_ANALOG_Y, "Up / Down (Select: 1 / 2)"),
+    stick_descriptor(RETRO_DEVICE_INDEX_ANALOG_RIGHT, RETRO_DEVICE_ID_ANALOG_X, "Left / Right (Select: 3 / 4)"),
+    stick_descriptor(RETRO_DEVICE_INDEX_ANALOG_RIGHT, RETRO_DEVICE_ID_ANALOG_Y, "Up / Down (Select: 1 / 2)"),
+    {0, 0, 0, 0, nullptr},
+};
+
 }  // namespace
+
+std::span<const retro_input_descriptor> input_descriptors() { return kInputDescriptors; }
 
 u32 read_keypad(retro_input_state_t read) { return read_joypad_keys(read) | read_keyboard_keys(read); }
 
@@ -175,61 +203,6 @@ void release_pointer(machine::PointerState& pointer) {
     if (!pointer.down) return;
     pointer.down = false;
     pointer.released = true;
-}
-
-// ---- Core options -----------------------------------------------------------
-
-OptionReader frontend_option_reader(retro_environment_t environment) {
-    return [environment](const char* key) -> std::optional<std::string> {
-        if (!environment) return std::nullopt;
-        retro_variable variable{key, nullptr};
-        if (!environment(RETRO_ENVIRONMENT_GET_VARIABLE, &variable) || !variable.value) return std::nullopt;
-        std::string value(variable.value);
-        if (!utf8::is_valid(value)) return std::nullopt;
-        return value;
-    };
-}
-
-u32 parse_volume_option(std::optional<std::string_view> value) {
-    if (!value) return 100;
-    std::string_view text = *value;
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return 100;
-    u32 number = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, number, 10);
-    if (ec != std::errc() || ptr != end) return 100;
-    return number < 100 ? number : 100;
-}
-
-bool parse_touch_input_option(std::optional<std::string_view> value) { return !(value && *value == "disabled"); }
-
-bool parse_enabled_option(std::optional<std::string_view> value) { return value && *value == "enabled"; }
-
-Orientation parse_orientation_option(std::optional<std::string_view> value) {
-    if (value && *value == "portrait") return Orientation::Portrait;
-    if (value && *value == "landscape") return Orientation::Landscape;
-    return Orientation::Auto;
-}
-
-AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation) {
-    auto get = [&read](const char* key) -> std::optional<std::string> { return read ? read(key) : std::nullopt; };
-    AppliedOptions options;
-    options.volume = parse_volume_option(get(option_keys::volume));
-    options.touch_input = parse_touch_input_option(get(option_keys::touch_input));
-    options.debug_logging = parse_enabled_option(get(option_keys::debug_logging));
-    options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
-    options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
-    options.effective_orientation = options.orientation_option == Orientation::Auto
-                                        ? content_orientation
-                                        : options.orientation_option;
-    return options;
-}
-
-std::string describe_applied_options(const AppliedOptions& options) {
-    return fmt::format("Core options applied: volume={} touch_input={} auto_bgm={} debug_logging={} orientation={}",
-                       options.volume, options.touch_input, options.auto_bgm, options.debug_logging,
-                       orientation_name(options.orientation_option));
 }
 
 }  // namespace tarvel::libretro

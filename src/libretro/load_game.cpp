@@ -11,8 +11,8 @@
 #include "common/utf8.hpp"
 #include "libretro/core_options.hpp"
 #include "libretro/frontend.hpp"
+#include "libretro/input_mapping.hpp"
 #include "libretro/memory_map.hpp"
-#include "libretro/options.hpp"
 #include "libretro/orientation_profile.hpp"
 #include "libretro/user_profile.hpp"
 

@@ -1,44 +1,123 @@
 #include "libretro/options.hpp"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "libretro/frontend.hpp"
+
 namespace tarvel::libretro {
 namespace {
 
-constexpr retro_variable kOptionDefinitions[] = {
-    {kOptionVolume.data(), "Audio Volume (%); 100|90|80|70|60|50|40|30|20|10|0"},
-    {kOptionTouchInput.data(), "Touch/Pointer Input; enabled|disabled"},
-    {kOptionDebugLogging.data(), "CPU/HLE Debug Logging; disabled|enabled"},
-    {kOptionAutoBgm.data(), "Auto BGM (packaged MIDI); disabled|enabled"},
-    {kOptionScreenOrientation.data(), "Screen Orientation; auto|landscape|portrait"},
-    {nullptr, nullptr},
+constexpr OptionValue kVolumeValues[] = {{"100"}, {"90"}, {"80"}, {"70"}, {"60"}, {"50"},
+                                         {"40"},  {"30"}, {"20"}, {"10"}, {"0"}};
+constexpr OptionValue kEnabledByDefault[] = {{"enabled"}, {"disabled"}};
+constexpr OptionValue kDisabledByDefault[] = {{"disabled"}, {"enabled"}};
+constexpr OptionValue kOrientationValues[] = {
+    {"auto", "Auto (per application)"}, {"landscape", "Landscape"}, {"portrait", "Portrait"}};
+
+constexpr OptionCategory kCategories[] = {
+    {"video", "Video", "How the application's screen is shown."},
+    {"audio", "Audio", "Loudness and background music."},
+    {"input", "Input", "How the frontend's devices reach the handheld's touch screen."},
+    {"advanced", "Advanced", "Diagnostics for application and core developers."},
 };
 
-constexpr retro_input_descriptor joypad(unsigned id, const char* description) {
-    return {0, RETRO_DEVICE_JOYPAD, 0, id, description};
+constexpr CoreOption kOptions[] = {
+    {option_keys::volume, "Audio Volume (%)",
+     "Master volume of everything the application plays. The application's own volume setting applies as well.",
+     "audio", kVolumeValues},
+    {option_keys::touch_input, "Touch/Pointer Input",
+     "The mouse or a touch screen acts as the handheld's touch screen. When disabled, pointer input is ignored.",
+     "input", kEnabledByDefault},
+    {option_keys::debug_logging, "CPU/HLE Debug Logging",
+     "Writes debug lines from the interpreter and the emulated services to the frontend's log. Slows the game "
+     "down; for finding out why an application misbehaves.",
+     "advanced", kDisabledByDefault},
+    {option_keys::auto_bgm, "Auto BGM (packaged MIDI)",
+     "Plays the first MIDI music packaged with the application as endless background music, until the "
+     "application plays sound itself.",
+     "audio", kDisabledByDefault},
+    {option_keys::screen_orientation, "Screen Orientation",
+     "Auto shows each application the way it was made for: portrait, or turned a quarter into landscape, from "
+     "the built-in list and tarvel_orientation.csv in the system directory.",
+     "video", kOrientationValues},
+};
+
+struct LegacyTable {
+    std::vector<std::string> texts;
+    std::vector<retro_variable> variables;
+};
+
+LegacyTable build_legacy_table() {
+    LegacyTable table;
+    table.texts.reserve(std::size(kOptions));
+    for (const CoreOption& option : kOptions) {
+        std::string text = std::string(option.label) + "; ";
+        for (size_t i = 0; i < option.values.size(); ++i) {
+            if (i > 0) text += '|';
+            text += option.values[i].value;
+        }
+        table.texts.push_back(std::move(text));
+    }
+    for (size_t i = 0; i < std::size(kOptions); ++i)
+        table.variables.push_back({kOptions[i].key, table.texts[i].c_str()});
+    table.variables.push_back({nullptr, nullptr});
+    return table;
 }
 
-// Several buttons share a key so that a pad held either way works: A, B and
-// Start all confirm; X/L and Y/R are the soft keys.
-constexpr retro_input_descriptor kInputDescriptors[] = {
-    joypad(RETRO_DEVICE_ID_JOYPAD_UP, "D-Pad Up"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_DOWN, "D-Pad Down"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_LEFT, "D-Pad Left"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_RIGHT, "D-Pad Right"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_A, "Confirm"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_B, "Confirm"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_X, "Left Soft Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_Y, "Right Soft Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_START, "Confirm"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, "Star (*) Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_L, "Left Soft Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_R, "Right Soft Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_L2, "Star (*) Key"),
-    joypad(RETRO_DEVICE_ID_JOYPAD_R2, "Hash (#) Key"),
-    {0, 0, 0, 0, nullptr},
+struct V2Table {
+    std::vector<retro_core_option_v2_category> categories;
+    std::vector<retro_core_option_v2_definition> definitions;
+    retro_core_options_v2 options{};
 };
+
+V2Table build_v2_table() {
+    V2Table table;
+    for (const OptionCategory& category : kCategories)
+        table.categories.push_back({category.key, category.label, category.info});
+    table.categories.push_back({nullptr, nullptr, nullptr});
+    for (const CoreOption& option : kOptions) {
+        retro_core_option_v2_definition d{};
+        d.key = option.key;
+        d.desc = option.label;
+        d.info = option.info;
+        d.category_key = option.category;
+        // The frontend needs an empty entry after the last value; longer
+        // lists are cut rather than overrun (the table test keeps them short).
+        const size_t count = std::min<size_t>(option.values.size(), RETRO_NUM_CORE_OPTION_VALUES_MAX - 1);
+        for (size_t i = 0; i < count; ++i) d.values[i] = {option.values[i].value, option.values[i].label};
+        d.default_value = option.values.empty() ? nullptr : option.values[0].value;
+        table.definitions.push_back(d);
+    }
+    table.definitions.push_back(retro_core_option_v2_definition{});
+    table.options.categories = table.categories.data();
+    table.options.definitions = table.definitions.data();
+    return table;
+}
 
 }  // namespace
 
-std::span<const retro_variable> option_definitions() { return kOptionDefinitions; }
-std::span<const retro_input_descriptor> input_descriptors() { return kInputDescriptors; }
+std::span<const OptionCategory> option_categories() { return kCategories; }
+std::span<const CoreOption> core_options() { return kOptions; }
+
+std::span<const retro_variable> legacy_option_variables() {
+    static const LegacyTable table = build_legacy_table();
+    return table.variables;
+}
+
+const retro_core_options_v2& option_definitions_v2() {
+    static const V2Table table = build_v2_table();
+    return table.options;
+}
+
+void announce_core_options() {
+    unsigned version = 0;
+    if (environment(RETRO_ENVIRONMENT_GET_CORE_OPTIONS_VERSION, &version) && version >= 2) {
+        environment(RETRO_ENVIRONMENT_SET_CORE_OPTIONS_V2, const_cast<retro_core_options_v2*>(&option_definitions_v2()));
+        return;
+    }
+    environment(RETRO_ENVIRONMENT_SET_VARIABLES, const_cast<retro_variable*>(legacy_option_variables().data()));
+}
 
 }  // namespace tarvel::libretro

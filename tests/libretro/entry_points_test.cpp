@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,16 +48,52 @@ TEST(EntryPoints, AvInfoBeforeLoadIsPortrait) {
     EXPECT_EQ(av.timing.sample_rate, 44100.0);
 }
 
-TEST(EntryPoints, SetEnvironmentAnnouncesTheFiveOptions) {
-    TestFrontend frontend;
-    frontend.start();
-    EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_VARIABLES), 1u);
-    EXPECT_THAT(frontend.announced_variables(),
-                ElementsAre(Pair("tarvel_volume", "Audio Volume (%); 100|90|80|70|60|50|40|30|20|10|0"),
-                            Pair("tarvel_touch_input", "Touch/Pointer Input; enabled|disabled"),
-                            Pair("tarvel_debug_logging", "CPU/HLE Debug Logging; disabled|enabled"),
-                            Pair("tarvel_auto_bgm", "Auto BGM (packaged MIDI); disabled|enabled"),
-                            Pair("tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait")));
+// Frontends that take core options v2 get categories and descriptions; the
+// others the plain variables. Keys, values, defaults and labels are the same
+// both ways, so settings saved with either keep working.
+TEST(EntryPoints, OptionsGoOutAsV2WithCategoriesOrAsTheSameVariables) {
+    const std::vector<std::pair<std::string, std::string>> variables = {
+        {"tarvel_volume", "Audio Volume (%); 100|90|80|70|60|50|40|30|20|10|0"},
+        {"tarvel_touch_input", "Touch/Pointer Input; enabled|disabled"},
+        {"tarvel_debug_logging", "CPU/HLE Debug Logging; disabled|enabled"},
+        {"tarvel_auto_bgm", "Auto BGM (packaged MIDI); disabled|enabled"},
+        {"tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait"}};
+    for (std::optional<unsigned> version : {std::optional<unsigned>(), std::optional<unsigned>(0u),
+                                            std::optional<unsigned>(1u), std::optional<unsigned>(2u),
+                                            std::optional<unsigned>(3u)}) {
+        SCOPED_TRACE(version ? std::to_string(*version) : "refused");
+        TestFrontend frontend;
+        frontend.set_core_options_version(version);
+        frontend.start();
+        const bool v2 = version && *version >= 2;
+        EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_VARIABLES), v2 ? 0u : 1u);
+        EXPECT_EQ(frontend.environment_call_count(RETRO_ENVIRONMENT_SET_CORE_OPTIONS_V2), v2 ? 1u : 0u);
+        if (!v2) {
+            EXPECT_EQ(frontend.announced_variables(), variables);
+            continue;
+        }
+        std::vector<std::pair<std::string, std::string>> as_variables;
+        std::set<std::string> used_categories;
+        for (const OptionDefinition& option : frontend.option_definitions()) {
+            std::string text = option.desc + "; ";
+            for (const auto& [value, label] : option.values) text += value + "|";
+            text.pop_back();
+            as_variables.emplace_back(option.key, text);
+            ASSERT_FALSE(option.values.empty());
+            EXPECT_EQ(option.default_value, option.values.front().first) << option.key;
+            EXPECT_GE(option.info.size(), 20u) << option.key << " needs a description";
+            used_categories.insert(option.category);
+        }
+        EXPECT_EQ(as_variables, variables);
+        std::set<std::string> categories;
+        for (const auto& category : frontend.option_categories()) {
+            ASSERT_EQ(category.size(), 3u);
+            EXPECT_FALSE(category[1].empty());
+            EXPECT_FALSE(category[2].empty());
+            categories.insert(category[0]);
+        }
+        EXPECT_EQ(used_categories, categories) << "every option in a category, and no empty category";
+    }
 }
 
 TEST(EntryPoints, RefusedOptionAnnouncementDoesNotStopTheCore) {

@@ -42,6 +42,7 @@ TEST(InfoFile, DescribesTheCoreAsItReportsItself) {
     EXPECT_EQ(fields["needs_fullpath"], "true");
     EXPECT_EQ(fields["supports_no_game"], "false");
     EXPECT_EQ(fields["core_options"], "true");
+    EXPECT_EQ(fields["core_options_version"], "2.0") << "the core offers categories and descriptions";
     for (const char* key : {"display_name", "authors", "description", "systemname", "license", "categories"})
         EXPECT_FALSE(fields[key].empty()) << key;
     for (const auto& [key, value] : fields) EXPECT_TRUE(utf8::is_valid(value)) << key;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "libretro/fake_devices.hpp"
@@ -175,6 +179,59 @@ TEST_F(Keypad, SimultaneousChangesFollowTheFixedKeyOrder) {
                                                     {true, 18},
                                                     {true, 19},
                                                     {true, 20}}));
+}
+
+// The text a frontend shows beside a button must say what the mapping does
+// with it: the key it gives, and the digit it types while SELECT is held.
+// Every button and stick axis that does something is described.
+TEST_F(Keypad, DescriptorsSayWhatEachButtonAndAxisDoes) {
+    const std::map<u32, std::string> names = {
+        {key_bit(12), "Left Soft Key"}, {key_bit(13), "Right Soft Key"}, {key_bit(14), "Confirm"},
+        {key_bit(15), "Left"},          {key_bit(16), "Right"},          {key_bit(17), "Up"},
+        {key_bit(18), "Down"},          {key_bit(19), "Star (*)"},       {key_bit(20), "Hash (#)"}};
+    auto digit = [](u32 mask) {
+        for (u32 d = 0; d <= 9; ++d)
+            if (mask == key_bit(d)) return std::to_string(d);
+        return std::string("?");
+    };
+    // Keys and digits the input gives alone and under SELECT.
+    auto press = [&](const retro_input_descriptor& d, int direction, bool select) {
+        devices.clear();
+        devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, select);
+        if (d.device == RETRO_DEVICE_JOYPAD) devices.joypad(d.id, true);
+        else devices.set(RETRO_DEVICE_ANALOG, d.index, d.id, static_cast<int16_t>(direction * 0x7FFF));
+        return keys();
+    };
+
+    std::set<std::tuple<unsigned, unsigned, unsigned>> described;
+    const auto table = input_descriptors();
+    ASSERT_EQ(table.back().description, nullptr) << "ends with the all-zero entry";
+    for (const retro_input_descriptor& d : table.first(table.size() - 1)) {
+        EXPECT_EQ(d.port, 0u);
+        described.insert({d.device, d.index, d.id});
+        std::string expected;
+        if (d.device == RETRO_DEVICE_JOYPAD && d.id == RETRO_DEVICE_ID_JOYPAD_SELECT) {
+            expected = "Digit Layer (hold)";
+        } else if (d.device == RETRO_DEVICE_JOYPAD) {
+            expected = names.at(press(d, 1, false));
+            if (u32 layered = press(d, 1, true)) expected += " (Select: " + digit(layered) + ")";
+        } else {
+            ASSERT_EQ(d.device, unsigned{RETRO_DEVICE_ANALOG});
+            expected = names.at(press(d, -1, false)) + " / " + names.at(press(d, 1, false)) + " (Select: " +
+                       digit(press(d, -1, true)) + " / " + digit(press(d, 1, true)) + ")";
+        }
+        EXPECT_EQ(d.description, expected) << "device " << d.device << " index " << d.index << " id " << d.id;
+        EXPECT_LE(std::string(d.description).size(), 28u) << "too long to show beside a binding";
+    }
+    for (unsigned id = 0; id < 16; ++id) {
+        const retro_input_descriptor button{0, RETRO_DEVICE_JOYPAD, 0, id, ""};
+        if (id != RETRO_DEVICE_ID_JOYPAD_SELECT && press(button, 1, false) == 0 && press(button, 1, true) == 0)
+            continue;
+        EXPECT_TRUE(described.count({RETRO_DEVICE_JOYPAD, 0, id})) << "joypad id " << id << " is not described";
+    }
+    for (unsigned stick : {RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_INDEX_ANALOG_RIGHT})
+        for (unsigned axis : {RETRO_DEVICE_ID_ANALOG_X, RETRO_DEVICE_ID_ANALOG_Y})
+            EXPECT_TRUE(described.count({RETRO_DEVICE_ANALOG, stick, axis})) << "stick " << stick << " axis " << axis;
 }
 
 TEST(KeyMaskUpdate, TouchesOnlyKeypadKeysAndReleasesStrayBits) {

@@ -1,4 +1,4 @@
-#include "libretro/input_mapping.hpp"
+#include "libretro/core_options.hpp"
 
 #include <gtest/gtest.h>
 

@@ -132,6 +132,25 @@ bool TestFrontend::answer(unsigned command, void* data) {
                 variables_.emplace_back(v->key, v->value ? v->value : "");
             return true;
         }
+        case RETRO_ENVIRONMENT_GET_CORE_OPTIONS_VERSION:
+            if (!core_options_version_) return false;
+            *static_cast<unsigned*>(data) = *core_options_version_;
+            return true;
+        case RETRO_ENVIRONMENT_SET_CORE_OPTIONS_V2: {
+            auto text = [](const char* s) { return std::string(s ? s : ""); };
+            const auto* options = static_cast<const retro_core_options_v2*>(data);
+            option_categories_.clear();
+            option_definitions_.clear();
+            for (auto* c = options->categories; c && c->key; ++c)
+                option_categories_.push_back({c->key, text(c->desc), text(c->info)});
+            for (auto* d = options->definitions; d->key; ++d) {
+                OptionDefinition definition{d->key, text(d->desc), text(d->info), text(d->category_key),
+                                            text(d->default_value), {}};
+                for (auto* v = d->values; v->value; ++v) definition.values.emplace_back(v->value, text(v->label));
+                option_definitions_.push_back(std::move(definition));
+            }
+            return true;
+        }
         case RETRO_ENVIRONMENT_GET_VARIABLE: {
             auto* v = static_cast<retro_variable*>(data);
             auto it = variables_set_.find(v->key ? v->key : "");

@@ -39,6 +39,12 @@ struct InputDescriptor {
     std::string description;
 };
 
+// One option as announced through core options v2.
+struct OptionDefinition {
+    std::string key, desc, info, category, default_value;
+    std::vector<std::pair<std::string, std::string>> values;  // value, label ("" when none)
+};
+
 class TestFrontend {
 public:
     TestFrontend();
@@ -55,6 +61,8 @@ public:
     void set_system_directory(std::optional<std::string> directory) { system_directory_ = std::move(directory); }
     // Without a log interface the core falls back to standard error.
     void set_log_interface(bool offered) { log_interface_ = offered; }
+    // The answer to GET_CORE_OPTIONS_VERSION; unset refuses the request.
+    void set_core_options_version(std::optional<unsigned> version) { core_options_version_ = version; }
     // Makes the environment callback answer false to `command`.
     void refuse(unsigned command) { refused_.insert(command); }
     void accept(unsigned command) { refused_.erase(command); }
@@ -78,6 +86,9 @@ public:
     const std::vector<unsigned>& environment_calls() const { return environment_calls_; }
     size_t environment_call_count(unsigned command) const;
     const std::vector<std::pair<std::string, std::string>>& announced_variables() const { return variables_; }
+    // Categories announced through core options v2: key, description, info.
+    const std::vector<std::vector<std::string>>& option_categories() const { return option_categories_; }
+    const std::vector<OptionDefinition>& option_definitions() const { return option_definitions_; }
     const std::vector<InputDescriptor>& input_descriptors() const { return input_descriptors_; }
     std::optional<unsigned> pixel_format() const { return pixel_format_; }
     std::optional<unsigned> performance_level() const { return performance_level_; }
@@ -108,11 +119,14 @@ private:
     bool variables_updated_ = false;
     std::optional<std::string> system_directory_;
     bool log_interface_ = true;
+    std::optional<unsigned> core_options_version_;
     std::set<unsigned> refused_;
 
     std::vector<LogLine> log_;
     std::vector<unsigned> environment_calls_;
     std::vector<std::pair<std::string, std::string>> variables_;
+    std::vector<std::vector<std::string>> option_categories_;
+    std::vector<OptionDefinition> option_definitions_;
     std::vector<InputDescriptor> input_descriptors_;
     std::optional<unsigned> pixel_format_;
     std::optional<unsigned> performance_level_;
