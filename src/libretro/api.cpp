@@ -9,6 +9,7 @@
 #include "libretro/frame.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/frontend_log.hpp"
+#include "libretro/input_mapping.hpp"
 #include "libretro/load_game.hpp"
 #include "libretro/memory_map.hpp"
 #include "libretro/options.hpp"
@@ -62,6 +63,9 @@ RETRO_API void retro_get_system_av_info(struct retro_system_av_info* info) {
 RETRO_API void retro_set_environment(retro_environment_t callback) {
     frontend().environment = callback;
     announce_core_options();
+    // The game owns port 0 and the keyboard; neither answer is needed.
+    environment(RETRO_ENVIRONMENT_SET_CONTROLLER_INFO, const_cast<retro_controller_info*>(controller_info()));
+    environment(RETRO_ENVIRONMENT_SET_KEYBOARD_CALLBACK, const_cast<retro_keyboard_callback*>(&keyboard_callback()));
 }
 
 RETRO_API void retro_set_video_refresh(retro_video_refresh_t callback) { frontend().video_refresh = callback; }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+
+#include <fmt/format.h>
 
 #include "media/audio/audio_engine.hpp"
 #include "common/error.hpp"
@@ -46,7 +49,9 @@ void run_due_ticks(CoreState& state) {
         if (!ticked) {
             // The application can no longer run, but the frontend still gets
             // frames and audio until a reset, a reload or a state restore.
-            TARVEL_LOG(Warn, kApiTarget, "CBE frame callback stopped: {}", ticked.error().to_string());
+            const std::string text = fmt::format("CBE frame callback stopped: {}", ticked.error().to_string());
+            TARVEL_LOG(Warn, kApiTarget, "{}", text);
+            show_message(text, RETRO_LOG_WARN);
             state.stopped = true;
             return;
         }

@@ -25,4 +25,10 @@ FrontendCallbacks& frontend();
 // Sends an environment request; a missing callback counts as a refusal.
 bool environment(unsigned command, void* data);
 
+// Shows `text` on screen for a few seconds: with the extended message
+// interface where the frontend offers it (on screen only, the line is logged
+// separately), else as a plain message. For failures the player must see:
+// a load that fails, an application that stops.
+void show_message(std::string_view text, retro_log_level level);
+
 }  // namespace tarvel::libretro

@@ -135,9 +135,23 @@ constexpr retro_input_descriptor kInputDescriptors[] = {
     {0, 0, 0, 0, nullptr},
 };
 
+constexpr retro_controller_description kPortDevices[] = {
+    {"Keypad", RETRO_DEVICE_JOYPAD},
+    {"Keyboard", RETRO_DEVICE_KEYBOARD},
+};
+constexpr retro_controller_info kControllerInfo[] = {
+    {kPortDevices, 2},
+    {nullptr, 0},
+};
+
+void ignore_key_event(bool, unsigned, uint32_t, uint16_t) {}
+constexpr retro_keyboard_callback kKeyboardCallback{&ignore_key_event};
+
 }  // namespace
 
 std::span<const retro_input_descriptor> input_descriptors() { return kInputDescriptors; }
+const retro_controller_info* controller_info() { return kControllerInfo; }
+const retro_keyboard_callback& keyboard_callback() { return kKeyboardCallback; }
 
 u32 read_keypad(retro_input_state_t read) { return read_joypad_keys(read) | read_keyboard_keys(read); }
 

@@ -36,6 +36,17 @@ void sample_keypad(retro_input_state_t read, machine::InputState& input);
 // then an all-zero entry. Frontends show these texts next to the buttons.
 std::span<const retro_input_descriptor> input_descriptors();
 
+// For RETRO_ENVIRONMENT_SET_CONTROLLER_INFO: port 0 is the keypad, played with
+// a pad, a keyboard or both (every device is read whichever is chosen), and no
+// further ports.
+const retro_controller_info* controller_info();
+
+// For RETRO_ENVIRONMENT_SET_KEYBOARD_CALLBACK. The keyboard is read by polling
+// every frame; the callback only tells the frontend that the game takes the
+// keyboard, which lets it hand the keys over (its game focus) instead of
+// using them for its own shortcuts.
+const retro_keyboard_callback& keyboard_callback();
+
 // ---- Pointer --------------------------------------------------------------
 
 struct GuestPoint {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "cbe/archive.hpp"
 #include "common/error.hpp"
 #include "common/log.hpp"
@@ -62,41 +64,30 @@ void install_core_state(LoadedContent content) {
     register_memory_descriptors(installed);
 }
 
+// The player sees why nothing runs: the line goes to the log and on screen.
+bool fail(const std::string& text) {
+    TARVEL_LOG(Error, kApiTarget, "{}", text);
+    show_message(text, RETRO_LOG_ERROR);
+    return false;
+}
+
 }  // namespace
 
 bool load_game(const retro_game_info* info) {
-    if (info == nullptr) {
-        TARVEL_LOG(Error, kApiTarget, "Game info is null");
-        return false;
-    }
-    if (info->path == nullptr) {
-        TARVEL_LOG(Error, kApiTarget, "Game path is null");
-        return false;
-    }
+    if (info == nullptr) return fail("Game info is null");
+    if (info->path == nullptr) return fail("Game path is null");
     std::string path(info->path);
-    if (auto bad = utf8::validate(path)) {
-        TARVEL_LOG(Error, kApiTarget, "Invalid game path: {}", bad->describe());
-        return false;
-    }
+    if (auto bad = utf8::validate(path)) return fail(fmt::format("Invalid game path: {}", bad->describe()));
 
     unsigned pixel_format = RETRO_PIXEL_FORMAT_XRGB8888;
-    if (!environment(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT, &pixel_format)) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to set pixel format");
-        return false;
-    }
+    if (!environment(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT, &pixel_format)) return fail("Failed to set pixel format");
     describe_input_and_performance();
     load_user_profile_once();
 
     auto content = read_and_build(path);
-    if (!content) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to load game: {}", content.error().to_string());
-        return false;
-    }
+    if (!content) return fail(fmt::format("Failed to load game: {}", content.error().to_string()));
     auto booted = machine::boot(*content->machine, kStepBudget);
-    if (!booted) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to boot CBE application: {}", booted.error().to_string());
-        return false;
-    }
+    if (!booted) return fail(fmt::format("Failed to boot CBE application: {}", booted.error().to_string()));
     TARVEL_LOG(Info, kApiTarget, "Game loaded: {}", path);
     install_core_state(std::move(content).value());
     return true;
@@ -105,22 +96,21 @@ bool load_game(const retro_game_info* info) {
 void reset_game(CoreState& state) {
     auto rebuilt = build(state.archive);
     if (!rebuilt) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", rebuilt.error().to_string());
+        fail(fmt::format("Failed to reset game: {}", rebuilt.error().to_string()));
         return;
     }
     machine::TarvelMachine& fresh = **rebuilt;
     fresh.volume = std::min<u32>(state.machine->volume, 100);
     fresh.auto_bgm = state.machine->auto_bgm;
     if (Status booted = machine::boot(fresh, state.step_budget); !booted) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}", booted.error().to_string());
+        fail(fmt::format("Failed to reset game: {}", booted.error().to_string()));
         return;
     }
     // The frontend keeps the pointers of retro_get_memory_data and of the
     // memory map from load to unload: the fresh memory moves into the buffers
     // it points at. The same archive always builds the same regions.
     if (!fresh.memory.take_buffers_of(state.machine->memory)) {
-        TARVEL_LOG(Error, kApiTarget, "Failed to reset game: {}",
-                   "the rebuilt machine's memory regions differ from the running one's");
+        fail("Failed to reset game: the rebuilt machine's memory regions differ from the running one's");
         return;
     }
     state.machine = std::move(rebuilt).value();

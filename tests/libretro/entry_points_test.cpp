@@ -96,6 +96,17 @@ TEST(EntryPoints, OptionsGoOutAsV2WithCategoriesOrAsTheSameVariables) {
     }
 }
 
+// Port 0 is the keypad, from a pad or a keyboard; the keyboard callback tells
+// a frontend the game wants the keys (its game focus) rather than shortcuts.
+TEST(EntryPoints, SetEnvironmentClaimsPortZeroAndTheKeyboard) {
+    TestFrontend frontend;
+    frontend.start();
+    using Devices = std::vector<std::pair<std::string, unsigned>>;
+    EXPECT_EQ(frontend.port_devices(),
+              (std::vector<Devices>{{{"Keypad", RETRO_DEVICE_JOYPAD}, {"Keyboard", RETRO_DEVICE_KEYBOARD}}}));
+    EXPECT_TRUE(frontend.has_keyboard_callback());
+}
+
 TEST(EntryPoints, RefusedOptionAnnouncementDoesNotStopTheCore) {
     TestFrontend frontend;
     frontend.refuse(RETRO_ENVIRONMENT_SET_VARIABLES);

@@ -38,10 +38,15 @@ protected:
     }
 
     // The test failed the load cleanly: false, exactly one Error line with the
-    // expected text, and nothing loaded afterwards.
-    void expect_failed_load(bool loaded, const std::string& error) {
+    // expected text, the same text on screen, and nothing loaded afterwards.
+    void expect_failed_load(bool loaded, const std::string& error, bool can_show = true) {
         EXPECT_FALSE(loaded);
         EXPECT_THAT(frontend.log_texts(RETRO_LOG_ERROR), ElementsAre(error));
+        if (can_show) {
+            ASSERT_FALSE(frontend.messages().empty());
+            EXPECT_EQ(frontend.messages().back().text, error);
+            EXPECT_EQ(frontend.messages().back().duration, 300u) << "frames: five seconds";
+        }
         EXPECT_EQ(retro_serialize_size(), 0u) << "a failed load must not leave a game loaded";
         frontend.clear_log();
         retro_run();
@@ -79,7 +84,7 @@ TEST_F(LoadGame, RefusedPixelFormatStopsTheLoad) {
 TEST_F(LoadGame, NoEnvironmentCallbackMeansNoPixelFormat) {
     retro_set_environment(nullptr);
     std::string path = dir.write("game.cbe", std::string(200, '\xFE'));
-    expect_failed_load(frontend.load(path), "Failed to set pixel format");
+    expect_failed_load(frontend.load(path), "Failed to set pixel format", false);
 }
 
 TEST_F(LoadGame, NegotiatesPixelFormatInputAndPerformance) {
@@ -88,8 +93,10 @@ TEST_F(LoadGame, NegotiatesPixelFormatInputAndPerformance) {
     // In this order, and nothing else once the profile's turn has passed.
     const std::vector<unsigned> calls(frontend.environment_calls().begin() + calls_before,
                                       frontend.environment_calls().end());
+    // (The missing file's error then goes on screen.)
     EXPECT_THAT(calls, ElementsAre(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT, RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS,
-                                   RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL));
+                                   RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL,
+                                   RETRO_ENVIRONMENT_GET_MESSAGE_INTERFACE_VERSION, RETRO_ENVIRONMENT_SET_MESSAGE));
     EXPECT_EQ(frontend.pixel_format(), unsigned{RETRO_PIXEL_FORMAT_XRGB8888});
     EXPECT_EQ(frontend.performance_level(), 3u);
     // What each entry says is checked against the mapping in the keypad tests.
@@ -120,6 +127,22 @@ TEST_F(LoadGame, UnreadableFileGivesTheSystemError) {
                            ": No such file or directory (os error 2)");
     expect_failed_load(frontend.load(dir.path()),
                        "Failed to load game: Failed to read CBE file: " + dir.path() + ": Is a directory (os error 21)");
+}
+
+TEST_F(LoadGame, FailureGoesOnScreenOnlyThroughTheExtendedInterfaceWhereOffered) {
+    frontend.set_message_interface_version(1);
+    std::string missing = dir.path() + "/missing.cbe";
+    frontend.load(missing);
+    const std::string error = "Failed to load game: Failed to read CBE file: " + missing +
+                              ": No such file or directory (os error 2)";
+    ASSERT_EQ(frontend.messages().size(), 1u);
+    const ShownMessage& shown = frontend.messages()[0];
+    EXPECT_TRUE(shown.extended);
+    EXPECT_EQ(shown.text, error);
+    EXPECT_EQ(shown.level, RETRO_LOG_ERROR);
+    EXPECT_EQ(shown.target, unsigned{RETRO_MESSAGE_TARGET_OSD}) << "the log has the line already";
+    EXPECT_EQ(shown.duration, 5000u);
+    EXPECT_THAT(frontend.log_texts(RETRO_LOG_ERROR), ElementsAre(error));
 }
 
 TEST_F(LoadGame, ReadFailureLinesInOrder) {

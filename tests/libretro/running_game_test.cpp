@@ -221,6 +221,8 @@ TEST_F(RunningGame, StoppedApplicationKeepsPresentingUntilReset) {
     EXPECT_THAT(frontend.log_texts(RETRO_LOG_WARN),
                 ElementsAre("CBE frame callback stopped: CBE screen at 0x01002000 has no render callback"));
     EXPECT_EQ(event_count(6), 1u) << "the tick event came before the failure; no tick ran after it";
+    ASSERT_EQ(frontend.messages().size(), 1u) << "the player sees why the game froze";
+    EXPECT_EQ(frontend.messages()[0].text, "CBE frame callback stopped: CBE screen at 0x01002000 has no render callback");
     EXPECT_EQ(frontend.video_frames().size(), 30u);
     EXPECT_EQ(frontend.audio_batches().size(), 30u);
 

@@ -151,6 +151,32 @@ bool TestFrontend::answer(unsigned command, void* data) {
             }
             return true;
         }
+        case RETRO_ENVIRONMENT_SET_CONTROLLER_INFO: {
+            port_devices_.clear();
+            for (auto* port = static_cast<const retro_controller_info*>(data); port->types; ++port) {
+                port_devices_.emplace_back();
+                for (unsigned i = 0; i < port->num_types; ++i)
+                    port_devices_.back().emplace_back(port->types[i].desc, port->types[i].id);
+            }
+            return true;
+        }
+        case RETRO_ENVIRONMENT_SET_KEYBOARD_CALLBACK:
+            keyboard_callback_ = static_cast<const retro_keyboard_callback*>(data)->callback;
+            return true;
+        case RETRO_ENVIRONMENT_GET_MESSAGE_INTERFACE_VERSION:
+            if (!message_version_) return false;
+            *static_cast<unsigned*>(data) = *message_version_;
+            return true;
+        case RETRO_ENVIRONMENT_SET_MESSAGE: {
+            const auto* m = static_cast<const retro_message*>(data);
+            messages_.push_back({m->msg, false, RETRO_LOG_INFO, RETRO_MESSAGE_TARGET_ALL, m->frames});
+            return true;
+        }
+        case RETRO_ENVIRONMENT_SET_MESSAGE_EXT: {
+            const auto* m = static_cast<const retro_message_ext*>(data);
+            messages_.push_back({m->msg, true, m->level, static_cast<unsigned>(m->target), m->duration});
+            return true;
+        }
         case RETRO_ENVIRONMENT_GET_VARIABLE: {
             auto* v = static_cast<retro_variable*>(data);
             auto it = variables_set_.find(v->key ? v->key : "");

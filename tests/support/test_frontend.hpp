@@ -39,6 +39,15 @@ struct InputDescriptor {
     std::string description;
 };
 
+// A message the core asked to show on screen.
+struct ShownMessage {
+    std::string text;
+    bool extended = false;  // SET_MESSAGE_EXT rather than SET_MESSAGE
+    retro_log_level level = RETRO_LOG_INFO;  // extended only
+    unsigned target = RETRO_MESSAGE_TARGET_ALL;  // extended only
+    unsigned duration = 0;  // milliseconds (extended) or frames
+};
+
 // One option as announced through core options v2.
 struct OptionDefinition {
     std::string key, desc, info, category, default_value;
@@ -63,6 +72,8 @@ public:
     void set_log_interface(bool offered) { log_interface_ = offered; }
     // The answer to GET_CORE_OPTIONS_VERSION; unset refuses the request.
     void set_core_options_version(std::optional<unsigned> version) { core_options_version_ = version; }
+    // The answer to GET_MESSAGE_INTERFACE_VERSION; unset refuses the request.
+    void set_message_interface_version(std::optional<unsigned> version) { message_version_ = version; }
     // Makes the environment callback answer false to `command`.
     void refuse(unsigned command) { refused_.insert(command); }
     void accept(unsigned command) { refused_.erase(command); }
@@ -89,6 +100,10 @@ public:
     // Categories announced through core options v2: key, description, info.
     const std::vector<std::vector<std::string>>& option_categories() const { return option_categories_; }
     const std::vector<OptionDefinition>& option_definitions() const { return option_definitions_; }
+    // Device types offered for each port: name and device id.
+    const std::vector<std::vector<std::pair<std::string, unsigned>>>& port_devices() const { return port_devices_; }
+    bool has_keyboard_callback() const { return keyboard_callback_ != nullptr; }
+    const std::vector<ShownMessage>& messages() const { return messages_; }
     const std::vector<InputDescriptor>& input_descriptors() const { return input_descriptors_; }
     std::optional<unsigned> pixel_format() const { return pixel_format_; }
     std::optional<unsigned> performance_level() const { return performance_level_; }
@@ -120,6 +135,7 @@ private:
     std::optional<std::string> system_directory_;
     bool log_interface_ = true;
     std::optional<unsigned> core_options_version_;
+    std::optional<unsigned> message_version_;
     std::set<unsigned> refused_;
 
     std::vector<LogLine> log_;
@@ -127,6 +143,9 @@ private:
     std::vector<std::pair<std::string, std::string>> variables_;
     std::vector<std::vector<std::string>> option_categories_;
     std::vector<OptionDefinition> option_definitions_;
+    std::vector<std::vector<std::pair<std::string, unsigned>>> port_devices_;
+    retro_keyboard_event_t keyboard_callback_ = nullptr;
+    std::vector<ShownMessage> messages_;
     std::vector<InputDescriptor> input_descriptors_;
     std::optional<unsigned> pixel_format_;
     std::optional<unsigned> performance_level_;
