@@ -3,10 +3,16 @@
 // resources of 1 MiB, a second of queued audio and a few saved files. A
 // frontend with rewind or run-ahead calls these every frame or every few
 // frames, so both should stay within a few tens of milliseconds.
+//
+// The demo through the entry points: what a frontend with rewind or run-ahead
+// pays per frame for retro_serialize and retro_unserialize into the one
+// buffer it keeps, with the demo in the middle of a game.
 
 #include <benchmark/benchmark.h>
 
 #include <vector>
+
+#include <libretro.h>
 
 #include "cbe/archive.hpp"
 #include "cbe_writer/cbe_writer.hpp"
@@ -79,5 +85,68 @@ void BM_SaveStateUnserialize(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SaveStateUnserialize)->Unit(benchmark::kMillisecond);
+
+#ifdef TARVEL_DEMO_CBE
+void quiet_log(enum retro_log_level, const char*, ...) {}
+bool demo_environment(unsigned cmd, void* data) {
+    switch (cmd) {
+        case RETRO_ENVIRONMENT_GET_LOG_INTERFACE:
+            static_cast<retro_log_callback*>(data)->log = quiet_log;
+            return true;
+        case RETRO_ENVIRONMENT_SET_PIXEL_FORMAT: return true;
+        default: return false;
+    }
+}
+unsigned demo_frame = 0;
+void demo_video(const void*, unsigned, unsigned, size_t) { ++demo_frame; }
+size_t demo_audio(const int16_t*, size_t frames) { return frames; }
+void demo_poll() {}
+// Confirm on the title starts a game; the ship then moves a lane now and then.
+int16_t demo_input(unsigned port, unsigned device, unsigned, unsigned id) {
+    if (port != 0 || device != RETRO_DEVICE_JOYPAD) return 0;
+    if (id == RETRO_DEVICE_ID_JOYPAD_A) return demo_frame >= 60 && demo_frame < 66;
+    if (id == RETRO_DEVICE_ID_JOYPAD_LEFT) return demo_frame % 90 >= 80;
+    return 0;
+}
+
+// Loads the demo and plays 300 frames (5 s) into a game.
+bool start_demo() {
+    retro_set_environment(demo_environment);
+    retro_set_video_refresh(demo_video);
+    retro_set_audio_sample_batch(demo_audio);
+    retro_set_input_poll(demo_poll);
+    retro_set_input_state(demo_input);
+    retro_init();
+    retro_game_info info{TARVEL_DEMO_CBE, nullptr, 0, nullptr};
+    if (!retro_load_game(&info)) return false;
+    demo_frame = 0;
+    for (int i = 0; i < 300; ++i) retro_run();
+    return true;
+}
+
+void stop_demo() {
+    retro_unload_game();
+    retro_deinit();
+}
+
+// kind 0: save; 1: restore; 2: save then restore, as run-ahead does every frame.
+void BM_DemoEntryPoints(benchmark::State& state) {
+    const int kind = static_cast<int>(state.range(0));
+    if (!start_demo()) return state.SkipWithError("the demo did not load");
+    std::vector<u8> buffer(retro_serialize_size());
+    if (!retro_serialize(buffer.data(), buffer.size())) state.SkipWithError("serialize failed");
+    for (auto _ : state) {
+        bool ok = true;
+        if (kind != 1) ok &= retro_serialize(buffer.data(), buffer.size());
+        if (kind != 0) ok &= retro_unserialize(buffer.data(), buffer.size());
+        if (!ok) state.SkipWithError("save or restore failed");
+        benchmark::ClobberMemory();
+    }
+    state.counters["compressed_bytes"] = load_le32(buffer.data() + kHeaderCompressedLength);
+    state.counters["payload_bytes"] = load_le32(buffer.data() + kHeaderUncompressedLength);
+    stop_demo();
+}
+BENCHMARK(BM_DemoEntryPoints)->ArgName("save0_restore1_both2")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "common/orientation.hpp"
 #include "libretro/presentation.hpp"
 #include "machine/machine.hpp"
+#include "state/save_state.hpp"
 
 namespace tarvel::libretro {
 
@@ -78,6 +79,8 @@ struct CoreState {
     // What the frontend was given with SET_MEMORY_MAPS; kept alive in case it
     // reads the table later rather than copying it.
     std::vector<retro_memory_descriptor> memory_descriptors;
+    // Kept between save-state calls (rewind and run-ahead make one a frame).
+    SaveStateBuffers save_buffers;
 
     Orientation effective_orientation() const { return machine->effective_orientation; }
 };

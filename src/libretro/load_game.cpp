@@ -41,12 +41,18 @@ Result<LoadedContent> read_and_build(const std::string& path) {
     return LoadedContent{std::move(archive), std::move(machine)};
 }
 
-// Tells the frontend which pad buttons mean something and how demanding the
-// core is. Neither answer matters to the load.
+// Tells the frontend which pad buttons mean something, how demanding the
+// core is and what its save states leave out. No answer matters to the load.
 void describe_input_and_performance() {
     environment(RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS, const_cast<retro_input_descriptor*>(input_descriptors().data()));
     unsigned level = kPerformanceLevel;
     environment(RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL, &level);
+    // Key events sampled but not yet delivered to the application (they wait
+    // for the next tick) are not part of a state, so a restore drops them:
+    // good enough for save slots and rewind, not for replaying input exactly
+    // (netplay, and run-ahead, which restores every frame).
+    uint64_t quirks = RETRO_SERIALIZATION_QUIRK_INCOMPLETE;
+    environment(RETRO_ENVIRONMENT_SET_SERIALIZATION_QUIRKS, &quirks);
 }
 
 void install_core_state(LoadedContent content) {

@@ -23,7 +23,7 @@ RETRO_API bool retro_serialize(void* data, size_t size) {
     auto& state = core_state();
     if (!state || data == nullptr || size < kSerializeSize) return false;
     Status written = write_save_state(*state->machine, state->tick_phase, state->content_crc,
-                                      std::span<u8>(static_cast<u8*>(data), kSerializeSize));
+                                      std::span<u8>(static_cast<u8*>(data), kSerializeSize), state->save_buffers);
     if (!written) {
         TARVEL_LOG(Error, kApiTarget, "Failed to serialize game state: {}", written.error().to_string());
         return false;
@@ -35,17 +35,14 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     auto& state = core_state();
     if (!state || data == nullptr || size == 0) return false;
     auto restored = read_save_state(std::span<const u8>(static_cast<const u8*>(data), size), state->content_crc,
-                                    *state->machine);
+                                    *state->machine, state->save_buffers);
     if (!restored) {
         TARVEL_LOG(Error, kApiTarget, "Failed to restore game state: {}", restored.error().to_string());
         return false;
     }
-    // Frontends keep the pointers of retro_get_memory_data and the memory map
-    // (cheats, achievements, watches): the restored memory moves into the
-    // buffers they point at. The layouts were checked to match when reading.
-    restored->machine->memory.take_buffers_of(state->machine->memory);
-    state->machine = std::move(restored->machine);
+    // The restored memory goes into the buffers the frontend points at.
     state->tick_phase = restored->tick_phase;
+    install_saved_game(std::move(restored).value(), state->machine);
     machine::TarvelMachine& m = *state->machine;
     // Key events queued before the restore belong to the old timeline; the
     // held keys start from the restored mask, so only keys the player changes

@@ -59,9 +59,14 @@ size_t PayloadReader::count(size_t min_element_bytes) {
 }
 
 std::vector<u8> PayloadReader::blob() {
+    std::span<const u8> bytes = blob_view();
+    return std::vector<u8>(bytes.begin(), bytes.end());
+}
+
+std::span<const u8> PayloadReader::blob_view() {
     size_t n = count(1);
     const u8* p = raw(n);
-    return p ? std::vector<u8>(p, p + n) : std::vector<u8>();
+    return p ? std::span<const u8>(p, n) : std::span<const u8>();
 }
 
 std::string PayloadReader::text() {

@@ -1,7 +1,8 @@
 #pragma once
 // The primitive encodings of the save-state payload: little-endian integers,
-// bools as 0/1 bytes, u64-length byte vectors and UTF-8 strings, u64 counts,
-// fixed arrays as their elements.
+// bools as 0/1 bytes, u64-length byte vectors (a std::vector<u8>, or a
+// std::span<const u8> that reading leaves inside the input) and UTF-8 strings,
+// u64 counts, fixed arrays as their elements.
 //
 // PayloadWriter and PayloadReader are the two directions of one interface, so
 // a record's field list is written once (see payload.cpp) and used for both:
@@ -115,7 +116,7 @@ private:
         else if constexpr (std::is_same_v<T, i16>) i16_(v);
         else if constexpr (std::is_same_v<T, u32>) u32_(v);
         else if constexpr (std::is_same_v<T, u64>) u64_(v);
-        else if constexpr (std::is_same_v<T, std::vector<u8>>) blob(v);
+        else if constexpr (std::is_same_v<T, std::vector<u8>> || std::is_same_v<T, std::span<const u8>>) blob(v);
         else if constexpr (std::is_same_v<T, std::string>) text(v);
         else if constexpr (kIsFixedArray<T>) for (const auto& element : v) put(element);
         else static_assert(kUnsupportedField<T>, "no encoding for this field type");
@@ -164,6 +165,8 @@ public:
     size_t count(size_t min_element_bytes);
     size_t count(size_t /*written size*/, size_t min_element_bytes) { return count(min_element_bytes); }
     std::vector<u8> blob();
+    // A byte vector left where it is in the input.
+    std::span<const u8> blob_view();
     std::string text();
 
     // Reads `n` elements (stopping at the first failure) and appends each.
@@ -194,6 +197,7 @@ private:
         else if constexpr (std::is_same_v<T, u32>) v = u32_();
         else if constexpr (std::is_same_v<T, u64>) v = u64_();
         else if constexpr (std::is_same_v<T, std::vector<u8>>) v = blob();
+        else if constexpr (std::is_same_v<T, std::span<const u8>>) v = blob_view();
         else if constexpr (std::is_same_v<T, std::string>) v = text();
         else if constexpr (kIsFixedArray<T>) for (auto& element : v) get(element);
         else static_assert(kUnsupportedField<T>, "no encoding for this field type");

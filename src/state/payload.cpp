@@ -94,8 +94,16 @@ void ring(Ar& ar, Ring& entries, size_t min_element_bytes, Visit&& visit) {
 
 // ---------------------------------------------------------------- records
 
+// A guest memory region as the payload holds it. Reading leaves the contents
+// in the payload; they reach guest memory only once the whole state is good.
+struct RegionImage {
+    u32 base = 0;
+    std::span<const u8> bytes;
+    bool read_only = false;
+};
+
 template <class Ar>
-void serialize(Ar& ar, Ref<Ar, GuestRegion> region) {
+void serialize(Ar& ar, Ref<Ar, RegionImage> region) {
     ar(region.base, region.bytes, region.read_only);
 }
 
@@ -191,27 +199,31 @@ void serialize(Ar& ar, Ref<Ar, armv4t::Cpu> cpu) {
 }
 
 // Guest memory: the regions, which must have the running content's layout,
-// the set of unmapped addresses and the byte order.
+// the set of unmapped addresses and the byte order. Reading collects the
+// regions' contents in `contents` and leaves `memory` without regions.
 template <class Ar>
-void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout) {
+void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout,
+               std::vector<std::span<const u8>>& contents) {
     const auto& expected = layout.regions();
-    if constexpr (Ar::kLoading) {
-        const size_t count = ar.count(13);
-        ar.check(count == expected.size(), [&] {
-            return fmt::format("guest memory has {} regions, the running content has {}", count, expected.size());
-        });
-        for (size_t i = 0; i < count && !ar.failed(); ++i) {
-            GuestRegion region;
-            serialize(ar, region);
+    const size_t count = ar.count(expected.size(), 13);
+    ar.check(count == expected.size(), [&] {
+        return fmt::format("guest memory has {} regions, the running content has {}", count, expected.size());
+    });
+    for (size_t i = 0; i < count && !ar.failed(); ++i) {
+        const GuestRegion& running = expected[i];
+        RegionImage region{running.base, running.bytes, running.read_only};
+        serialize(ar, region);
+        if constexpr (Ar::kLoading) {
             if (ar.failed()) break;
-            const GuestRegion& running = expected[i];
             if (region.base != running.base || region.bytes.size() != running.bytes.size() ||
                 region.read_only != running.read_only) {
                 ar.fail(fmt::format("guest memory region {} does not match the running content", i));
                 break;
             }
-            memory.add_region(region.base, std::move(region.bytes), region.read_only);
+            contents.push_back(region.bytes);
         }
+    }
+    if constexpr (Ar::kLoading) {
         std::set<u32> unmapped;
         counted(ar, unmapped, 4, [&](u32& address) {
             ar(address);
@@ -223,8 +235,6 @@ void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout) {
         ar(big_endian);
         memory.set_big_endian(big_endian);
     } else {
-        ar.count(expected.size());
-        for (const GuestRegion& region : expected) serialize(ar, region);
         ar.count(memory.unmapped_accesses().size());
         for (u32 address : memory.unmapped_accesses()) ar(address);
         ar(memory.big_endian());
@@ -343,11 +353,12 @@ void serialize(Ar& ar, Ref<Ar, VirtualFs> fs) {
 // ---------------------------------------------------------------- the machine
 
 // The whole payload. `layout` is the memory whose region layout a state must
-// have (the running machine's while reading).
+// have (the running machine's while reading); see the memory for `contents`.
 template <class Ar>
-void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const GuestMemory& layout) {
+void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const GuestMemory& layout,
+               std::vector<std::span<const u8>>& contents) {
     serialize(ar, m.cpu);
-    serialize(ar, m.memory, layout);
+    serialize(ar, m.memory, layout, contents);
     ar(m.volume);
     serialize_head(ar, m.audio_engine);
     serialize(ar, m.executable);
@@ -400,29 +411,49 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
 
 }  // namespace
 
-Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_phase) {
+Status encode_payload_into(const TarvelMachine& machine, u32 tick_phase, std::vector<u8>& out) {
+    std::vector<std::span<const u8>> unused;
     PayloadWriter counter;
-    serialize(counter, machine, tick_phase, machine.memory);
+    serialize(counter, machine, tick_phase, machine.memory, unused);
     if (counter.failed()) return Error(counter.error());
-    std::vector<u8> out(counter.size());
+    // Resizing a kept buffer to a size it had before costs nothing.
+    out.resize(counter.size());
     PayloadWriter writer(out.data());
-    serialize(writer, machine, tick_phase, machine.memory);
+    serialize(writer, machine, tick_phase, machine.memory, unused);
     if (writer.size() != out.size()) return Error("payload size changed between the sizing and writing passes");
+    return {};
+}
+
+Result<std::vector<u8>> encode_payload(const TarvelMachine& machine, u32 tick_phase) {
+    std::vector<u8> out;
+    TARVEL_TRY(encode_payload_into(machine, tick_phase, out));
     return out;
 }
 
-Result<SavedGame> decode_payload(std::span<const u8> payload, const TarvelMachine& running) {
-    auto machine = std::make_unique<TarvelMachine>();
+Result<SavedGame> decode_payload_in_place(std::span<const u8> payload, const TarvelMachine& running) {
+    SavedGame game;
+    game.machine = std::make_unique<TarvelMachine>();
     PayloadReader reader(payload);
-    u32 tick_phase = 0;
-    serialize(reader, *machine, tick_phase, running.memory);
+    serialize(reader, *game.machine, game.tick_phase, running.memory, game.memory_contents);
     if (reader.failed()) return Error(reader.error());
     if (reader.remaining() != 0) return Error("Slice had bytes remaining after deserialization");
     // Fields the frontend binding owns: carried over from the running machine
     // and then set again from the core options.
-    machine->orientation_option = running.orientation_option;
-    machine->auto_bgm = running.auto_bgm;
-    return SavedGame{std::move(machine), tick_phase};
+    game.machine->orientation_option = running.orientation_option;
+    game.machine->auto_bgm = running.auto_bgm;
+    return game;
+}
+
+Result<SavedGame> decode_payload(std::span<const u8> payload, const TarvelMachine& running) {
+    TARVEL_TRY_ASSIGN(SavedGame game, decode_payload_in_place(payload, running));
+    const auto& layout = running.memory.regions();
+    for (size_t i = 0; i < layout.size(); ++i) {
+        std::span<const u8> bytes = game.memory_contents[i];
+        game.machine->memory.add_region(layout[i].base, std::vector<u8>(bytes.begin(), bytes.end()),
+                                        layout[i].read_only);
+    }
+    game.memory_contents.clear();
+    return game;
 }
 
 }  // namespace tarvel

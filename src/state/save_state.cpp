@@ -4,7 +4,9 @@
 #include <lz4.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace tarvel {
 
@@ -21,39 +23,21 @@ u32 crc32_of(std::span<const u8> bytes) {
     return static_cast<u32>(crc);
 }
 
-}  // namespace
-
-Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out) {
-    if (out.size() < kSaveStateCapacity) return Error("save-state buffer is smaller than the fixed capacity");
-    auto payload = encode_payload(machine, tick_phase);
-    if (!payload) return std::move(payload).error().context("failed to encode save-state payload");
-    if (payload->size() > kMaxUncompressedPayload) return Error("save-state payload exceeds the decoded size limit");
-
-    // Room for incompressible input: LZ4's worst case is below 110% + 20 bytes.
-    const u64 room = u64{payload->size()} * 110 / 100 + 20;
-    std::vector<u8> compressed(static_cast<size_t>(room));
-    int written = LZ4_compress_default(reinterpret_cast<const char*>(payload->data()),
-                                       reinterpret_cast<char*>(compressed.data()), static_cast<int>(payload->size()),
-                                       static_cast<int>(compressed.size()));
-    if (written <= 0 && !payload->empty())
-        return Error("failed to encode save-state payload").context("LZ4 compression failed");
-    const size_t compressed_length = static_cast<size_t>(std::max(written, 0));
-    if (compressed_length > kMaxCompressedPayload)
-        return Error("save state exceeds the fixed serialization capacity");
-
-    std::memset(out.data() + kHeaderPayloadCrc, 0, kSaveStateCapacity - kHeaderPayloadCrc);
-    std::memcpy(out.data(), kSaveStateMagic, sizeof kSaveStateMagic);
-    store_le32(out.data() + kHeaderVersion, kSaveStateVersion);
-    store_le32(out.data() + kHeaderContentCrc, content_crc);
-    store_le32(out.data() + kHeaderCompressedLength, static_cast<u32>(compressed_length));
-    store_le32(out.data() + kHeaderUncompressedLength, static_cast<u32>(payload->size()));
-    std::span<const u8> block(compressed.data(), compressed_length);
-    store_le32(out.data() + kHeaderPayloadCrc, crc32_of(block));
-    if (compressed_length) std::memcpy(out.data() + kSaveStateHeaderSize, compressed.data(), compressed_length);
-    return {};
+// Zeroes `bytes`, writing only the blocks that are not zero already. The
+// frontend's buffer mostly holds an earlier state of ours, zero but for its
+// first few hundred KiB, and reading that is cheaper than writing all of it
+// again (and leaves pages the frontend never touched untouched).
+void clear(std::span<u8> bytes) {
+    static constexpr u8 kZeros[4096] = {};
+    while (!bytes.empty()) {
+        const size_t n = std::min(bytes.size(), sizeof kZeros);
+        if (std::memcmp(bytes.data(), kZeros, n) != 0) std::memset(bytes.data(), 0, n);
+        bytes = bytes.subspan(n);
+    }
 }
 
-Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running) {
+// The header checks, the checksum and the decompression into `payload`.
+Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payload) {
     if (data.size() < kSaveStateHeaderSize) return Error("save state is truncated");
     if (std::memcmp(data.data(), kSaveStateMagic, sizeof kSaveStateMagic) != 0)
         return Error("invalid save-state signature");
@@ -70,7 +54,9 @@ Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, con
     std::span<const u8> block = data.subspan(kSaveStateHeaderSize, static_cast<size_t>(compressed_length));
     if (crc32_of(block) != load_le32(data.data() + kHeaderPayloadCrc)) return Error("save-state checksum mismatch");
 
-    std::vector<u8> payload(static_cast<size_t>(uncompressed_length));
+    // Every byte is written by the decompressor (the length is checked
+    // below), so a kept buffer needs no zero-filling first.
+    payload.resize(static_cast<size_t>(uncompressed_length));
     int decoded = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
                                       reinterpret_cast<char*>(payload.data()), static_cast<int>(block.size()),
                                       static_cast<int>(payload.size()));
@@ -79,10 +65,91 @@ Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, con
     if (static_cast<u64>(decoded) != uncompressed_length)
         return Error::format("block decoded to {} bytes, the header says {}", decoded, uncompressed_length)
             .context("failed to decompress save state");
+    return {};
+}
 
+}  // namespace
+
+Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out) {
+    SaveStateBuffers work;
+    return write_save_state(machine, tick_phase, content_crc, out, work);
+}
+
+Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out,
+                        SaveStateBuffers& work) {
+    if (out.size() < kSaveStateCapacity) return Error("save-state buffer is smaller than the fixed capacity");
+    if (Status encoded = encode_payload_into(machine, tick_phase, work.payload); !encoded)
+        return std::move(encoded).error().context("failed to encode save-state payload");
+    const std::vector<u8>& payload = work.payload;
+    if (payload.size() > kMaxUncompressedPayload) return Error("save-state payload exceeds the decoded size limit");
+
+    // LZ4 writes the same block into any room of at least its bound. When the
+    // bound fits behind the header, the block goes straight into place and
+    // cannot fail; otherwise into a work buffer with room for incompressible
+    // input (LZ4's worst case is below 110% + 20 bytes), checked before copying.
+    const char* source = reinterpret_cast<const char*>(payload.data());
+    const int size = static_cast<int>(payload.size());
+    u8* const block = out.data() + kSaveStateHeaderSize;
+    size_t compressed_length = 0;
+    if (static_cast<size_t>(LZ4_compressBound(size)) <= kMaxCompressedPayload) {
+        const int written = LZ4_compress_default(source, reinterpret_cast<char*>(block), size,
+                                                 static_cast<int>(kMaxCompressedPayload));
+        compressed_length = static_cast<size_t>(std::max(written, 0));
+    } else {
+        work.compressed.resize(static_cast<size_t>(u64{payload.size()} * 110 / 100 + 20));
+        const int written = LZ4_compress_default(source, reinterpret_cast<char*>(work.compressed.data()), size,
+                                                 static_cast<int>(work.compressed.size()));
+        if (written <= 0)
+            return Error("failed to encode save-state payload").context("LZ4 compression failed");
+        compressed_length = static_cast<size_t>(written);
+        if (compressed_length > kMaxCompressedPayload)
+            return Error("save state exceeds the fixed serialization capacity");
+        std::memcpy(block, work.compressed.data(), compressed_length);
+    }
+
+    std::memcpy(out.data(), kSaveStateMagic, sizeof kSaveStateMagic);
+    store_le32(out.data() + kHeaderVersion, kSaveStateVersion);
+    store_le32(out.data() + kHeaderContentCrc, content_crc);
+    store_le32(out.data() + kHeaderCompressedLength, static_cast<u32>(compressed_length));
+    store_le32(out.data() + kHeaderUncompressedLength, static_cast<u32>(payload.size()));
+    store_le32(out.data() + kHeaderPayloadCrc, crc32_of(std::span<const u8>(block, compressed_length)));
+    store_le32(out.data() + kHeaderReserved, 0);
+    clear(out.subspan(kSaveStateHeaderSize + compressed_length, kSaveStateCapacity - kSaveStateHeaderSize -
+                                                                    compressed_length));
+    return {};
+}
+
+Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running) {
+    std::vector<u8> payload;
+    TARVEL_TRY(unpack(data, content_crc, payload));
     auto game = decode_payload(payload, running);
     if (!game) return std::move(game).error().context("failed to decode save state");
     return game;
+}
+
+Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running,
+                                  SaveStateBuffers& work) {
+    TARVEL_TRY(unpack(data, content_crc, work.payload));
+    auto game = decode_payload_in_place(work.payload, running);
+    if (!game) return std::move(game).error().context("failed to decode save state");
+    return game;
+}
+
+void install_saved_game(SavedGame game, std::unique_ptr<machine::TarvelMachine>& running) {
+    machine::GuestMemory& restored = game.machine->memory;
+    if (game.memory_contents.empty()) {
+        restored.take_buffers_of(running->memory);
+    } else {
+        std::set<u32> unmapped = restored.unmapped_accesses();
+        const bool big_endian = restored.big_endian();
+        restored = std::move(running->memory);
+        for (size_t i = 0; i < game.memory_contents.size(); ++i)
+            std::copy(game.memory_contents[i].begin(), game.memory_contents[i].end(), restored.region_bytes(i).begin());
+        restored.clear_unmapped_accesses();
+        restored.set_unmapped_accesses(std::move(unmapped));
+        restored.set_big_endian(big_endian);
+    }
+    running = std::move(game.machine);
 }
 
 }  // namespace tarvel

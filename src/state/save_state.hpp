@@ -42,21 +42,51 @@ inline constexpr u32 kTickPhaseLimit = 60;
 struct SavedGame {
     std::unique_ptr<machine::TarvelMachine> machine;
     u32 tick_phase = 0;
+    // Only from the in-place readers: the machine's guest memory has no
+    // regions yet, and these are the contents of the running content's
+    // regions, in order, still inside the payload they were read from.
+    // install_saved_game puts them into place.
+    std::vector<std::span<const u8>> memory_contents;
+};
+
+// Work buffers kept from one save or restore to the next, so that a frontend
+// saving every frame (rewind, run-ahead) pays for no allocation, no
+// zero-filling and no page faults of fresh memory.
+struct SaveStateBuffers {
+    std::vector<u8> payload;     // the uncompressed payload, written or decompressed
+    std::vector<u8> compressed;  // only for payloads too large to compress in place
 };
 
 // The uncompressed payload of a machine (sized exactly by a first pass).
 Result<std::vector<u8>> encode_payload(const machine::TarvelMachine& machine, u32 tick_phase = 0);
+// The same into `out`, resized to fit.
+Status encode_payload_into(const machine::TarvelMachine& machine, u32 tick_phase, std::vector<u8>& out);
 
 // Rebuilds a machine from an uncompressed payload. `running` is the machine
 // of the loaded content: the decoded guest memory must have its region layout
 // (the state belongs to the same content, so anything else is damage).
 Result<SavedGame> decode_payload(std::span<const u8> payload, const machine::TarvelMachine& running);
+// The same, but the guest memory contents stay in `payload` (see SavedGame).
+Result<SavedGame> decode_payload_in_place(std::span<const u8> payload, const machine::TarvelMachine& running);
 
 // Fills out[0 .. kSaveStateCapacity) with a state of `machine`. `out` must hold
 // at least kSaveStateCapacity bytes; nothing is written on failure.
 Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out);
+Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out,
+                        SaveStateBuffers& work);
 
 // Checks and decodes a state for the content whose CRC is `content_crc`.
 Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running);
+// The same, decompressing into `work` and leaving the guest memory contents
+// there: the result is good until `work` is used again.
+Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running,
+                                  SaveStateBuffers& work);
+
+// Puts a restored game in the place of the running machine. The guest memory
+// stays in the running machine's buffers, which frontends keep pointers into
+// (cheats, achievements, watches): the restored contents are copied there and
+// the buffers move over to the restored machine. Nothing can fail here; the
+// region layout was checked when reading.
+void install_saved_game(SavedGame game, std::unique_ptr<machine::TarvelMachine>& running);
 
 }  // namespace tarvel
