@@ -96,6 +96,7 @@ TEST_F(LoadGame, NegotiatesPixelFormatInputAndPerformance) {
     // (The missing file's error then goes on screen.)
     EXPECT_THAT(calls, ElementsAre(RETRO_ENVIRONMENT_SET_PIXEL_FORMAT, RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS,
                                    RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL,
+                                   RETRO_ENVIRONMENT_SET_SERIALIZATION_QUIRKS,
                                    RETRO_ENVIRONMENT_GET_MESSAGE_INTERFACE_VERSION, RETRO_ENVIRONMENT_SET_MESSAGE));
     EXPECT_EQ(frontend.pixel_format(), unsigned{RETRO_PIXEL_FORMAT_XRGB8888});
     EXPECT_EQ(frontend.performance_level(), 3u);
