@@ -38,10 +38,10 @@ UConverter* open_converter(TextEncoding encoding) {
         // GBK is walked sequence by sequence (below); the converter maps one
         // well-formed sequence at a time and reports anything it lacks.
         ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+        // ICU always encodes private-use code points through their fallbacks,
+        // so those the newer tables moved out of the two-byte area still get
+        // their old bytes.
         ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-        // Private-use code points the newer tables moved out of GBK's
-        // two-byte area still encode to their old bytes through a fallback.
-        ucnv_setFallback(converter, true);
     } else {
         ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
     }
@@ -60,7 +60,6 @@ UConverter* converter_for(TextEncoding encoding) {
 bool all_ascii(std::span<const u8> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](u8 b) { return b < 0x80; });
 }
-
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -106,9 +105,9 @@ iconv_t libc_converter(bool to_unicode) {
 // `out`, or nothing when it failed.
 std::optional<size_t> libc_convert(bool to_unicode, std::span<const u8> in, std::span<u8> out) {
     iconv_t cd = libc_converter(to_unicode);
-    if (!cd) return std::nullopt;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     u8 input[8];
+    if (!cd || in.size() > sizeof input) return std::nullopt;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     std::copy(in.begin(), in.end(), input);
     char* in_cursor = reinterpret_cast<char*>(input);
     char* out_cursor = reinterpret_cast<char*>(out.data());

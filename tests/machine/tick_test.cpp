@@ -111,9 +111,9 @@ TEST(Tick, KeyEventsOnePerTickWithTheirMasks) {
 }
 
 TEST(Tick, NewlyPressedMaskIsVisibleDuringTheLogicCall) {
-    // A logic callback that copies the newly-pressed mask is not possible from
-    // guest code, so check the host side: it is set for a press of a key not
-    // yet held and not for a repeated press.
+    // The guest program test below reads the mask from inside the call; here
+    // the host side: it is set for a press of a key not yet held and not for
+    // a repeated press.
     Booted b;
     ASSERT_TRUE(b.tick());
     b.m.delivered_held_key_mask = 1u << 3;
