@@ -37,8 +37,8 @@ struct KeyEvent {
 // the edges not yet consumed by a tick. Field order is the saved order.
 struct PointerState {
     bool down = false;      // contact held at the last sample
-    bool pressed = false;   // a press happened and has not been delivered
-    bool released = false;  // a release happened and has not been delivered
+    bool pressed = false;   // a press happened; cleared once its event's call returns
+    bool released = false;  // a release happened; cleared once its event's call returns
     u32 x = 0;
     u32 y = 0;
     u32 press_x = 0;  // where the most recent press happened
