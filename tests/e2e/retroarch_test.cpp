@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <fmt/format.h>
 
@@ -186,6 +187,13 @@ TEST(RetroArch, RunsTheCoreAndShowsTheSamePictureAsTarvelRun) {
     EXPECT_THAT(run.output, ::testing::Not(HasSubstr("[libretro ERROR]")));
     EXPECT_THAT(run.output, ::testing::Not(HasSubstr("[libretro WARN]")));
     EXPECT_THAT(run.output, ::testing::Not(HasSubstr("CBE frame callback stopped")));
+    // RetroArch prints each core line as the core ends it: one per line.
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t first = line.find("[libretro ");
+        EXPECT_TRUE(first == std::string::npos || line.find("[libretro ", first + 1) == std::string::npos)
+            << "core lines run together: " << line;
+    }
 
     tarvel_run::Picture retroarch_frame;
     std::string error;
