@@ -36,6 +36,19 @@ inline u32 take_u32(const uint8_t*& data, size_t& size) {
     return value;
 }
 
+// Zeroes what the previous input wrote (its pages, as the write watch noted
+// them, and its code) and arms the watch for the next one.
+inline void reset_memory(machine::GuestMemory& memory, size_t code_bytes) {
+    for (u32 page : memory.written_pages()) {
+        u8* host = memory.host_write_view(page << machine::GuestMemory::kPageBits, machine::GuestMemory::kPageSize);
+        if (host) std::fill_n(host, machine::GuestMemory::kPageSize, u8{0});
+    }
+    if (u8* code = memory.host_write_view(kCodeBase, static_cast<u32>(code_bytes)))
+        std::fill_n(code, code_bytes, u8{0});
+    memory.clear_unmapped_accesses();
+    memory.watch_writes();
+}
+
 inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
     static const bool quiet = [] {
         log::set_sink([](log::Level, std::string_view, std::string_view) {});
@@ -43,11 +56,10 @@ inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
     }();
     (void)quiet;
     machine::GuestMemory& memory = fuzz_memory();
-    for (size_t i = 0; i < memory.regions().size(); ++i) {
-        auto bytes = memory.region_bytes(i);
-        std::fill(bytes.begin(), bytes.end(), u8{0});
-    }
-    memory.clear_unmapped_accesses();
+    // The code bytes the previous input placed (written through write_bytes, so
+    // the watch does not see them).
+    static size_t previous_code_bytes = kCodeSize;
+    reset_memory(memory, previous_code_bytes);
 
     // Header: flags byte, then registers; the rest is code.
     const u8 flags = size > 0 ? data[0] : 0;
@@ -83,25 +95,38 @@ inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
     }
     const size_t code_length = std::min<size_t>(size, kCodeSize);
     memory.write_bytes(kCodeBase, {data, code_length});
-    for (u32 offset = static_cast<u32>(code_length) & ~3u; offset < 512; offset += 4)
-        memory.write32(kCodeBase + offset, next_random());
+    constexpr u32 kStretchedCode = 512;
+    if (code_length < kStretchedCode) {
+        u8 stretch[kStretchedCode];
+        const u32 from = static_cast<u32>(code_length) & ~3u;
+        for (u32 offset = from; offset < kStretchedCode; offset += 4) store_le32(stretch + offset, next_random());
+        memory.write_bytes(kCodeBase + from, {stretch + from, kStretchedCode - from});
+    }
+    // The input ends when the pc leaves the code it supplied (stretched or not):
+    // beyond lie only zeros or what the code stored, and unmapped pages, where
+    // every fetch would be the same fault.
+    const u32 code_end = kCodeBase + std::max<u32>(kStretchedCode, (static_cast<u32>(code_length) + 3) & ~3u);
+    previous_code_bytes = code_end - kCodeBase;
     cpu.regs.r[15] = kCodeBase;
 
     constexpr u64 kStepCap = 4096;
+    const auto inside = [&] { return cpu.regs.r[15] - kCodeBase < code_end - kCodeBase; };
     if (flags & 0x08) {
-        const armv4t::RunLimits limits{kStepCap, kCodeBase, kCodeBase + kCodeSize};
+        const armv4t::RunLimits limits{kStepCap, kCodeBase, code_end};
         u64 executed = 0;
         while (executed < kStepCap) {
             const armv4t::RunResult result = cpu.run(memory, limits);
             executed += result.steps;
-            if (result.stop == armv4t::RunStop::StepLimit) break;
-            // Leave the window or meet an instruction the caller handles: take one
-            // plain step there (as a supervisor would), or stop when that does nothing.
+            if (result.stop == armv4t::RunStop::StepLimit || result.stop == armv4t::RunStop::OutsideWindow) break;
+            // An instruction the caller handles: take one plain step there (as a
+            // supervisor would), and stop when that leaves the code.
+            if (!inside()) break;
             cpu.step(memory);
             ++executed;
+            if (!inside()) break;
         }
     } else {
-        for (u64 i = 0; i < kStepCap; ++i) cpu.step(memory);
+        for (u64 i = 0; i < kStepCap && inside(); ++i) cpu.step(memory);
     }
     // The register file stays consistent whatever happened.
     armv4t::RegisterFile copy;

@@ -72,6 +72,21 @@ u32 arm_coprocessor_transfer(Exec& e, u32 inst, u32 pc) {
     return pc + 4;
 }
 
+// Condition 0xF never executes in ARMv4T, except for the branch with link and
+// exchange to Thumb code that later cores put there (applications for this
+// platform use it): lr = the next instruction, Thumb state, and bit 24 adds a
+// halfword to the offset.
+u32 arm_condition_never(Exec& e, u32 inst, u32 pc) {
+    if ((inst & 0x0E000000) != 0x0A000000) {
+        if (log::enabled(log::Level::Trace)) detail::trace_arm_condition_failed();
+        return pc + 4;
+    }
+    const u32 offset = static_cast<u32>(static_cast<i32>(inst << 8) >> 6) | ((inst >> 23) & 2);
+    e.regs.r[14] = pc + 4;
+    write_cpsr(e, e.regs.cpsr() | kThumbBit);
+    return pc + 8 + offset;
+}
+
 bool Cpu::step(machine::GuestMemory& memory) {
     Exec e{regs, memory};
     u32* const r = regs.r;
@@ -89,6 +104,11 @@ bool Cpu::step(machine::GuestMemory& memory) {
     const u32 inst = ror32(memory.read32(pc & ~3u), (pc & 3) * 8);
     if (log::enabled(log::Level::Trace)) detail::trace_arm(pc, inst, regs.cpsr());
     if (!condition_passes(inst >> 28, regs.cpsr())) {
+        if ((inst >> 28) == 0xF) {
+            r[15] = pc + 8;
+            r[15] = arm_condition_never(e, inst, pc);
+            return true;
+        }
         TARVEL_LOG(Trace, kArmTarget, "cond not met");
         r[15] = pc + 4;
         return true;

@@ -7,12 +7,11 @@
 // long stretches to run() see the same machine:
 //   - the step limit is reached;
 //   - the (aligned) pc leaves the window [window_begin, window_end);
-//   - the next instruction is a software interrupt, a branch-to-self idle loop
-//     (ARM 0xEAFFFFFE, Thumb 0xE7FE), an ARM instruction with condition 0xF
-//     (which ARMv4T never executes, but later cores use for BLX), a Thumb
-//     BX/BLX with the H1 bit set (0x4780 under mask 0xFF87), or a Thumb
-//     long-branch prefix followed by a 0xE800 suffix (BLX);
+//   - the next instruction is a software interrupt or a branch-to-self idle
+//     loop (ARM 0xEAFFFFFE, Thumb 0xE7FE);
 //   - an undefined instruction was executed (the exception has been entered).
+// Every instruction, including the BLX forms of later cores that applications
+// for this platform use, is executed here and nowhere else.
 // Like such a supervisor, run() clears the low bits of the pc (bit 0 in Thumb
 // state, bits 0-1 in ARM state) before each instruction.
 
@@ -169,11 +168,21 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                 u32 next;
                 if (cond != 0xE && !condition_passes(cond, regs.cpsr())) [[unlikely]] {
                     if (cond == 0xF) {
-                        r[15] = pc;
-                        return {steps, RunStop::BridgeInstruction, pc};
+                        r[15] = pc + 8;
+                        next = arm_condition_never(e, inst, pc);
+                        if (e.event) {
+                            ++steps;
+                            on_step(pc);
+                            e.event = kEventNone;
+                            r[15] = next;
+                            if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
+                            pc = next;
+                            break;
+                        }
+                    } else {
+                        if constexpr (Trace) detail::trace_arm_condition_failed();
+                        next = pc + 4;
                     }
-                    if constexpr (Trace) detail::trace_arm_condition_failed();
-                    next = pc + 4;
                 } else {
                     r[15] = pc + 8;
                     next = detail::kArmRunHandlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);

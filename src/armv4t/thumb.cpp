@@ -157,6 +157,11 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
         return pc + 2;
     } else if constexpr (Op == 3) {
         const u32 target = r[rs];
+        // H1 set makes BX the register form of BLX (a later-core instruction that
+        // applications for this platform use). The link is written after the
+        // target is read, so BLX lr works; the should-be-zero bits 2..0 are
+        // ignored, as the cores that have BLX ignore them.
+        if constexpr (H1) r[14] = (pc + 2) | 1;
         if (!(target & 1)) write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
         return target & ~1u;
     } else {
@@ -327,6 +332,16 @@ u32 thumb_branch(Exec&, u32 inst, u32 pc) {
     return pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 20);
 }
 
+// The BLX pair (prefix at pc, suffix 0xE800 | imm11 after it): lr = the
+// address after the pair with bit 0 set, ARM state, target word-aligned.
+u32 thumb_branch_link_to_arm(Exec& e, u32 suffix, u32 pc) {
+    u32* r = e.regs.r;
+    const u32 target = r[14] + (suffix & 0x7FF) * 2;
+    r[14] = (pc + 4) | 1;
+    write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
+    return target & ~3u;
+}
+
 // BL in two halves: the first puts the upper part of the offset into lr, the
 // second branches to lr plus the lower part and leaves the return address in lr.
 template <bool Second>
@@ -334,6 +349,10 @@ TARVEL_HOT u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     if constexpr (!Second) {
         r[14] = pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 9);
+        // A prefix followed by the 0xE800 suffix is BLX to ARM code; the pair
+        // executes as one instruction, as a supervisor stepping it sees it.
+        const u16 suffix = e.mem.read16(pc + 2);
+        if ((suffix & 0xF800) == 0xE800) [[unlikely]] return thumb_branch_link_to_arm(e, suffix, pc);
         return pc + 2;
     } else {
         const u32 target = r[14] + (inst & 0x7FF) * 2;
@@ -403,14 +422,7 @@ u32 stop_before(Exec& e, u32, u32 pc) {
 
 template <u32 Key>
 u32 thumb_execute_checked(Exec& e, u32 inst, u32 pc) {
-    constexpr ThumbClass C = kThumbClassTable.entries[Key];
-    if constexpr (C == ThumbClass::Branch) {
-        if (inst == kThumbIdleLoop) return stop_before(e, inst, pc);
-    } else if constexpr (C == ThumbClass::HiRegBx) {
-        if ((inst & 0xFF87) == 0x4780) return stop_before(e, inst, pc);
-    } else if constexpr (C == ThumbClass::LongBranch) {
-        if ((e.mem.read16(pc + 2) & 0xF800) == 0xE800) return stop_before(e, inst, pc);
-    }
+    if (inst == kThumbIdleLoop) return stop_before(e, inst, pc);
     return thumb_execute<Key>(e, inst, pc);
 }
 
@@ -421,10 +433,6 @@ constexpr Handler thumb_run_handler() {
     if constexpr (C == ThumbClass::SoftwareInt) {
         return &stop_before;
     } else if constexpr (C == ThumbClass::Branch && kTop == (kThumbIdleLoop & 0xFFC0)) {
-        return &thumb_execute_checked<Key>;
-    } else if constexpr (C == ThumbClass::HiRegBx && (kTop & 0xFF80) == 0x4780) {
-        return &thumb_execute_checked<Key>;
-    } else if constexpr (C == ThumbClass::LongBranch && !bits(kTop, 11, 1)) {
         return &thumb_execute_checked<Key>;
     } else {
         return &thumb_execute<Key>;

@@ -134,40 +134,6 @@ PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, std::optional<Error>&
     }
 
     if (!performed) {
-        if (thumb) {
-            if ((inst & 0xFF87) == 0x4487) {  // ADD PC, Rm
-                const u32 rm = (inst >> 3) & 0xF;
-                // r15 as an operand reads as the instruction's address + 4, as
-                // the interpreter (and the processor) reads it.
-                const u32 value = rm == 15 ? pc + 4 : regs.r[rm];
-                regs.set(15, (pc + 4 + value) & ~1u);
-                performed = true;
-            } else if ((inst & 0xFF87) == 0x4780) {  // BLX Rm
-                const u32 target = regs.r[(inst >> 3) & 0xF];
-                regs.set(14, pc + 3);
-                branch_exchange(m, target);
-                performed = true;
-            } else if ((inst & 0xF800) == 0xF000 && (memory.read16(pc + 2) & 0xF800) == 0xE800) {  // BL prefix + BLX suffix
-                const u32 suffix = memory.read16(pc + 2);
-                u32 offset = ((inst & 0x7FF) << 12) | ((suffix & 0x7FF) << 1);
-                if (offset & 0x400000) offset |= 0xFF800000;  // 23-bit sign extension
-                regs.set(14, pc + 5);
-                set_thumb(regs, false);
-                regs.set(15, (pc + 4 + offset) & ~3u);
-                performed = true;
-            }
-        } else if ((inst & 0xFE000000) == 0xFA000000) {  // BLX immediate
-            u32 offset = (inst & 0xFFFFFF) << 2;
-            if (offset & 0x02000000) offset |= 0xFC000000;
-            const u32 half = ((inst >> 24) & 1) << 1;
-            regs.set(14, pc + 4);
-            set_thumb(regs, true);
-            regs.set(15, (pc + 8 + offset + half) & ~1u);
-            performed = true;
-        }
-    }
-
-    if (!performed) {
         if (!memory.find_region(pc, thumb ? 2 : 4)) {
             m.run_state = RunState::Faulted;
             failure = Error::format("instruction fetch from unmapped address 0x{:08x}", pc);

@@ -4,9 +4,9 @@
 //
 // Per instruction the bridge, in this order: aligns and records the pc, ends
 // the call at the return sentinel, stops on the guest's idle loop, performs a
-// trap (then returns to lr), handles semihosting, performs the ARMv5 branch
-// forms the interpreter leaves out, checks that the instruction can be fetched,
-// steps the interpreter, and counts the step against the budget.
+// trap (then returns to lr), handles semihosting, checks that the instruction
+// can be fetched, steps the interpreter (which executes every instruction,
+// the later cores' BLX forms included), and counts the step against the budget.
 //
 // Plain code runs in long stretches on Cpu::run with a window that covers only
 // memory where none of those checks can fire; everything else goes through the

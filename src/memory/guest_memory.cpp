@@ -1,6 +1,8 @@
 #include "memory/guest_memory.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace tarvel::machine {
 
@@ -13,15 +15,27 @@ bool holds(const GuestRegion& region, u32 address, u32 length) {
 }
 }  // namespace
 
+void GuestMemory::FreeTable::operator()(const void* table) const { std::free(const_cast<void*>(table)); }
+
+namespace {
+void* zeroed_table() {
+    void* table = std::calloc(GuestMemory::kPageCount, sizeof(void*));
+    if (!table) throw std::bad_alloc();  // allocation failure ends the process
+    return table;
+}
+}  // namespace
+
+GuestMemory::PageTable<const u8> GuestMemory::new_read_table() {
+    return PageTable<const u8>(static_cast<const u8**>(zeroed_table()));
+}
+GuestMemory::PageTable<u8> GuestMemory::new_write_table() { return PageTable<u8>(static_cast<u8**>(zeroed_table())); }
+
 GuestMemory::GuestMemory(bool big_endian)
-    : big_endian_(big_endian),
-      read_pages_(new const u8*[kPageCount]()),
-      write_pages_(new u8*[kPageCount]()) {}
+    : big_endian_(big_endian), read_pages_(new_read_table()), write_pages_(new_write_table()) {}
 
 GuestMemory::GuestMemory(const GuestMemory& other) : GuestMemory(other.big_endian_) {
     regions_ = other.regions_;
     unmapped_ = other.unmapped_;
-    unmapped_overflow_ = other.unmapped_overflow_;
     rebuild_pages();
 }
 
@@ -29,7 +43,6 @@ GuestMemory& GuestMemory::operator=(const GuestMemory& other) {
     if (this != &other) {
         regions_ = other.regions_;
         unmapped_ = other.unmapped_;
-        unmapped_overflow_ = other.unmapped_overflow_;
         big_endian_ = other.big_endian_;
         rebuild_pages();
     }
@@ -39,13 +52,14 @@ GuestMemory& GuestMemory::operator=(const GuestMemory& other) {
 GuestMemory::GuestMemory(GuestMemory&& other)
     : regions_(std::move(other.regions_)),
       unmapped_(std::move(other.unmapped_)),
-      unmapped_overflow_(other.unmapped_overflow_),
       big_endian_(other.big_endian_),
       read_pages_(std::move(other.read_pages_)),
-      write_pages_(std::move(other.write_pages_)) {
+      write_pages_(std::move(other.write_pages_)),
+      mapped_pages_(std::move(other.mapped_pages_)),
+      watched_pages_(std::move(other.watched_pages_)),
+      written_pages_(std::move(other.written_pages_)) {
     other.regions_.clear();
     other.unmapped_.clear();
-    other.unmapped_overflow_ = 0;
     other.rebuild_pages();
 }
 
@@ -53,13 +67,14 @@ GuestMemory& GuestMemory::operator=(GuestMemory&& other) {
     if (this != &other) {
         regions_ = std::move(other.regions_);
         unmapped_ = std::move(other.unmapped_);
-        unmapped_overflow_ = other.unmapped_overflow_;
         big_endian_ = other.big_endian_;
         read_pages_.swap(other.read_pages_);
         write_pages_.swap(other.write_pages_);
+        mapped_pages_.swap(other.mapped_pages_);
+        watched_pages_.swap(other.watched_pages_);
+        written_pages_.swap(other.written_pages_);
         other.regions_.clear();
         other.unmapped_.clear();
-        other.unmapped_overflow_ = 0;
         other.rebuild_pages();
     }
     return *this;
@@ -96,45 +111,48 @@ void GuestMemory::clear_regions() {
 }
 
 void GuestMemory::rebuild_pages() {
+    // New regions end any write watch.
+    watched_pages_.reset();
+    written_pages_.clear();
     if (!read_pages_) {
-        read_pages_.reset(new const u8*[kPageCount]());
-        write_pages_.reset(new u8*[kPageCount]());
+        read_pages_ = new_read_table();
+        write_pages_ = new_write_table();
+        mapped_pages_.clear();
     }
-    std::fill_n(read_pages_.get(), kPageCount, nullptr);
-    std::fill_n(write_pages_.get(), kPageCount, nullptr);
-    std::vector<bool> claimed(kPageCount, false);
+    for (u32 page : mapped_pages_) {
+        read_pages_[page] = nullptr;
+        write_pages_[page] = nullptr;
+    }
+    mapped_pages_.clear();
+    // While building, a page that an earlier region overlaps only in part holds
+    // this marker, so that later regions leave it alone; it is cleared at the end.
+    static const u8 partly_claimed = 0;
     for (GuestRegion& region : regions_) {
         if (region.bytes.empty()) continue;
         const u64 start = region.base;
         const u64 end = std::min<u64>(start + region.bytes.size(), u64{1} << 32);
         for (u64 page = start >> kPageBits; (page << kPageBits) < end; ++page) {
-            if (claimed[page]) continue;  // an earlier region overlaps this page: it decides
-            claimed[page] = true;
+            if (read_pages_[page]) continue;  // an earlier region overlaps this page: it decides
+            mapped_pages_.push_back(static_cast<u32>(page));
             const u64 page_start = page << kPageBits;
-            if (page_start < start || page_start + kPageSize > end) continue;  // partly covered
+            if (page_start < start || page_start + kPageSize > end) {  // partly covered
+                read_pages_[page] = &partly_claimed;
+                continue;
+            }
             u8* host = region.bytes.data() + (page_start - start);
             read_pages_[page] = host;
             if (!region.read_only) write_pages_[page] = host;
         }
     }
+    for (u32 page : mapped_pages_)
+        if (read_pages_[page] == &partly_claimed) read_pages_[page] = nullptr;
 }
 
-void GuestMemory::set_unmapped_accesses(std::set<u32> addresses) {
-    unmapped_ = std::move(addresses);
-}
+void GuestMemory::set_unmapped_accesses(std::set<u32> addresses) { unmapped_.assign(addresses); }
 
-void GuestMemory::clear_unmapped_accesses() {
-    unmapped_.clear();
-    unmapped_overflow_ = 0;
-}
+void GuestMemory::clear_unmapped_accesses() { unmapped_.clear(); }
 
-void GuestMemory::record_unmapped(u32 address) {
-    if (unmapped_.size() < kMaxUnmappedRecords) {
-        unmapped_.insert(address);
-    } else if (!unmapped_.contains(address)) {
-        ++unmapped_overflow_;
-    }
-}
+void GuestMemory::record_unmapped(u32 address) { unmapped_.insert(address); }
 
 std::optional<size_t> GuestMemory::find_region(u32 address, u32 length) const {
     for (size_t i = 0; i < regions_.size(); ++i) {
@@ -190,13 +208,42 @@ u32 GuestMemory::read32_slow(u32 address) {
     const u8* p = resolve_read(address, 4);
     return p ? load32(p, big_endian_) : 0;
 }
+void GuestMemory::watch_writes() {
+    if (!watched_pages_) {
+        watched_pages_ = new_write_table();
+        for (u32 page : mapped_pages_) {
+            if (!write_pages_[page]) continue;
+            watched_pages_[page] = write_pages_[page];
+            write_pages_[page] = nullptr;
+        }
+    } else {
+        for (u32 page : written_pages_) {
+            watched_pages_[page] = write_pages_[page];
+            write_pages_[page] = nullptr;
+        }
+    }
+    written_pages_.clear();
+}
+
+void GuestMemory::note_write(u32 address) {
+    if (!watched_pages_) [[likely]] return;
+    const u32 page = address >> kPageBits;
+    if (!watched_pages_[page]) return;
+    write_pages_[page] = watched_pages_[page];
+    watched_pages_[page] = nullptr;
+    written_pages_.push_back(page);
+}
+
 void GuestMemory::write8_slow(u32 address, u8 value) {
+    note_write(address);
     if (u8* p = resolve_write(address, 1)) *p = value;
 }
 void GuestMemory::write16_slow(u32 address, u16 value) {
+    note_write(address);
     if (u8* p = resolve_write(address, 2)) store16(p, value, big_endian_);
 }
 void GuestMemory::write32_slow(u32 address, u32 value) {
+    note_write(address);
     if (u8* p = resolve_write(address, 4)) store32(p, value, big_endian_);
 }
 

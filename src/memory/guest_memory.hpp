@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/bytes.hpp"
+#include "memory/address_record.hpp"
 
 namespace tarvel::machine {
 
@@ -72,9 +73,11 @@ public:
     bool big_endian() const { return big_endian_; }
     void set_big_endian(bool big_endian) { big_endian_ = big_endian; }
 
-    const std::set<u32>& unmapped_accesses() const { return unmapped_; }
+    // The recorded addresses in ascending order (built when asked for; recording
+    // itself allocates nothing per address).
+    const std::set<u32>& unmapped_accesses() const { return unmapped_.ordered(); }
     // How many distinct unmapped addresses were not stored because the set was full.
-    u64 unmapped_overflow() const { return unmapped_overflow_; }
+    u64 unmapped_overflow() const { return unmapped_.overflow(); }
     void set_unmapped_accesses(std::set<u32> addresses);
     void clear_unmapped_accesses();
 
@@ -171,6 +174,16 @@ public:
     // themselves, such as the instruction fetch check).
     void record_unmapped(u32 address);
 
+    // Write watch: from watch_writes() on, the first scalar or fast-span write to
+    // each fast-path page goes through the slow path once, which notes the page
+    // and opens the fast path again; written_pages() lists the noted page numbers
+    // (address >> kPageBits) since the last watch_writes(). Writes through host
+    // views, write_bytes and slow-path-only pages are not noted. Costs nothing
+    // until used; re-arming costs as much as the pages noted. Lets a caller that
+    // runs many short guests (a fuzzer) reset only what a run wrote.
+    void watch_writes();
+    const std::vector<u32>& written_pages() const { return written_pages_; }
+
 private:
     u8 read8_slow(u32 address);
     u16 read16_slow(u32 address);
@@ -183,14 +196,33 @@ private:
     const u8* resolve_read(u32 address, u32 length);
     u8* resolve_write(u32 address, u32 length);
     void rebuild_pages();
+    // Gives back the held fast write pointer of the page of `address`, if any.
+    void note_write(u32 address);
     void map_region_pages(size_t index);
 
     std::vector<GuestRegion> regions_;
-    std::set<u32> unmapped_;
-    u64 unmapped_overflow_ = 0;
+    AddressRecord unmapped_{kMaxUnmappedRecords};
     bool big_endian_ = false;
-    std::unique_ptr<const u8*[]> read_pages_;
-    std::unique_ptr<u8*[]> write_pages_;
+    // Page tables come zeroed from calloc, which for tables this large takes
+    // fresh zero pages from the system instead of clearing memory: building a
+    // memory (a machine, a decoded save state) stays cheap.
+    struct FreeTable {
+        void operator()(const void* table) const;
+    };
+    template <typename T>
+    using PageTable = std::unique_ptr<T*[], FreeTable>;
+    static PageTable<const u8> new_read_table();
+    static PageTable<u8> new_write_table();
+
+    PageTable<const u8> read_pages_;
+    PageTable<u8> write_pages_;
+    // The pages the tables point into (or that a region claims), so that a
+    // rebuild clears only those.
+    std::vector<u32> mapped_pages_;
+    // While watching: the fast write pointer of each page held back until its
+    // first write (nullptr once given back or for pages without one).
+    PageTable<u8> watched_pages_;
+    std::vector<u32> written_pages_;
 };
 
 }  // namespace tarvel::machine

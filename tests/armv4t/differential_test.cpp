@@ -253,7 +253,8 @@ const char* thumb_exclusion(u16 inst, u16 next, const RegisterFile& regs) {
             return inside_test_memory(base, 32) ? nullptr : kOutside;
         }
         case ThumbClass::LongBranch:
-            // A prefix before a BLX suffix is an ARMv5 pair, left to the supervising code.
+            // A prefix before a BLX suffix is the later cores' BLX pair, which this
+            // system executes (hand-tested) and the reference does not have.
             if (!(inst & 0x0800) && (next & 0xF800) == 0xE800) return "BLX pair";
             // Correct: a prefix on its own sets lr = pc + 4 + (offset << 12); the
             // reference rejects a prefix that is not followed by its suffix.
@@ -262,6 +263,10 @@ const char* thumb_exclusion(u16 inst, u16 next, const RegisterFile& regs) {
             // and stays in Thumb state; the reference does otherwise.
             return (inst & 0x0800) && (regs.r[14] & 1) ? "lone long-branch suffix" : nullptr;
         case ThumbClass::HiRegBx: {
+            // BX with H1 set is the later cores' BLX register form, which this system
+            // executes whatever bits 2..0 hold (hand-tested); the reference treats it
+            // as BX or rejects it.
+            if ((inst & 0xFF80) == 0x4780) return "BLX register";
             const u32 rs = (inst >> 3) & 15;
             const u32 target = rs == 15 ? regs.r[15] + 4 : regs.r[rs];
             return ((inst & 0x0300) == 0x0300 && (target & 3) == 2) ? "BX to misaligned ARM code" : nullptr;

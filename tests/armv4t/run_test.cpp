@@ -51,27 +51,61 @@ TEST(CpuRun, StopsBeforeIdleLoopsAndSoftwareInterrupts) {
     EXPECT_EQ(m.r(15), kCode + 4);
     EXPECT_EQ(m.cpu.regs.mode(), kModeSystem);
 
-    m.arm({0xFA000000});  // condition 0xF (BLX on later cores)
-    result = m.cpu.run(m.memory, whole_code(100));
-    EXPECT_EQ(result.stop, RunStop::BridgeInstruction);
-    EXPECT_EQ(result.steps, 0u);
-
-    for (u16 special : {u16{0xE7FE}, u16{0xDFAB}, u16{0x4780}, u16{0x47C8}}) {
+    for (u16 special : {u16{0xE7FE}, u16{0xDFAB}}) {
         m.thumb({0x2001, special});
         result = m.cpu.run(m.memory, whole_code(100));
         EXPECT_EQ(result.stop, RunStop::BridgeInstruction) << std::hex << special;
         EXPECT_EQ(m.r(15), kCode + 2) << std::hex << special;
     }
-    // A long-branch prefix followed by a BLX suffix stops at the prefix; followed
-    // by an ordinary suffix it runs.
-    m.thumb({0xF000, 0xE800});
-    result = m.cpu.run(m.memory, whole_code(100));
-    EXPECT_EQ(result.stop, RunStop::BridgeInstruction);
-    EXPECT_EQ(result.steps, 0u);
-    m.thumb({0xF000, 0xF802, 0, 0, 0xE7FE});
-    result = m.cpu.run(m.memory, whole_code(100));
-    EXPECT_EQ(result.steps, 2u);
-    EXPECT_EQ(m.r(15), kCode + 8);
+}
+
+// The BLX forms of later cores are executed by the interpreter, in the run loop
+// and in step() alike; each is one instruction that ends at an idle loop.
+TEST(CpuRun, ExecutesTheBlxFormsItself) {
+    struct Case {
+        const char* name;
+        bool thumb;
+        std::vector<u32> code;  // words (ARM) or halfwords (Thumb) at kCode
+        u32 target;             // where the idle loop is placed
+        bool target_thumb;
+        u32 lr;
+        u64 steps;  // up to and excluding the idle loop
+    };
+    const Case cases[] = {
+        // BLX #0x1A with H: to kCode + 8 + 0x18 + 2, Thumb.
+        {"ARM BLX immediate", false, {0xFB000006}, kCode + 0x22, true, kCode + 4, 1},
+        // LDR r4, [pc, #4] loads the word at kCode + 8; BLX r4.
+        {"Thumb BLX r4", true, {0x4C01, 0x47A0, 0, 0, 0x1051, 0}, kCode + 0x50, true, kCode + 5, 2},
+        // The should-be-zero bits do not matter: 0x47A7 is BLX r4 as well.
+        {"Thumb BLX r4, bits 2..0 set", true, {0x4C01, 0x47A7, 0, 0, 0x1050, 0}, kCode + 0x50, false, kCode + 5, 2},
+        // Prefix and BLX suffix: offset 0x3A from kCode + 4, word-aligned, ARM.
+        {"Thumb BLX pair", true, {0xF000, 0xE800 | (0x3A >> 1)}, kCode + 0x3C, false, kCode + 5, 1},
+    };
+    for (const Case& c : cases) {
+        for (const bool stepped : {false, true}) {
+            TestMachine m;
+            u32 address = kCode;
+            for (u32 unit : c.code) {
+                if (c.thumb) m.memory.write16(address, static_cast<u16>(unit));
+                else m.memory.write32(address, unit);
+                address += c.thumb ? 2 : 4;
+            }
+            if (c.target_thumb) m.memory.write16(c.target, 0xE7FE);
+            else m.memory.write32(c.target, 0xEAFFFFFE);
+            m.cpu.regs.set_cpsr(kModeSystem | (c.thumb ? kThumbBit : 0));
+            m.r(15) = kCode;
+            if (stepped) {
+                for (u64 i = 0; i < c.steps; ++i) EXPECT_TRUE(m.step()) << c.name;
+            } else {
+                const RunResult result = m.cpu.run(m.memory, whole_code(100));
+                EXPECT_EQ(result.stop, RunStop::BridgeInstruction) << c.name;
+                EXPECT_EQ(result.steps, c.steps) << c.name;
+            }
+            EXPECT_EQ(m.r(15), c.target) << c.name << (stepped ? " stepped" : " run");
+            EXPECT_EQ(m.cpu.regs.thumb(), c.target_thumb) << c.name;
+            EXPECT_EQ(m.r(14), c.lr) << c.name;
+        }
+    }
 }
 
 TEST(CpuRun, UndefinedInstructionsEndTheRunAfterTheException) {

@@ -168,6 +168,40 @@ TEST(GuestMemoryUnmapped, RecordIsBoundedAndCountsOverflow) {
     EXPECT_EQ(memory.unmapped_overflow(), 10u);
     memory.read8(0x40000000);  // already recorded: not an overflow
     EXPECT_EQ(memory.unmapped_overflow(), 10u);
+    // The ordered view holds the lowest addresses first, copies carry the record,
+    // and the top address (which the table keeps apart) is an address like any other.
+    GuestMemory copy = memory;
+    EXPECT_EQ(*copy.unmapped_accesses().begin(), 0x40000000u);
+    copy.clear_unmapped_accesses();
+    copy.read8(0xFFFFFFFF);
+    copy.read8(0xFFFFFFFF);
+    copy.read8(0);
+    EXPECT_EQ(copy.unmapped_accesses(), (std::set<u32>{0, 0xFFFFFFFF}));
+    EXPECT_EQ(memory.unmapped_accesses().size(), GuestMemory::kMaxUnmappedRecords);
+}
+
+TEST(GuestMemoryWriteWatch, NotesEachWrittenPageOnceAndRearms) {
+    GuestMemory memory = standard_layout();
+    memory.watch_writes();
+    memory.write32(0x05000010, 0x11223344);
+    memory.write8(0x05000011, 0xAA);
+    u8* span = memory.fast_write_span(0x02010000, 8);
+    EXPECT_EQ(span, nullptr);  // held back until the page's first write
+    memory.write16(0x02010000, 0x5566);
+    EXPECT_NE(memory.fast_write_span(0x02010000, 8), nullptr);
+    memory.write32(0x03000000, 1);  // unmapped: nothing to note
+    EXPECT_EQ(memory.written_pages(), (std::vector<u32>{0x0500, 0x0201}));
+    EXPECT_EQ(memory.read32(0x05000010), 0x1122AA44u);
+    EXPECT_EQ(memory.read16(0x02010000), 0x5566u);
+    memory.watch_writes();
+    EXPECT_TRUE(memory.written_pages().empty());
+    memory.write8(0x05000000, 1);
+    EXPECT_EQ(memory.written_pages(), std::vector<u32>{0x0500});
+    // New regions end the watch: every page is fast again.
+    memory.add_region(0x30000000, 0x1000);
+    EXPECT_NE(memory.fast_write_span(0x02010000, 8), nullptr);
+    memory.write8(0x02010000, 1);
+    EXPECT_TRUE(memory.written_pages().empty());
 }
 
 TEST(GuestMemoryViews, HostViewsFollowTheLookupRuleWithoutRecording) {
