@@ -23,3 +23,5 @@ foreach(variant IN ITEMS "thumb;little" "thumb;big" "arm;little" "arm;big")
   endif()
 endforeach()
 target_compile_definitions(tarvel-bench PRIVATE ${guest_program_definitions})
+# The music benchmark encodes its MP3 with LAME.
+target_link_libraries(tarvel-bench PRIVATE mp3lame)

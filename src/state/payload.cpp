@@ -30,14 +30,22 @@
 //   5. the network record and the drawing service's words;
 //   6. the virtual filesystem: files, directories and open handles. Leaving it
 //      out would wipe the game's saved files on every restore;
-//   7. the frontend binding's tick phase (see save_state.hpp), always last.
+//   7. the frontend binding's tick phase (see save_state.hpp);
+//   8. the sounds queued on the audio engine, each with its encoded data and
+//      the cursor its decoding resumes from. The one part a state may lack:
+//      states written before sounds were decoded as they play end after the
+//      tick phase, and they restore with no queued sound (what they had
+//      converted is in the audio queue of the first part).
 // Not written, so empty or default after a restore: the key event queue, the
 // Auto BGM flags and cached music (the core options set them again), and the
 // option-derived fields that the frontend binding reapplies.
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <limits>
 #include <fmt/format.h>
 
+#include "media/audio/formats.hpp"
 #include "machine/services/network.hpp"
 #include "machine/services/timer.hpp"
 #include "state/save_state.hpp"
@@ -161,9 +169,34 @@ void serialize_head(Ar& ar, Ref<Ar, AudioEngine> audio) {
 }
 
 template <class Ar>
+void shared_bytes(Ar& ar, Ref<Ar, SharedBytes> bytes) {
+    if constexpr (Ar::kLoading) bytes = SharedBytes(ar.blob());
+    else ar.blob(bytes.span());
+}
+
+// A queued sound: its data and where its decoding stands. The decoder itself
+// is rebuilt from the cursor when the sound next plays; what can be checked
+// without decoding is checked here.
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, QueuedSound> sound) {
+    shared_bytes(ar, sound.data);
+    auto& c = sound.cursor;
+    ar(c.copies_left, c.copy_frames, c.out_frame, c.block, c.block_start, c.feed_from, c.first_frame, c.preroll,
+       c.channels, c.rate);
+    u32 carry[2] = {std::bit_cast<u32>(c.carry[0]), std::bit_cast<u32>(c.carry[1])};
+    ar(carry[0], carry[1], c.first_copy);
+    if constexpr (Ar::kLoading) {
+        c.carry = {std::bit_cast<float>(carry[0]), std::bit_cast<float>(carry[1])};
+        ar.check(c.channels != 0 && c.channels <= 0xFFFF && c.rate != 0 && std::isfinite(c.carry[0]) &&
+                     std::isfinite(c.carry[1]) && audio_format::recognise(sound.data.span()).ok(),
+                 "invalid queued sound");
+    }
+}
+
+template <class Ar>
 void serialize_tail(Ar& ar, Ref<Ar, AudioEngine> audio) {
     ar(audio.volume);
-    ar.optional(audio.loop_source, [&](auto& source) { ar(source); });
+    ar.optional(audio.loop_source, [&](auto& source) { shared_bytes(ar, source); });
 }
 
 template <class Ar>
@@ -407,6 +440,12 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     // 7. Tick phase.
     ar(tick_phase);
     ar.check(tick_phase < kTickPhaseLimit, [&] { return fmt::format("invalid tick phase {}", tick_phase); });
+    // 8. Queued sounds.
+    if constexpr (Ar::kLoading) {
+        if (ar.remaining() == 0) return;
+    }
+    counted(ar, m.audio_engine.sounds, 8 + 7 * 8 + 5 * 4 + 1, [&](auto& sound) { serialize(ar, sound); },
+            kMaxQueuedSounds, "too many queued sounds");
 }
 
 }  // namespace

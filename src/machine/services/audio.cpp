@@ -113,7 +113,7 @@ u32 play_for_game(TarvelMachine& m, bool loop) {
     const u32 repeats = service_arg(m, 1);
     const AudioEngine& engine = m.audio_engine;
     if (m.audio.current_sound_kind == AudioServiceState::kSoundResource && m.audio.current_sound_resource == number &&
-        engine.active && !engine.paused && engine.queue.size() > 1)
+        engine.active && !engine.paused && engine.queued_values() > 1)
         return 1;
 
     const std::optional<std::span<const u8>> data = resource_for_number(m, number);
@@ -128,8 +128,8 @@ u32 play_for_game(TarvelMachine& m, bool loop) {
     }
     m.audio.current_sound_kind = AudioServiceState::kSoundResource;
     m.audio.current_sound_resource = number;
-    m.audio_engine.set_loop_source(loop ? std::optional<std::vector<u8>>(std::in_place, data->begin(), data->end())
-                                        : std::nullopt);
+    if (loop) m.audio_engine.loop_last_submitted();
+    else m.audio_engine.set_loop_source(std::nullopt);
     TARVEL_LOG(Debug, kAudioTarget, "PlayForGame queued id={} bytes={} repeats={} loop={}", number, data->size(),
                repeats, loop);
     return 0;
@@ -216,7 +216,9 @@ void run_auto_bgm(TarvelMachine& m) {
     const AudioServiceState& audio = m.audio;
     const AudioEngine& engine = m.audio_engine;
     if (!audio.auto_bgm_enabled || audio.auto_bgm_suppressed || engine.paused) return;
-    if (engine.active && engine.queue.size() >= 2) return;
+    // The next copy is queued while the current one still fills this frame,
+    // so that it follows the last sample without a gap.
+    if (engine.active && engine.queued_values() >= kRenderValues) return;
 
     if (!m.audio.auto_bgm_cache) {
         const cbe::ResourceTable& table = m.resources.main_table;

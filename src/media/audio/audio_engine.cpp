@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/log.hpp"
 #include "media/audio/formats.hpp"
 #include "media/audio/midi.hpp"
+#include "media/audio/sound_stream.hpp"
 
 namespace tarvel {
 
@@ -26,16 +28,16 @@ bool is_mp3(std::span<const u8> d) {
 }  // namespace
 
 Result<Recognised> recognise(std::span<const u8> data) {
-    if (is_wav(data)) return Recognised{Kind::Wav, data};
-    if (is_mp3(data)) return Recognised{Kind::Mp3, data};
+    if (is_wav(data)) return Recognised{SoundKind::Wav, data};
+    if (is_mp3(data)) return Recognised{SoundKind::Mp3, data};
     if (data.size() >= 5) {
         const u16 type = load_le16(data.data());
         const u32 length = u32{data[2]} << 16 | u32{data[3]} << 8 | data[4];
         if (data.size() - 5 >= length) {
             const std::span<const u8> payload = data.subspan(5, length);
-            if (type == kWrapperTypeMidi) return Recognised{Kind::Midi, payload};
-            if (is_wav(payload)) return Recognised{Kind::Wav, payload};
-            if (is_mp3(payload)) return Recognised{Kind::Mp3, payload};
+            if (type == kWrapperTypeMidi) return Recognised{SoundKind::Midi, payload};
+            if (is_wav(payload)) return Recognised{SoundKind::Wav, payload};
+            if (is_mp3(payload)) return Recognised{SoundKind::Mp3, payload};
             return Error::format("unknown audio resource type {}", type);
         }
     }
@@ -43,6 +45,16 @@ Result<Recognised> recognise(std::span<const u8> data) {
 }
 
 }  // namespace audio_format
+
+StreamHolder::StreamHolder() = default;
+StreamHolder::StreamHolder(const StreamHolder&) {}
+StreamHolder::StreamHolder(StreamHolder&&) noexcept = default;
+StreamHolder& StreamHolder::operator=(const StreamHolder&) {
+    stream.reset();
+    return *this;
+}
+StreamHolder& StreamHolder::operator=(StreamHolder&&) noexcept = default;
+StreamHolder::~StreamHolder() = default;
 
 namespace {
 
@@ -53,46 +65,13 @@ u64 saturating_mul(u64 a, u64 b) {
     return a * b;
 }
 
-Result<audio_format::DecodedTail> decode(const audio_format::Recognised& what) {
-    using audio_format::Kind;
-    switch (what.kind) {
-    case Kind::Wav: {
-        TARVEL_TRY_ASSIGN(DecodedSound sound, audio_format::decode_wav(what.payload));
-        return audio_format::DecodedTail{std::move(sound), 0};
-    }
-    case Kind::Mp3:
-        return audio_format::decode_mp3(what.payload);
-    case Kind::Midi: {
-        TARVEL_TRY_ASSIGN(DecodedSound sound, render_midi(what.payload));
-        return audio_format::DecodedTail{std::move(sound), 0};
-    }
-    }
-    return Error("unrecognized audio data");
-}
+// What a sound whose length is not known yet counts as.
+constexpr u64 kUnknownLength = u64{1} << 62;
 
-// Appends `sound` `copies` times and cuts the queue to its newest
-// kMaxQueuedValues values, touching only what survives: when the copies alone
-// fill the cap, the old queue goes and just the last copies are written.
-void append_capped(std::deque<i16>& queue, std::span<const i16> sound, u64 copies) {
-    const u64 n = sound.size();
-    const u64 incoming = saturating_mul(n, copies);
-    if (incoming >= kMaxQueuedValues) {
-        queue.clear();
-        // The kept stretch starts this far into a copy and runs to the end of the last one.
-        u64 start = (n - kMaxQueuedValues % n) % n;
-        u64 left = kMaxQueuedValues;
-        while (left > 0) {
-            const u64 take = std::min(n - start, left);
-            queue.insert(queue.end(), sound.begin() + static_cast<std::ptrdiff_t>(start),
-                         sound.begin() + static_cast<std::ptrdiff_t>(start + take));
-            left -= take;
-            start = 0;
-        }
-        return;
-    }
-    const u64 total = queue.size() + incoming;
-    if (total > kMaxQueuedValues) queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(total - kMaxQueuedValues));
-    for (u64 i = 0; i < copies; ++i) queue.insert(queue.end(), sound.begin(), sound.end());
+u64 remaining_frames(const StreamCursor& c) {
+    if (c.copy_frames == 0) return kUnknownLength;
+    const u64 current = c.copy_frames > c.out_frame ? c.copy_frames - c.out_frame : 0;
+    return saturating_add(current, saturating_mul(c.copies_left, c.copy_frames));
 }
 
 i16 scaled(i16 v, u32 volume) {
@@ -109,50 +88,98 @@ AudioEngine make_audio_engine(u32 volume) {
 }
 
 Status AudioEngine::submit(std::span<const u8> data, u32 repeats) {
+    return enqueue(SharedBytes(std::vector<u8>(data.begin(), data.end())), repeats);
+}
+
+Status AudioEngine::submit(SharedBytes data, u32 repeats) { return enqueue(std::move(data), repeats); }
+
+Status AudioEngine::enqueue(SharedBytes data, u32 repeats) {
     bytes_submitted = saturating_add(bytes_submitted, data.size());
-    auto recognised = audio_format::recognise(data);
-    if (!recognised) {
+    if (auto recognised = audio_format::recognise(data.span()); !recognised) {
         rejected = saturating_add(rejected, 1);
         return std::move(recognised).error();
     }
-    TARVEL_TRY_ASSIGN(audio_format::DecodedTail decoded, decode(*recognised));
-    u64 total_frames = 0;
-    const std::vector<i16> converted = audio_format::resample_tail(decoded, total_frames);
-    if (converted.size() < 2) {
+    QueuedSound sound;
+    sound.data = std::move(data);
+    sound.cursor.copies_left = repeats;
+    TARVEL_TRY_ASSIGN(sound.decoder.stream, SoundStream::open(sound.data.span(), sound.cursor));
+    const StreamCursor& c = sound.cursor;
+    if (c.copy_frames == 0 && sound.decoder.stream->kind() != SoundKind::Mp3) {
         rejected = saturating_add(rejected, 1);
         return Error("audio data decoded to no samples");
     }
-    // Counted over the converted values that were computed: the whole sound,
-    // or for a sound longer than the queue its last 10 s (see resample_tail).
-    nonzero_samples = saturating_add(
-        nonzero_samples, static_cast<u64>(std::count_if(converted.begin(), converted.end(), [](i16 v) { return v != 0; })));
-    const u64 copies = u64{repeats} + 1;
-    // The count of copies saturates at 0xFFFFFFFF before it multiplies.
-    frames_queued = saturating_add(frames_queued, saturating_mul(total_frames, std::min<u64>(copies, 0xFFFFFFFFu)));
-    append_capped(queue, converted, copies);
-    peak_frames = std::max<u64>(peak_frames, queue.size() / 2);
+    // The count of copies saturates at 0xFFFFFFFF before it multiplies. An
+    // MP3's length is known once it has been decoded to its end; its copies
+    // are counted as they finish.
+    if (c.copy_frames != 0) frames_queued = saturating_add(frames_queued, saturating_mul(c.copy_frames, std::min<u64>(u64{repeats} + 1, 0xFFFFFFFFu)));
+
+    if (sounds.size() >= kMaxQueuedSounds) sounds.pop_front();
+    sounds.push_back(std::move(sound));
+    u64 known = queue.size() / 2;
+    for (const QueuedSound& s : sounds) {
+        if (s.cursor.copy_frames != 0) known = saturating_add(known, remaining_frames(s.cursor));
+    }
+    peak_frames = std::max(peak_frames, known);
     active = true;
     paused = false;
     return {};
+}
+
+bool AudioEngine::queue_loop_copy() {
+    // The loop source is shared, not copied: submit never changes it.
+    const SharedBytes source = *loop_source;
+    return enqueue(source, 0).ok();
 }
 
 void AudioEngine::render_frame(std::span<i16, kRenderValues> out) {
     size_t taken = 0;
     if (active && !paused) {
         bool resubmitted = false;
-        const bool was_empty = queue.empty();
+        const bool was_empty = nothing_queued();
         if (was_empty && loop_source) {
-            // The loop source is read in place: submit never changes it.
-            const std::vector<u8>& source = *loop_source;
-            resubmitted = submit(source, 0).ok();
+            resubmitted = queue_loop_copy();
             if (!resubmitted) active = false;
         }
         if (active) {
             taken = std::min(queue.size(), kRenderValues);
-            auto end = queue.begin() + static_cast<std::ptrdiff_t>(taken);
-            std::transform(queue.begin(), end, out.begin(), [v = volume](i16 s) { return scaled(s, v); });
-            queue.erase(queue.begin(), end);
-            if (queue.empty() && !loop_source) active = false;
+            std::copy_n(queue.begin(), taken, out.begin());
+            queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(taken));
+            bool looped_without_sound = false;
+            while (taken < kRenderValues && !sounds.empty()) {
+                QueuedSound& sound = sounds.front();
+                if (!sound.decoder.stream) {
+                    auto reopened = SoundStream::open(sound.data.span(), sound.cursor);
+                    if (!reopened) {
+                        TARVEL_LOG(Warn, audio_format::kLogTarget, "Queued sound dropped: {}", reopened.error().to_string());
+                        sounds.pop_front();
+                        continue;
+                    }
+                    sound.decoder.stream = std::move(*reopened);
+                }
+                const SoundStream::Step step = sound.decoder.stream->convert(sound.cursor, out.subspan(taken));
+                taken += step.values;
+                nonzero_samples = saturating_add(nonzero_samples, step.nonzero);
+                if (!step.finished) continue;
+                if (step.error)
+                    TARVEL_LOG(Warn, audio_format::kLogTarget, "Sound ended early: {}", step.error->to_string());
+                else if (sound.cursor.copy_frames != 0 && sound.decoder.stream->kind() == SoundKind::Mp3)
+                    frames_queued = saturating_add(frames_queued, sound.cursor.copy_frames);
+                const bool produced = step.values > 0;
+                sounds.pop_front();
+                if (sounds.empty() && queue.empty() && loop_source) {
+                    // The loop continues right after the last sample; a loop
+                    // that yields nothing is not retried within the frame.
+                    if (looped_without_sound && !produced) break;
+                    looped_without_sound = !produced;
+                    if (!queue_loop_copy()) {
+                        active = false;
+                        break;
+                    }
+                }
+            }
+            std::transform(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(taken), out.begin(),
+                           [v = volume](i16 s) { return scaled(s, v); });
+            if (nothing_queued() && !loop_source) active = false;
         }
         if (was_empty && !resubmitted) {
             silent_frames = saturating_add(silent_frames, kRenderFrames);
@@ -170,6 +197,7 @@ std::array<i16, kRenderValues> AudioEngine::render_frame() {
 
 void AudioEngine::stop() {
     queue.clear();
+    sounds.clear();
     loop_source.reset();
     active = false;
     paused = false;
@@ -180,6 +208,21 @@ void AudioEngine::set_volume(u32 percent) { volume = std::min<u32>(percent, 100)
 u32 AudioEngine::state() const {
     if (paused) return 2;
     return active ? 1 : 0;
+}
+
+void AudioEngine::set_loop_source(std::optional<std::vector<u8>> data) {
+    if (data) loop_source = SharedBytes(std::move(*data));
+    else loop_source.reset();
+}
+
+void AudioEngine::loop_last_submitted() {
+    if (!sounds.empty()) loop_source = sounds.back().data;
+}
+
+u64 AudioEngine::queued_values() const {
+    u64 frames = 0;
+    for (const QueuedSound& s : sounds) frames = saturating_add(frames, remaining_frames(s.cursor));
+    return saturating_add(queue.size(), saturating_mul(frames, 2));
 }
 
 }  // namespace tarvel

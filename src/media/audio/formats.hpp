@@ -1,14 +1,15 @@
 #pragma once
 // The pieces the audio engine is built from: recognising what was submitted,
-// the WAV and MP3 decoders, and the conversion to the output format.
+// the WAV, MP3 and MIDI inputs read a block at a time, and the conversion to
+// the output format.
 
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "media/audio/audio_engine.hpp"
 #include "common/bytes.hpp"
 #include "common/error.hpp"
+#include "media/audio/audio_engine.hpp"
 #include "media/audio/decoded_sound.hpp"
 
 namespace tarvel::audio_format {
@@ -16,11 +17,9 @@ namespace tarvel::audio_format {
 inline constexpr const char* kLogTarget = "tarvel_core::audio_engine";
 inline constexpr u16 kWrapperTypeMidi = 10;
 
-enum class Kind { Wav, Mp3, Midi };
-
 // What a submission holds and which bytes the decoder is to read.
 struct Recognised {
-    Kind kind;
+    SoundKind kind;
     std::span<const u8> payload;
 };
 
@@ -28,34 +27,48 @@ struct Recognised {
 // with "unknown audio resource type {}" or "unrecognized audio data ({} bytes)".
 Result<Recognised> recognise(std::span<const u8> data);
 
-// A decoded sound of which only the end may have been kept: `skipped_frames`
-// input frames were dropped from its front, and the samples that remain are
-// the rest of the stream.
-struct DecodedTail {
-    DecodedSound sound;
-    u64 skipped_frames = 0;
-};
+// ---- WAV: the samples are read straight from the submitted bytes.
 
+struct WavLayout {
+    u32 channels = 1;
+    u32 rate = 1;
+    u64 offset = 0;  // of the first sample
+    u64 values = 0;  // i16 values present (all channels)
+};
+Result<WavLayout> read_wav_layout(std::span<const u8> data);
+// Values first.. as f32; zeros past the end.
+void read_wav_values(std::span<const u8> data, const WavLayout& layout, u64 first, std::span<float> out);
 Result<DecodedSound> decode_wav(std::span<const u8> data);
 
-// Streams that decode to more than this are treated as ending there, with a
-// warning: the whole-input cost of a hostile MP3 is bounded by time as well as
-// by the size of the data.
-inline constexpr u64 kMaxMp3Seconds = 30 * 60;
-Result<DecodedTail> decode_mp3(std::span<const u8> data);
+// ---- MP3: decoded in chunks of frames (see mp3.cpp).
 
-// Input frames a decoder must keep from the end of a stream at `rate` so that
-// the converted sound's last kMaxQueuedFrames frames can still be computed.
-u64 tail_frames_needed(u32 rate);
+// Where one chunk of an MP3 stream starts: the decoder is fed from
+// `feed_from`, whose first `preroll` frames are decoded only to prime it, and
+// the chunk's own frames start at `first_frame`. Chunk 0 starts at 0, 0, 0.
+struct Mp3ChunkStart {
+    u64 feed_from = 0;
+    u64 first_frame = 0;
+    u32 preroll = 0;
+};
+
+struct Mp3Chunk {
+    std::vector<float>* samples = nullptr;  // filled, interleaved
+    u32 channels = 0;
+    u32 rate = 0;
+    bool last = false;
+    Mp3ChunkStart next;  // valid when !last
+};
+
+// Decodes one chunk into `out` (replacing its contents).
+Result<Mp3Chunk> decode_mp3_chunk(std::span<const u8> data, const Mp3ChunkStart& at, std::vector<float>& out);
+
+// The whole stream at once (tests, fuzzing, the benchmark).
+Result<DecodedSound> decode_mp3(std::span<const u8> data);
+
+// ---- conversion
 
 // The output frame count of a whole stream of `frames_in` frames at `rate`:
 // ceil(frames_in * 44100 / rate), exact.
 u64 output_frames(u64 frames_in, u32 rate);
-
-// Converts to 44100 Hz stereo i16 by linear interpolation, producing only the
-// last kMaxQueuedFrames frames of the result (earlier ones could never survive
-// the queue's cut). `total_frames_out` receives the length of the whole
-// converted sound. Returns no values when the input is empty or unusable.
-std::vector<i16> resample_tail(const DecodedTail& decoded, u64& total_frames_out);
 
 }  // namespace tarvel::audio_format

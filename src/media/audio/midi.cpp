@@ -73,6 +73,22 @@ struct TimedNote {
     bool on;
 };
 
+double sample_time(size_t i) { return static_cast<double>(i) / kMidiSampleRate; }
+
+// The first sample whose time reaches `seconds` (the sample at which a note
+// event at that time is applied).
+size_t first_sample_at(double seconds) {
+    if (!(seconds > 0.0)) return 0;
+    const double guess = std::ceil(seconds * kMidiSampleRate);
+    if (guess >= 1e15) return static_cast<size_t>(1e15);
+    auto i = static_cast<size_t>(guess);
+    while (i > 0 && seconds <= sample_time(i - 1)) --i;
+    while (seconds > sample_time(i)) ++i;
+    return i;
+}
+
+}  // namespace
+
 // Voices are capped at kMidiMaxVoices sounding at once. Without a cap a
 // hostile file of a million note-ons at one tick would make every sample sum a
 // million sines. Real music stays far below the cap (a released note is dropped
@@ -81,19 +97,44 @@ struct TimedNote {
 // cutting it mid-wave would click. Fading voices still cost a sine each, so
 // their number is bounded too; only a burst of more than kMidiFadingVoices
 // steals within one fade (no music does that) cuts the oldest fading voice.
-class Synthesiser {
+class MidiRenderer::Synthesiser {
 public:
     explicit Synthesiser(std::vector<TimedNote> notes) : notes_(std::move(notes)) {
         voices_.reserve(kMidiMaxVoices + kMidiFadingVoices);
     }
 
-    void render(std::span<float> out) {
-        for (size_t i = 0; i < out.size(); ++i) {
-            const double t = static_cast<double>(i) / kMidiSampleRate;
+    // Samples first .. first + out.size() - 1, continuing from the state the
+    // previous call left (first is where it ended).
+    void render(size_t first, std::span<float> out) {
+        for (size_t k = 0; k < out.size(); ++k) {
+            const double t = sample_time(first + k);
             while (next_ < notes_.size() && notes_[next_].seconds <= t) apply(notes_[next_++], t);
-            std::erase_if(voices_, [t](const Voice& v) { return v.end <= t; });
-            out[i] = std::clamp(mix(t), -1.0f, 1.0f);
+            prune(t);
+            out[k] = std::clamp(mix(t), -1.0f, 1.0f);
         }
+    }
+
+    // Brings the voices from sample `from` to `to` as rendering would, without
+    // mixing. Between two samples that apply events the per-sample pruning
+    // only removes voices whose end has passed, and removing up to a later
+    // time includes every earlier removal, so it is enough to prune just
+    // before and after each sample that applies events.
+    void advance(size_t from, size_t to) {
+        if (to < from) {
+            voices_.clear();
+            next_ = 0;
+            from = 0;
+        }
+        while (next_ < notes_.size()) {
+            const size_t at = std::max(first_sample_at(notes_[next_].seconds), from);
+            if (at >= to) break;
+            if (at > 0) prune(sample_time(at - 1));
+            const double t = sample_time(at);
+            while (next_ < notes_.size() && notes_[next_].seconds <= t) apply(notes_[next_++], t);
+            prune(t);
+            from = at + 1;
+        }
+        if (to > 0) prune(sample_time(to - 1));
     }
 
 private:
@@ -101,6 +142,10 @@ private:
 
     // Released by a note-off, stolen, or already in its final fade.
     static bool fading(const Voice& v, double t) { return !v.held() || v.end - t <= kFadeSeconds; }
+
+    void prune(double t) {
+        std::erase_if(voices_, [t](const Voice& v) { return v.end <= t; });
+    }
 
     void apply(const TimedNote& note, double t) {
         if (note.on) {
@@ -149,8 +194,6 @@ private:
     std::vector<Voice> voices_;
 };
 
-}  // namespace
-
 double midi_tick_seconds(const MidiSong& song, u64 tick) {
     return TempoCursor(song).seconds_at(tick);
 }
@@ -163,7 +206,7 @@ size_t midi_sample_count(const MidiSong& song) {
     return static_cast<size_t>(std::floor(seconds * kMidiSampleRate));
 }
 
-Result<DecodedSound> render_midi(std::span<const u8> payload) {
+Result<MidiRenderer> MidiRenderer::open(std::span<const u8> payload) {
     TARVEL_TRY_ASSIGN(const MidiSong song, parse_midi(payload));
 
     std::vector<TimedNote> notes;
@@ -173,12 +216,36 @@ Result<DecodedSound> render_midi(std::span<const u8> payload) {
         notes.push_back({cursor.seconds_at(event.tick), note_frequency(event.note),
                          static_cast<float>(event.velocity) / 127.0f, event.on});
     }
+    return MidiRenderer(std::make_unique<Synthesiser>(std::move(notes)), midi_sample_count(song));
+}
 
+MidiRenderer::MidiRenderer(std::unique_ptr<Synthesiser> synth, size_t sample_count)
+    : synth_(std::move(synth)), sample_count_(sample_count) {}
+MidiRenderer::MidiRenderer(MidiRenderer&&) noexcept = default;
+MidiRenderer& MidiRenderer::operator=(MidiRenderer&&) noexcept = default;
+MidiRenderer::~MidiRenderer() = default;
+
+void MidiRenderer::seek(size_t sample) {
+    sample = std::min(sample, sample_count_);
+    if (sample == position_) return;
+    synth_->advance(position_, sample);
+    position_ = sample;
+}
+
+void MidiRenderer::render(std::span<float> out) {
+    const size_t n = std::min(out.size(), sample_count_ - position_);
+    synth_->render(position_, out.first(n));
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), 0.0f);
+    position_ += n;
+}
+
+Result<DecodedSound> render_midi(std::span<const u8> payload) {
+    TARVEL_TRY_ASSIGN(MidiRenderer renderer, MidiRenderer::open(payload));
     DecodedSound sound;
     sound.channels = 1;
     sound.rate = kMidiSampleRate;
-    sound.samples.resize(midi_sample_count(song));
-    Synthesiser(std::move(notes)).render(sound.samples);
+    sound.samples.resize(renderer.sample_count());
+    renderer.render(sound.samples);
     return sound;
 }
 

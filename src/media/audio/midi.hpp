@@ -5,6 +5,7 @@
 // percussion are not interpreted.
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -54,5 +55,30 @@ size_t midi_sample_count(const MidiSong& song);
 
 // Renders a Standard MIDI File (the payload of a type-10 audio resource).
 Result<DecodedSound> render_midi(std::span<const u8> payload);  // channels 1, rate 8000
+
+// The same rendering a stretch at a time, so that long music costs each video
+// frame only the samples it needs. Rendering in pieces gives exactly the
+// samples of render_midi; seek() moves to any sample without mixing the ones
+// it passes over (it replays the note events, which is all a voice depends on).
+class MidiRenderer {
+public:
+    static Result<MidiRenderer> open(std::span<const u8> payload);
+    MidiRenderer(MidiRenderer&&) noexcept;
+    MidiRenderer& operator=(MidiRenderer&&) noexcept;
+    ~MidiRenderer();
+
+    size_t sample_count() const { return sample_count_; }
+    size_t position() const { return position_; }
+    void seek(size_t sample);
+    // Fills `out` with the samples from position() on (zeros past the end).
+    void render(std::span<float> out);
+
+private:
+    class Synthesiser;
+    MidiRenderer(std::unique_ptr<Synthesiser> synth, size_t sample_count);
+    std::unique_ptr<Synthesiser> synth_;
+    size_t sample_count_ = 0;
+    size_t position_ = 0;
+};
 
 }  // namespace tarvel

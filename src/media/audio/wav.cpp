@@ -19,10 +19,10 @@ bool chunk_is(const u8* header, const char (&id)[5]) { return std::memcmp(header
 
 }  // namespace
 
-Result<DecodedSound> decode_wav(std::span<const u8> data) {
+Result<WavLayout> read_wav_layout(std::span<const u8> data) {
     const size_t size = data.size();
     bool have_fmt = false;
-    DecodedSound sound;
+    WavLayout layout;
     // Every step moves on by at least the 8-byte chunk header, so the walk
     // ends after at most size / 8 chunks whatever the sizes say.
     u64 offset = kFirstChunk;
@@ -41,20 +41,44 @@ Result<DecodedSound> decode_wav(std::span<const u8> data) {
             if (format != 1) return Error::format("unsupported WAV format {}", format);
             if (bits != 16) return Error::format("unsupported WAV bit depth {}", bits);
             if (channels == 0 || rate == 0) return Error("WAV fmt chunk declares zero channels or sample rate");
-            sound.channels = channels;
-            sound.rate = rate;
+            layout.channels = channels;
+            layout.rate = rate;
             have_fmt = true;
         } else if (chunk_is(header, "data")) {
             if (!have_fmt) break;
-            const size_t count = static_cast<size_t>(available / 2);  // an odd last byte is not a sample
-            sound.samples.resize(count);
-            for (size_t i = 0; i < count; ++i)
-                sound.samples[i] = static_cast<float>(static_cast<i16>(load_le16(p + 2 * i))) / 32768.0f;
-            return sound;
+            layout.offset = body;
+            layout.values = available / 2;  // an odd last byte is not a sample
+            return layout;
         }
         offset = body + declared + (declared & 1);
     }
     return Error("WAV file is missing fmt or data chunk");
+}
+
+}  // namespace tarvel::audio_format
+
+namespace tarvel::audio_format {
+
+void read_wav_values(std::span<const u8> data, const WavLayout& layout, u64 first, std::span<float> out) {
+    for (size_t i = 0; i < out.size(); ++i) {
+        const u64 index = first + i;
+        if (index >= layout.values) {
+            out[i] = 0.0f;
+            continue;
+        }
+        const u8* p = data.data() + layout.offset + 2 * index;
+        out[i] = static_cast<float>(static_cast<i16>(load_le16(p))) / 32768.0f;
+    }
+}
+
+Result<DecodedSound> decode_wav(std::span<const u8> data) {
+    TARVEL_TRY_ASSIGN(const WavLayout layout, read_wav_layout(data));
+    DecodedSound sound;
+    sound.channels = layout.channels;
+    sound.rate = layout.rate;
+    sound.samples.resize(static_cast<size_t>(layout.values));
+    read_wav_values(data, layout, 0, sound.samples);
+    return sound;
 }
 
 }  // namespace tarvel::audio_format

@@ -1,4 +1,4 @@
-// The engine's queue and playback: recognition, the 10 s cut, repeats,
+// The engine's queue and playback: recognition, whole sounds, repeats,
 // rendering, looping, pause/stop/state and volume.
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ std::vector<u8> ramp_wav(size_t frames) {
 std::vector<i16> converted_of(const std::vector<u8>& data) {
     AudioEngine engine;
     EXPECT_TRUE(engine.submit(data, 0));
-    return {engine.queue.begin(), engine.queue.end()};
+    return played(engine);
 }
 
 std::string submit_error(AudioEngine& engine, const std::vector<u8>& data) {
@@ -63,7 +63,7 @@ TEST(AudioRecognition, WrapperOfAnotherTypeHoldingAWavPlaysIt) {
     auto data = wrapped(3, inner);
     data.push_back(0xEE);  // bytes past the payload are ignored
     ASSERT_TRUE(engine.submit(data, 0));
-    EXPECT_EQ(std::vector<i16>(engine.queue.begin(), engine.queue.end()), converted_of(inner));
+    EXPECT_EQ(played(engine), converted_of(inner));
     EXPECT_EQ(engine.bytes_submitted, data.size());
 }
 
@@ -82,49 +82,55 @@ TEST(AudioRecognition, MidiWrapperErrorsComeFromTheSynthesiser) {
     EXPECT_EQ(engine.rejected, 0u);
 }
 
-TEST(AudioQueue, FifteenSecondsLeaveTheLastTen) {
+TEST(AudioQueue, LongSoundsPlayWholeBehindEachOther) {
     const size_t frames = 15 * 44100;
     auto data = ramp_wav(frames);
-    const std::vector<i16> whole = [&] {
-        // Reference: the same ramp in pieces small enough never to be cut.
-        std::vector<i16> out;
-        for (size_t i = 0; i < frames; ++i) {
-            out.push_back(static_cast<i16>(static_cast<float>(i % 30000 + 1) / 32768.0f * 32767.0f));
-            out.push_back(static_cast<i16>(static_cast<float>(-static_cast<i32>(i % 30000) - 1) / 32768.0f * 32767.0f));
-        }
-        return out;
-    }();
     AudioEngine engine;
     ASSERT_TRUE(engine.submit(wav({5, 5}, {1, 2, 44100, 16}), 0));
     ASSERT_TRUE(engine.submit(data, 0));
-    ASSERT_EQ(engine.queue.size(), kMaxQueuedValues);
-    EXPECT_TRUE(std::equal(engine.queue.begin(), engine.queue.end(), whole.end() - kMaxQueuedValues));
+    EXPECT_EQ(engine.queued_values(), 2 * (1 + frames));
     EXPECT_EQ(engine.frames_queued, 1 + frames);
-    EXPECT_EQ(engine.peak_frames, kMaxQueuedFrames);
+    EXPECT_EQ(engine.peak_frames, 1 + frames);
+    const std::vector<i16> out = played(engine);
+    ASSERT_EQ(out.size(), 2 * (1 + frames));
+    for (size_t i = 0; i < frames; i += 997) {
+        EXPECT_EQ(out[2 + 2 * i], static_cast<i16>(static_cast<float>(i % 30000 + 1) / 32768.0f * 32767.0f)) << i;
+    }
+    EXPECT_EQ(engine.nonzero_samples, static_cast<u64>(std::count_if(out.begin(), out.end(), [](i16 v) { return v != 0; })));
 }
 
-TEST(AudioQueue, RepeatsAppendCopiesAndTheCutKeepsTheLastOnes) {
+TEST(AudioQueue, RepeatsPlayEveryCopy) {
     AudioEngine engine;
     auto sound = ramp_wav(3);
     auto one = converted_of(sound);
     ASSERT_TRUE(engine.submit(sound, 2));
-    ASSERT_EQ(engine.queue.size(), 18u);
-    for (size_t i = 0; i < 18; ++i) EXPECT_EQ(engine.queue[i], one[i % 6]) << i;
+    EXPECT_EQ(engine.queued_values(), 18u);
+    const auto three = played(engine);
+    ASSERT_EQ(three.size(), 18u);
+    for (size_t i = 0; i < 18; ++i) EXPECT_EQ(three[i], one[i % 6]) << i;
     EXPECT_EQ(engine.frames_queued, 9u);
+    EXPECT_EQ(engine.nonzero_samples, static_cast<u64>(std::count_if(one.begin(), one.end(), [](i16 v) { return v != 0; })))
+        << "counted once per sound";
 
-    // 4_000_000 copies of 3 frames far exceed the cap: the queue ends with
-    // whole copies and starts inside one, as if all had been appended and cut.
+    // 4_000_000 copies are a count, not copies: they cost nothing up front.
     ASSERT_TRUE(engine.submit(sound, 3'999'999));
-    ASSERT_EQ(engine.queue.size(), kMaxQueuedValues);
-    const size_t phase = (6 - kMaxQueuedValues % 6) % 6;
-    for (size_t i : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, kMaxQueuedValues - 1})
-        EXPECT_EQ(engine.queue[i], one[(phase + i) % 6]) << i;
+    EXPECT_EQ(engine.queued_values(), 24'000'000u);
     EXPECT_EQ(engine.frames_queued, 9u + 12'000'000u);
+    const auto frame = engine.render_frame();
+    for (size_t i = 0; i < kRenderValues; ++i) ASSERT_EQ(frame[i], one[i % 6]) << i;
 
     // The most repeats: the count of copies stops at 0xFFFFFFFF, not 2^32.
     engine.frames_queued = 0;
     ASSERT_TRUE(engine.submit(sound, 0xFFFFFFFF));
     EXPECT_EQ(engine.frames_queued, u64{3} * 0xFFFFFFFFu);
+}
+
+TEST(AudioQueue, TheOldestWaitingSoundGivesWayBeyondTheLimit) {
+    AudioEngine engine;
+    for (size_t i = 0; i <= kMaxQueuedSounds; ++i) ASSERT_TRUE(engine.submit(wav_constant(10, static_cast<i16>(i + 2)), 0));
+    EXPECT_EQ(engine.sounds.size(), kMaxQueuedSounds);
+    EXPECT_EQ(engine.render_frame()[0], static_cast<i16>(static_cast<float>(3) / 32768.0f * 32767.0f))
+        << "the first sound was dropped";
 }
 
 TEST(AudioQueue, CountersSaturate) {
@@ -133,10 +139,11 @@ TEST(AudioQueue, CountersSaturate) {
     engine.bytes_submitted = ~u64{0};
     engine.nonzero_samples = ~u64{0} - 1;
     ASSERT_TRUE(engine.submit(ramp_wav(2), 0xFFFFFFFF));
+    engine.render_frame();
     EXPECT_EQ(engine.frames_queued, ~u64{0});
     EXPECT_EQ(engine.bytes_submitted, ~u64{0});
     EXPECT_EQ(engine.nonzero_samples, ~u64{0});
-    engine.queue.clear();
+    engine.sounds.clear();
     engine.silent_frames = ~u64{0} - 5;
     engine.render_frame();
     EXPECT_EQ(engine.silent_frames, ~u64{0});
@@ -182,7 +189,7 @@ TEST(AudioRender, VolumeScalesTowardZeroAndZeroStillDrains) {
     ASSERT_TRUE(engine.submit(ramp_wav(735), 0));
     engine.set_volume(0);
     EXPECT_TRUE(all_zero(engine.render_frame()));
-    EXPECT_TRUE(engine.queue.empty());
+    EXPECT_EQ(engine.queued_values(), 0u);
     EXPECT_EQ(make_audio_engine(70).volume, 70u);
     EXPECT_EQ(make_audio_engine(1000).volume, 100u);
 }
@@ -193,12 +200,12 @@ TEST(AudioRender, PauseHoldsTheQueueAndSubmitOrResumeContinues) {
     engine.pause();
     EXPECT_EQ(engine.state(), 2u);
     EXPECT_TRUE(all_zero(engine.render_frame()));
-    EXPECT_EQ(engine.queue.size(), 4000u);
+    EXPECT_EQ(engine.queued_values(), 4000u);
     EXPECT_EQ(engine.silent_frames, 0u);
     engine.resume();
     EXPECT_EQ(engine.state(), 1u);
     engine.render_frame();
-    EXPECT_EQ(engine.queue.size(), 4000u - 1470);
+    EXPECT_EQ(engine.queued_values(), 4000u - 1470);
     engine.pause();
     ASSERT_TRUE(engine.submit(ramp_wav(1), 0));
     EXPECT_FALSE(engine.paused) << "a new sound unpauses";
@@ -211,28 +218,39 @@ TEST(AudioRender, StopClearsEverythingButTheStatistics) {
     engine.set_loop_source(sound);
     engine.pause();
     engine.stop();
-    EXPECT_TRUE(engine.queue.empty());
+    EXPECT_EQ(engine.queued_values(), 0u);
     EXPECT_FALSE(engine.loop_source);
     EXPECT_EQ(engine.state(), 0u);
     EXPECT_TRUE(all_zero(engine.render_frame()));
     EXPECT_EQ(engine.frames_queued, 10u);
 }
 
-TEST(AudioLoop, RestartsOnTheFrameAfterTheQueueEmpties) {
+TEST(AudioLoop, TheNextCopyFollowsTheLastSampleInTheSameFrame) {
     AudioEngine engine;
-    auto sound = ramp_wav(1000);  // 2000 values: one full frame, then 530 values and silence
+    auto sound = ramp_wav(1000);  // 2000 values: one full frame, then 530 values and the loop again
     auto expected = converted_of(sound);
     ASSERT_TRUE(engine.submit(sound, 0));
     engine.set_loop_source(sound);
     engine.render_frame();
-    auto tail = engine.render_frame();
-    EXPECT_TRUE(all_zero(std::span(tail).subspan(530))) << "the rest of the frame the sound ended in is silent";
+    auto seam = engine.render_frame();
+    EXPECT_TRUE(std::equal(expected.begin() + 1470, expected.end(), seam.begin()));
+    EXPECT_TRUE(std::equal(seam.begin() + 530, seam.end(), expected.begin())) << "no silence at the seam";
     EXPECT_TRUE(engine.active);
-    auto again = engine.render_frame();
-    EXPECT_TRUE(std::equal(again.begin(), again.end(), expected.begin()));
-    EXPECT_EQ(engine.frames_queued, 2000u);
+    auto next = engine.render_frame();
+    EXPECT_TRUE(std::equal(expected.begin() + 940, expected.end(), next.begin()));
+    EXPECT_TRUE(std::equal(next.begin() + 1060, next.end(), expected.begin()));
+    EXPECT_EQ(engine.frames_queued, 3000u) << "every copy counts";
     EXPECT_EQ(engine.silent_frames, 0u);
-    EXPECT_EQ(engine.loop_source, std::optional<std::vector<u8>>(sound));
+    EXPECT_EQ(engine.loop_source, std::optional<SharedBytes>(SharedBytes(sound)));
+
+    // A loop shorter than a frame fills the whole frame.
+    engine.stop();
+    auto tiny = ramp_wav(100);
+    ASSERT_TRUE(engine.submit(tiny, 0));
+    engine.set_loop_source(tiny);
+    auto frame = engine.render_frame();
+    auto one = converted_of(tiny);
+    for (size_t i = 0; i < kRenderValues; ++i) ASSERT_EQ(frame[i], one[i % one.size()]) << i;
 }
 
 TEST(AudioLoop, AFailingLoopSourceGoesQuietButStays) {
@@ -240,13 +258,17 @@ TEST(AudioLoop, AFailingLoopSourceGoesQuietButStays) {
     ASSERT_TRUE(engine.submit(ramp_wav(10), 0));
     const std::vector<u8> junk{1, 2, 3, 4, 5, 6};
     engine.set_loop_source(junk);
-    engine.render_frame();
-    EXPECT_TRUE(engine.active);
+    const auto frame = engine.render_frame();
+    EXPECT_TRUE(all_zero(std::span(frame).subspan(20))) << "the sound, then nothing";
+    EXPECT_FALSE(engine.active);
+    EXPECT_EQ(engine.loop_source, std::optional<SharedBytes>(SharedBytes(junk)));
+    EXPECT_EQ(engine.rejected, 1u);
+    // Restarted by hand with the same source, it fails again at once.
+    engine.active = true;
     EXPECT_TRUE(all_zero(engine.render_frame()));
     EXPECT_FALSE(engine.active);
-    EXPECT_EQ(engine.loop_source, std::optional<std::vector<u8>>(junk));
     EXPECT_EQ(engine.silent_frames, 735u);
-    EXPECT_EQ(engine.rejected, 1u);
+    EXPECT_EQ(engine.rejected, 2u);
 }
 
 }  // namespace

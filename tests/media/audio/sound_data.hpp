@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/bytes.hpp"
+#include "media/audio/audio_engine.hpp"
 
 namespace tarvel::test {
 
@@ -98,6 +99,19 @@ inline std::vector<u8> silent_mp3(size_t frames, bool mono) {
         const u8 header[4] = {0xFF, 0xFB, 0x90, static_cast<u8>(mono ? 0xC0 : 0x00)};
         out.insert(out.end(), header, header + 4);
         out.insert(out.end(), 417 - 4, 0);
+    }
+    return out;
+}
+
+// Plays the engine frame by frame until it has nothing left (or `max_values`
+// were played) and returns what its sounds produced, without the padding of
+// the last frame.
+inline std::vector<i16> played(AudioEngine& engine, u64 max_values = u64{1} << 26) {
+    std::vector<i16> out;
+    while (engine.active && !engine.paused && out.size() < max_values) {
+        const u64 real = std::min<u64>(engine.queued_values(), kRenderValues);
+        const auto frame = engine.render_frame();
+        out.insert(out.end(), frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(real));
     }
     return out;
 }
