@@ -110,7 +110,7 @@ std::string write_game(const std::vector<u8>& music) {
     resources.package.resources = {cbe_writer::resource("bgm.mid", music)};
     cbe_writer::CbeBuilder b;
     b.code.assign(64, 0);
-    store_le32(&b.code[0], 0xE12FFF1E);  // the initializer returns at once
+    store_le32(&b.code[0], 0x47704770);  // the initializer (Thumb) returns at once: bx lr
     b.data_offset = 0x1000;
     b.data_size = 0x1000;
     b.init_data.assign(16, 0);

@@ -1,2 +1,5 @@
 # The kept state that pins the bytes of the save-state encoding.
 target_compile_definitions(${test_target} PRIVATE TARVEL_STATE_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/populated_machine.state.gz")
+# A kept state written before queued sounds were saved: it must still restore.
+target_compile_definitions(${test_target} PRIVATE
+  TARVEL_EARLIER_STATE_FIXTURE="${CMAKE_CURRENT_LIST_DIR}/populated_machine_before_streamed_sounds.state.gz")

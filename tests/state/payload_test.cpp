@@ -11,6 +11,7 @@
 
 #include "cbe/archive.hpp"
 #include "libretro/guest_app.hpp"
+#include "media/audio/sound_data.hpp"
 #include "machine/machine.hpp"
 #include "state/save_state.hpp"
 
@@ -44,10 +45,13 @@ void populate(TarvelMachine& m) {
     m.heap.allocate(8);
     m.heap.free(freed);
     ASSERT_NE(kept, 0u);
+    // A sound part way through its second copy, behind values converted earlier.
+    ASSERT_TRUE(m.audio_engine.submit(wav_constant(6000, 1234), 2));
+    for (int i = 0; i < 9; ++i) m.audio_engine.render_frame();
     for (i16 s : {1, -2, 300, -32768}) m.audio_engine.queue.push_back(s);
     m.audio_engine.active = true;
     m.audio_engine.silent_frames = 7;
-    m.audio_engine.loop_source = std::vector<u8>{1, 2, 3};
+    m.audio_engine.loop_source = SharedBytes(std::vector<u8>{1, 2, 3});
     m.audio.current_sound_kind = machine::AudioServiceState::kSoundResource;
     m.audio.current_sound_resource = 3;
     m.timers.push_back({1, 0x01000041, 9, 4});
@@ -108,6 +112,8 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     TarvelMachine& d = *decoded->machine;
 
     EXPECT_EQ(payload_of(d), payload) << "decoding then encoding gives the same bytes";
+    ASSERT_EQ(d.audio_engine.sounds.size(), 1u);
+    EXPECT_EQ(d.audio_engine.render_frame(), machine.audio_engine.render_frame()) << "the sound carries on alike";
     EXPECT_EQ(d.memory.read32(0x05000100), 0xCAFEF00Du) << "the page table serves the restored memory";
     EXPECT_EQ(d.file_system.files, machine.file_system.files);
     EXPECT_EQ(d.file_system.stored_bytes, 6u) << "derived from the restored files";
@@ -172,9 +178,15 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     *at = 0xFF;  // the path's last byte
     EXPECT_THAT(refuse(bad_text), HasSubstr("is not valid UTF-8"));
 
+    // The queued sounds come last: their count, then the one sound's data.
+    size_t sounds_bytes = 8;
+    for (const QueuedSound& sound : machine.audio_engine.sounds) sounds_bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
     std::vector<u8> bad_phase = good;
-    store_le32(bad_phase.data() + bad_phase.size() - 4, 60);
+    store_le32(bad_phase.data() + bad_phase.size() - sounds_bytes - 4, 60);
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
+    std::vector<u8> bad_sound = good;
+    bad_sound[bad_sound.size() - sounds_bytes + 16] ^= 0xFF;  // "RIFF" no more
+    EXPECT_EQ(refuse(bad_sound), "invalid queued sound");
 }
 
 // A guest can open the root itself ("/", "." or an empty path) as a file;
@@ -372,6 +384,20 @@ TEST_F(SaveStateContainer, KeptStateIsWrittenAndRestoredByteForByte) {
     std::vector<u8> again(kSaveStateCapacity, 0xEE);
     ASSERT_TRUE(write_save_state(*restored->machine, restored->tick_phase, kContentCrc, again).ok());
     EXPECT_TRUE(again == block) << "the restored machine saves as the kept state";
+}
+
+// States written before queued sounds were saved end after the tick phase;
+// they restore with no queued sound and what they had converted still queued.
+TEST_F(SaveStateContainer, StateWrittenBeforeQueuedSoundsRestores) {
+    const std::vector<u8> earlier = read_gzip(TARVEL_EARLIER_STATE_FIXTURE);
+    ASSERT_FALSE(earlier.empty()) << "cannot read " << TARVEL_EARLIER_STATE_FIXTURE;
+    std::vector<u8> block(kSaveStateCapacity, 0);
+    std::copy(earlier.begin(), earlier.end(), block.begin());
+    auto restored = read_save_state(block, kContentCrc, machine);
+    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
+    EXPECT_TRUE(restored->machine->audio_engine.sounds.empty());
+    EXPECT_EQ(restored->machine->audio_engine.queue, (std::deque<i16>{1, -2, 300, -32768}));
+    EXPECT_EQ(restored->machine->audio_engine.loop_source, std::optional<SharedBytes>(SharedBytes({1, 2, 3})));
 }
 
 }  // namespace
