@@ -109,8 +109,13 @@ std::string write_game(const std::vector<u8>& music) {
     cbe_writer::SinglePackageSpec resources;
     resources.package.resources = {cbe_writer::resource("bgm.mid", music)};
     cbe_writer::CbeBuilder b;
+    // Thumb: the initializer registers an entry that returns at once.
+    //   ldr r0, =entry; ldr r1, =0x0A000000; str r0, [r1]; bx lr; entry: bx lr
     b.code.assign(64, 0);
-    store_le32(&b.code[0], 0x47704770);  // the initializer (Thumb) returns at once: bx lr
+    for (auto [offset, half] : {std::pair{0, 0x4801}, {2, 0x4902}, {4, 0x6008}, {6, 0x4770}, {16, 0x4770}})
+        store_le16(&b.code[static_cast<size_t>(offset)], static_cast<u16>(half));
+    store_le32(&b.code[8], 0x01000000 + 16 + 1);
+    store_le32(&b.code[12], 0x0A000000);
     b.data_offset = 0x1000;
     b.data_size = 0x1000;
     b.init_data.assign(16, 0);
