@@ -1,7 +1,9 @@
 // Offers arbitrary bytes to the audio engine and plays a few frames. The first
 // input byte picks the repeat count and whether the data also becomes the loop
-// source; the rest is the sound. Invariants: the queue never exceeds its 10 s
-// cap, a failed submit leaves the queue as it was, every frame is 1470 values.
+// source; the rest is the sound. Invariants: no more sounds wait than the
+// limit, a failed submit leaves the queue as it was, every frame is 1470
+// values, and a copy of the engine (its decoders rebuilt from their cursors,
+// as after a state restore) plays on exactly like the original.
 //
 // On start-up an empty corpus directory is seeded with a small sound of each
 // kind (made here, so no binary files live in the tree).
@@ -96,21 +98,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tarvel::u32 repeats = (control & 8) ? 0xFFFFFFFFu : (control & 7);
 
     tarvel::AudioEngine engine;
-    // A little already queued, so the cut has old data to drop.
+    // A little already converted, which plays first.
     engine.queue.assign(2000, 7);
     engine.active = true;
     const auto before = engine.queue;
     const tarvel::Status submitted = engine.submit(sound, repeats);
-    if (!submitted && (engine.queue != before || submitted.error().to_string().empty())) std::abort();
-    if (engine.queue.size() > tarvel::kMaxQueuedValues || engine.queue.size() % 2 != 0) std::abort();
-    if (engine.peak_frames > tarvel::kMaxQueuedFrames) std::abort();
+    if (!submitted && (engine.queue != before || !engine.sounds.empty() || submitted.error().to_string().empty()))
+        std::abort();
+    if (engine.sounds.size() > tarvel::kMaxQueuedSounds) std::abort();
     if (control & 16) engine.set_loop_source(std::vector<u8>(sound.begin(), sound.end()));
     if (control & 32) engine.pause();
     engine.set_volume(control);
     for (int frame = 0; frame < 4; ++frame) {
+        tarvel::AudioEngine copy = engine;
         const auto out = engine.render_frame();
+        if (copy.render_frame() != out) std::abort();
         if (out.size() != tarvel::kRenderValues) std::abort();
-        if (engine.queue.size() > tarvel::kMaxQueuedValues) std::abort();
+        if (engine.sounds.size() > tarvel::kMaxQueuedSounds) std::abort();
         if (engine.state() > 2) std::abort();
     }
     return 0;
