@@ -176,7 +176,13 @@ SoundStream::Step SoundStream::convert(StreamCursor& c, std::span<i16> out) {
         }
         if (step.values >= room) break;
         if (last_ && c.out_frame >= limit) {
-            // This copy has ended.
+            // This copy has ended. One without samples (a damaged state can
+            // hold such a sound) ends all of them, however many are left.
+            if (limit == 0) {
+                step.finished = true;
+                step.error = Error("audio data decoded to no samples");
+                return step;
+            }
             if (c.copies_left == 0) {
                 step.finished = true;
                 return step;
