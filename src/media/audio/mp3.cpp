@@ -5,11 +5,12 @@
 // middle, after a state restore, and get the very same samples. Both come from
 // decoding in chunks: the stream is cut at frame boundaries into chunks of
 // kChunkFrames frames, and each chunk is decoded by a fresh decoder that is
-// fed from kPrerollFrames frames before the chunk and whose output for those
-// frames is thrown away. The decoder's memory (the bit reservoir, the overlap
-// of the transform and the synthesis filter) reaches back less than that, so
-// the chunk's own frames decode as they would in one pass, and a chunk's
-// samples depend on nothing but the bytes and where the chunk starts.
+// fed from some frames before the chunk (the preroll) and whose output for
+// those frames is thrown away. The decoder's memory (the bit reservoir, the
+// overlap of the transform and the synthesis filter) reaches back less than
+// the preroll, so the chunk's own frames decode as they would in one pass,
+// and a chunk's samples depend on nothing but the bytes and where the chunk
+// starts.
 //
 // The frame boundaries come from the frame headers (sync word, version, layer,
 // bit rate, sample rate, padding); bytes between frames are skipped like the
@@ -28,8 +29,12 @@ namespace tarvel::audio_format {
 
 namespace {
 
-constexpr u32 kChunkFrames = 16;
-constexpr u32 kPrerollFrames = 4;
+constexpr u32 kChunkFrames = 32;
+// The preroll reaches back at least this many bytes (the bit reservoir of a
+// frame reaches back at most 511) and whole groups of 8 frames, after which a
+// fresh decoder's synthesis filter stands where a running one would.
+constexpr u64 kPrerollBytes = 1024;
+constexpr u32 kPrerollStep = 8;
 
 struct HandleDeleter {
     void operator()(mpg123_handle* h) const { mpg123_delete(h); }
@@ -138,9 +143,12 @@ Result<Mp3Chunk> decode_mp3_chunk(std::span<const u8> data, const Mp3ChunkStart&
     chunk.last = following >= data.size();
     const u64 end = chunk.last ? data.size() : following;
     if (!chunk.last) {
+        u32 preroll = kPrerollStep;
+        while (preroll < kChunkFrames && following - starts[kChunkFrames - preroll] < kPrerollBytes)
+            preroll += kPrerollStep;
         chunk.next.first_frame = following;
-        chunk.next.feed_from = starts[kChunkFrames - kPrerollFrames];
-        chunk.next.preroll = kPrerollFrames;
+        chunk.next.feed_from = starts[kChunkFrames - preroll];
+        chunk.next.preroll = preroll;
     }
 
     TARVEL_TRY_ASSIGN(Handle h, open_decoder());

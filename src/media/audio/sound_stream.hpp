@@ -16,8 +16,8 @@ namespace tarvel {
 // is synthesised 32 ms at a time, MP3 decodes in chunks of frames (mp3.cpp).
 inline constexpr u64 kWavBlockFrames = 4096;
 inline constexpr u64 kMidiBlockSamples = 256;
-// No block holds more input frames than this (16 MP3 frames of 1152).
-inline constexpr u64 kMaxBlockFrames = 16 * 1152;
+// No block holds more input frames than this (32 MP3 frames of 1152).
+inline constexpr u64 kMaxBlockFrames = 32 * 1152;
 
 class SoundStream {
 public:
