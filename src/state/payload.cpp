@@ -30,10 +30,14 @@
 //   5. the network record and the drawing service's words;
 //   6. the virtual filesystem: files, directories and open handles. Leaving it
 //      out would wipe the game's saved files on every restore;
-//   7. the frontend binding's tick phase (see save_state.hpp), always last.
+//   7. the frontend binding's tick phase (see save_state.hpp);
+//   8. the two Auto BGM flags (enabled, suppressed), so that a restore does not
+//      start the automatic music over a game that silenced it. The one
+//      exception to "no defaults": states written before the flags were
+//      carried end after the tick phase and restore with both flags clear.
 // Not written, so empty or default after a restore: the key event queue, the
-// Auto BGM flags and cached music (the core options set them again), and the
-// option-derived fields that the frontend binding reapplies.
+// cached Auto BGM music, and the option-derived fields that the frontend
+// binding reapplies.
 #include <algorithm>
 #include <limits>
 #include <fmt/format.h>
@@ -407,6 +411,11 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     // 7. Tick phase.
     ar(tick_phase);
     ar.check(tick_phase < kTickPhaseLimit, [&] { return fmt::format("invalid tick phase {}", tick_phase); });
+    // 8. Auto BGM flags, absent from older states.
+    if constexpr (Ar::kLoading) {
+        if (ar.failed() || ar.remaining() == 0) return;
+    }
+    ar(m.audio.auto_bgm_enabled, m.audio.auto_bgm_suppressed);
 }
 
 }  // namespace

@@ -119,17 +119,29 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     EXPECT_EQ(with_phase->tick_phase, 50u);
 }
 
-TEST_F(SaveStatePayload, AuxiliaryStateIsNotCarried) {
+// The Auto BGM flags are carried (last, so that states written before them
+// still read, with both flags clear); the key queue and the music cache are not.
+TEST_F(SaveStatePayload, AutoBgmFlagsAreCarriedAndOptionalAtTheEnd) {
     machine.input.key_event_queue.push_back({true, machine::kKeyConfirm});
     machine.audio.auto_bgm_enabled = true;
     machine.audio.auto_bgm_suppressed = true;
     machine.audio.auto_bgm_cache = std::vector<u8>{1};
-    auto decoded = decode_payload(payload_of(machine), machine);
-    ASSERT_TRUE(decoded.ok());
+    std::vector<u8> payload = payload_of(machine);
+    auto decoded = decode_payload(payload, machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
     EXPECT_TRUE(decoded->machine->input.key_event_queue.empty());
-    EXPECT_FALSE(decoded->machine->audio.auto_bgm_enabled);
-    EXPECT_FALSE(decoded->machine->audio.auto_bgm_suppressed);
+    EXPECT_TRUE(decoded->machine->audio.auto_bgm_enabled);
+    EXPECT_TRUE(decoded->machine->audio.auto_bgm_suppressed);
     EXPECT_FALSE(decoded->machine->audio.auto_bgm_cache.has_value());
+
+    payload.resize(payload.size() - 1);
+    EXPECT_FALSE(decode_payload(payload, machine).ok()) << "half of the flags is damage";
+    payload.resize(payload.size() - 1);
+    auto older = decode_payload(payload, machine);
+    ASSERT_TRUE(older.ok()) << older.error().to_string();
+    EXPECT_FALSE(older->machine->audio.auto_bgm_enabled);
+    EXPECT_FALSE(older->machine->audio.auto_bgm_suppressed);
+    EXPECT_EQ(older->machine->file_system.files, decoded->machine->file_system.files);
 }
 
 TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
@@ -173,7 +185,7 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     EXPECT_THAT(refuse(bad_text), HasSubstr("is not valid UTF-8"));
 
     std::vector<u8> bad_phase = good;
-    store_le32(bad_phase.data() + bad_phase.size() - 4, 60);
+    store_le32(bad_phase.data() + bad_phase.size() - 6, 60);  // before the two Auto BGM flags
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
 }
 
