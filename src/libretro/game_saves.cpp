@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 
 // How many names ".damaged", ".damaged-2", ... are tried before giving up.
 constexpr int kAsideNames = 100;
+// Frames between tries after a failed write (a full folder, a lost mount):
+// each try encodes the whole image.
+constexpr u32 kRetryFrames = 60;
 
 u32 checksum(std::span<const u8> bytes) {
     return static_cast<u32>(crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
@@ -115,6 +118,10 @@ GameSaves open_game_saves(const std::string& content_path, machine::VirtualFs& f
 
 void sync_game_saves(GameSaves& saves, const machine::VirtualFs& files) {
     if (saves.path.empty() || files.changes == saves.synced_changes) return;
+    if (saves.retry_wait > 0) {
+        --saves.retry_wait;
+        return;
+    }
     const std::vector<u8> image = machine::encode_fs_image(files);
     const std::pair<u32, size_t> identity(checksum(image), image.size());
     if (saves.on_disk == identity) {
@@ -127,6 +134,7 @@ void sync_game_saves(GameSaves& saves, const machine::VirtualFs& files) {
             TARVEL_LOG(Warn, kGameSavesTarget, "Could not write the game's files to {}: {}", saves.path,
                        written.error().to_string());
         saves.write_failing = true;
+        saves.retry_wait = kRetryFrames;
         return;
     }
     if (saves.write_failing) TARVEL_LOG(Info, kGameSavesTarget, "Game files written to {} again", saves.path);

@@ -37,8 +37,10 @@ struct GameSaves {
     u64 synced_changes = 0;
     // The image last written or read, by checksum and size.
     std::optional<std::pair<u32, size_t>> on_disk;
-    // A failed write is reported once until a write succeeds again.
+    // A failed write is reported once until a write succeeds again, and
+    // tried again only after this many more frames.
     bool write_failing = false;
+    u32 retry_wait = 0;
 };
 
 // The image path for a content path in a save directory.
@@ -48,8 +50,15 @@ std::string game_saves_path(const std::string& save_directory, const std::string
 // `fs` (which must be a fresh filesystem). Logs what it found.
 GameSaves open_game_saves(const std::string& content_path, machine::VirtualFs& fs);
 
-// Writes the image when the files changed since the last write.
+// Writes the image when the files changed since the last write (after a
+// failed write, only once a second).
 void sync_game_saves(GameSaves& saves, const machine::VirtualFs& fs);
+
+// At unload, reset and replacement: a last try, whatever the wait.
+inline void flush_game_saves(GameSaves& saves, const machine::VirtualFs& fs) {
+    saves.retry_wait = 0;
+    sync_game_saves(saves, fs);
+}
 
 // The filesystem was replaced (a reset or a restored state): its current
 // contents count as written, so nothing reaches the disk until the game

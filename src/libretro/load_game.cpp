@@ -64,7 +64,7 @@ void install_core_state(LoadedContent content) {
     state->saves = std::move(content.saves);
     state->geometry = geometry_for(state->effective_orientation());
     // A previous game goes only now that the new one is complete.
-    if (core_state()) sync_game_saves(core_state()->saves, core_state()->machine->file_system);
+    if (core_state()) flush_game_saves(core_state()->saves, core_state()->machine->file_system);
     core_state() = std::move(state);
 
     CoreState& installed = *core_state();
@@ -115,7 +115,7 @@ void reset_game(CoreState& state) {
     fresh.auto_bgm = state.machine->auto_bgm;
     // A reset restarts the game, not its saves: the files (not the open
     // handles) are there for the new start.
-    sync_game_saves(state.saves, state.machine->file_system);
+    flush_game_saves(state.saves, state.machine->file_system);
     const machine::VirtualFs& kept = state.machine->file_system;
     fresh.file_system.files = kept.files;
     fresh.file_system.directories = kept.directories;

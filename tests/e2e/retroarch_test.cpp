@@ -38,7 +38,7 @@ constexpr const char* kContent = "";
 
 constexpr long kFrames = 90;
 // Long enough for the demo to start, count down and end a game nobody steers.
-constexpr long kPlayFrames = 3000;
+constexpr long kPlayFrames = 6000;
 
 std::string find_retroarch() {
     const char* path = std::getenv("PATH");

@@ -27,7 +27,6 @@ using machine::VirtualFs;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::MatchesRegex;
 
 constexpr const char* kBestPath = "save/best.dat";
 
@@ -220,16 +219,26 @@ TEST_F(GameSaves, AnOlderStateLeavesNewerSavesUntilTheGameWrites) {
     EXPECT_EQ(contents(image_files(), "save/more.dat"), "m");
 }
 
-// Without a save directory the files last as long as the game stays loaded.
-TEST_F(GameSaves, WithoutASaveDirectoryFilesLastUntilUnload) {
-    frontend.set_save_directory(std::nullopt);
-    load();
-    write_file(kBestPath, "1");
-    frontend.run(1);
-    retro_reset();
-    EXPECT_EQ(boot_probe(), 2u);
-    restart();
-    EXPECT_EQ(boot_probe(), 1u);
+// Without a save directory the files last as long as the game stays loaded;
+// a save folder that cannot be written is reported once, and the game goes on.
+TEST_F(GameSaves, WithoutAUsableSaveDirectoryFilesLastUntilUnload) {
+    for (const std::optional<std::string>& directory :
+         {std::optional<std::string>(), std::optional<std::string>(content.path() + "/app.cbe")}) {
+        SCOPED_TRACE(directory.value_or("no save directory"));
+        frontend.set_save_directory(directory);
+        frontend.clear_log();
+        load();
+        write_file(kBestPath, "1");
+        frontend.run(3);
+        write_file(kBestPath, "2");
+        frontend.run(3);
+        EXPECT_EQ(frontend.log_texts(RETRO_LOG_WARN).size(), directory ? 1u : 0u);
+        retro_reset();
+        EXPECT_EQ(boot_probe(), 2u);
+        restart();
+        EXPECT_EQ(boot_probe(), 1u);
+        retro_unload_game();
+    }
     EXPECT_THAT(names_in(saves.path()), IsEmpty());
 }
 
