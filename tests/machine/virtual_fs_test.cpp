@@ -299,22 +299,19 @@ TEST(VirtualFs, RenameMovesContentsAndOpenHandles) {
     EXPECT_EQ(fs.files.at("new.dat"), bytes("saved"));
 }
 
-}  // namespace
-}  // namespace tarvel::machine
-
 // What a save keeps moves the change counter; handles, positions and reads
 // (not kept) do not, and neither do refused or empty operations.
 TEST(VirtualFs, OnlyChangesToWhatIsKeptAreCounted) {
     VirtualFs fs;
     const u32 h = open_ok(fs, "a", "w+");
-    const u8 bytes[] = {1, 2, 3};
+    const u8 three[] = {1, 2, 3};
     struct Step {
         const char* what;
         std::function<void()> run;
         bool counts;
     };
     const Step steps[] = {
-        {"write", [&] { fs.write(h, bytes); }, true},
+        {"write", [&] { fs.write(h, three); }, true},
         {"read and seek", [&] { fs.seek(h, 0, 0); fs.read(h, 3); fs.tell(h); fs.size(h); }, false},
         {"empty write inside", [&] { fs.write(h, {}); }, false},
         {"empty write past the end", [&] { fs.seek(h, 10, 0); fs.write(h, {}); }, true},
@@ -334,3 +331,6 @@ TEST(VirtualFs, OnlyChangesToWhatIsKeptAreCounted) {
         EXPECT_EQ(fs.changes != before, step.counts) << step.what;
     }
 }
+
+}  // namespace
+}  // namespace tarvel::machine
