@@ -186,7 +186,7 @@ protected:
     ProcessResult run(long frames, const std::string& shot, const std::string& log_name,
                       const std::string& wrapper = "") {
         std::vector<std::string> argv;
-        if (!wrapper.empty()) argv = {"bash", "-c", wrapper, "retroarch-wrapper"};
+        if (!wrapper.empty()) argv = {"/bin/bash", "-c", wrapper, "retroarch-wrapper"};
         for (const std::string& arg :
              {retroarch, std::string("-v"), "--config=" + config, std::string("-L"), root + "/cores/tarvel_libretro.so",
               "--max-frames=" + std::to_string(frames), std::string("--max-frames-ss"),
