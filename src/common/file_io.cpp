@@ -47,7 +47,9 @@ Result<std::vector<u8>> read_whole_file(const std::string& path) {
     return bytes;
 }
 
-Status write_whole_file(const std::string& path, std::span<const u8> bytes) {
+namespace {
+
+Status write_all(const std::string& path, std::span<const u8> bytes, bool sync) {
     FileDescriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (file.fd < 0) return os_error(errno);
     size_t done = 0;
@@ -59,9 +61,28 @@ Status write_whole_file(const std::string& path, std::span<const u8> bytes) {
         }
         done += static_cast<size_t>(put);
     }
+    if (sync && ::fsync(file.fd) != 0) return os_error(errno);
     const int fd = file.fd;
     file.fd = -1;
     if (::close(fd) != 0) return os_error(errno);
+    return {};
+}
+
+}  // namespace
+
+Status write_whole_file(const std::string& path, std::span<const u8> bytes) { return write_all(path, bytes, false); }
+
+Status replace_file(const std::string& path, std::span<const u8> bytes) {
+    const std::string temporary = path + ".tmp";
+    if (Status written = write_all(temporary, bytes, true); !written) {
+        ::unlink(temporary.c_str());
+        return written;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        return os_error(code);
+    }
     return {};
 }
 

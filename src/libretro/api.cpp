@@ -26,6 +26,7 @@ constexpr double kSampleRate = 44100.0;
 // a frontend that wants them (the headless runner's summary) can read them.
 void drop_core_state() {
     auto& state = core_state();
+    if (state && state->machine) flush_game_saves(state->saves, state->machine->file_system);
     if (state && state->machine)
         TARVEL_LOG(Debug, kApiTarget, "Machine ran {} ticks and {} guest instructions", state->machine->tick_count,
                    state->machine->instruction_count);

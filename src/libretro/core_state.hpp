@@ -9,6 +9,7 @@
 #include "cbe/archive.hpp"
 #include "common/bytes.hpp"
 #include "common/orientation.hpp"
+#include "libretro/game_saves.hpp"
 #include "libretro/presentation.hpp"
 #include "machine/machine.hpp"
 #include "state/save_state.hpp"
@@ -73,6 +74,8 @@ struct CoreState {
     u32 tick_phase = 0;
     bool stopped = false;  // a tick failed; frames are still presented
     bool touch_input_enabled = true;
+    // Where the game's files are kept between sessions.
+    GameSaves saves;
 
     // Frame and audio buffers handed to the frontend each frame.
     Presenter presenter;

@@ -101,6 +101,7 @@ void run_frame(CoreState& state) {
     machine::services::run_auto_bgm(m);
     EngineSamples samples(m.audio_engine);
     state.presenter.present_audio(callbacks.audio_sample_batch, &samples, m.volume);
+    sync_game_saves(state.saves, m.file_system);
 }
 
 }  // namespace tarvel::libretro

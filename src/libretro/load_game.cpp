@@ -26,6 +26,7 @@ constexpr unsigned kPerformanceLevel = 3;
 struct LoadedContent {
     cbe::CbeArchive archive;
     std::unique_ptr<machine::TarvelMachine> machine;
+    GameSaves saves;
 };
 
 Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& archive) {
@@ -38,7 +39,7 @@ Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& arc
 Result<LoadedContent> read_and_build(const std::string& path) {
     TARVEL_TRY_ASSIGN(auto archive, cbe::load_archive(path));
     TARVEL_TRY_ASSIGN(auto machine, build(archive));
-    return LoadedContent{std::move(archive), std::move(machine)};
+    return LoadedContent{std::move(archive), std::move(machine), {}};
 }
 
 // Tells the frontend which pad buttons mean something, how demanding the
@@ -60,8 +61,10 @@ void install_core_state(LoadedContent content) {
     state->content_crc = content_crc32(content.archive.bytes);
     state->archive = std::move(content.archive);
     state->machine = std::move(content.machine);
+    state->saves = std::move(content.saves);
     state->geometry = geometry_for(state->effective_orientation());
     // A previous game goes only now that the new one is complete.
+    if (core_state()) flush_game_saves(core_state()->saves, core_state()->machine->file_system);
     core_state() = std::move(state);
 
     CoreState& installed = *core_state();
@@ -92,6 +95,8 @@ bool load_game(const retro_game_info* info) {
 
     auto content = read_and_build(path);
     if (!content) return fail(fmt::format("Failed to load game: {}", content.error().to_string()));
+    // The game's kept files are in place before its first code runs.
+    content->saves = open_game_saves(path, content->machine->file_system);
     auto booted = machine::boot(*content->machine, kStepBudget);
     if (!booted) return fail(fmt::format("Failed to boot CBE application: {}", booted.error().to_string()));
     TARVEL_LOG(Info, kApiTarget, "Game loaded: {}", path);
@@ -108,6 +113,15 @@ void reset_game(CoreState& state) {
     machine::TarvelMachine& fresh = **rebuilt;
     fresh.volume = std::min<u32>(state.machine->volume, 100);
     fresh.auto_bgm = state.machine->auto_bgm;
+    // A reset restarts the game, not its saves: the files (not the open
+    // handles) are there for the new start.
+    flush_game_saves(state.saves, state.machine->file_system);
+    const machine::VirtualFs& kept = state.machine->file_system;
+    fresh.file_system.files = kept.files;
+    fresh.file_system.directories = kept.directories;
+    fresh.file_system.stored_bytes = kept.stored_bytes;
+    // What the new start itself writes is a change to be kept.
+    const u64 carried_changes = fresh.file_system.changes;
     if (Status booted = machine::boot(fresh, state.step_budget); !booted) {
         fail(fmt::format("Failed to reset game: {}", booted.error().to_string()));
         return;
@@ -120,6 +134,7 @@ void reset_game(CoreState& state) {
         return;
     }
     state.machine = std::move(rebuilt).value();
+    state.saves.synced_changes = carried_changes;
     state.stopped = false;
     apply_options(state, log::Level::Debug);
     TARVEL_LOG(Debug, kApiTarget, "Game reset");

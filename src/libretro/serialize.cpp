@@ -43,6 +43,10 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     // The restored memory goes into the buffers the frontend points at.
     state->tick_phase = restored->tick_phase;
     install_saved_game(std::move(restored).value(), state->machine);
+    // The restored files are what the game sees from here on; they reach the
+    // disk only once the game changes them, so loading an older state never
+    // by itself overwrites newer saves.
+    adopt_file_system(state->saves, state->machine->file_system);
     machine::TarvelMachine& m = *state->machine;
     // Key events queued before the restore belong to the old timeline; the
     // held keys start from the restored mask, so only keys the player changes

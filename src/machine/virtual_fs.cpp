@@ -88,6 +88,7 @@ bool VirtualFs::make_directory(const std::string& path) {
                    path, kMaxDirectories);
         return false;
     }
+    if (!missing.empty()) ++changes;
     for (std::string& prefix : missing) directories.insert(std::move(prefix));
     return true;
 }
@@ -97,6 +98,7 @@ bool VirtualFs::remove(const std::string& path) {
     if (found == files.end()) return false;
     stored_bytes -= found->second.size();
     files.erase(found);
+    ++changes;
     return true;
 }
 
@@ -104,6 +106,7 @@ bool VirtualFs::rename(const std::string& from, const std::string& to) {
     const auto found = files.find(from);
     if (found == files.end()) return false;
     if (from == to) return true;
+    ++changes;
     std::vector<u8> contents = std::move(found->second);
     files.erase(found);
     remove(to);  // a file already at `to` is replaced
@@ -120,6 +123,7 @@ bool VirtualFs::truncate_or_create(const std::string& path) {
         stored_bytes -= found->second.size();
         found->second.clear();
         found->second.shrink_to_fit();
+        ++changes;
         return true;
     }
     if (files.size() >= kMaxFiles) {
@@ -128,6 +132,7 @@ bool VirtualFs::truncate_or_create(const std::string& path) {
         return false;
     }
     files.emplace(path, std::vector<u8>{});
+    ++changes;
     return true;
 }
 
@@ -198,7 +203,8 @@ std::optional<std::span<u8>> VirtualFs::reserve_write(u32 handle, u32 count) {
     const u64 end = u64{file->position} + count;
     if (end > 0xFFFFFFFFu) return std::nullopt;
     std::vector<u8>& contents = found->second;
-    if (end > contents.size()) {
+    const bool grows = end > contents.size();
+    if (grows) {
         const u64 growth = end - contents.size();
         if (stored_bytes + growth > kMaxStoredBytes) {
             TARVEL_LOG(Warn, kFilesTarget, "cannot grow file {} to {} bytes: files may hold {} bytes in all",
@@ -208,6 +214,8 @@ std::optional<std::span<u8>> VirtualFs::reserve_write(u32 handle, u32 count) {
         contents.resize(static_cast<size_t>(end), 0);
         stored_bytes += growth;
     }
+    // The caller fills the room, so any write counts as a change.
+    if (count != 0 || grows) ++changes;
     const std::span<u8> room(contents.data() + file->position, count);
     file->position = static_cast<u32>(end);
     return room;

@@ -10,10 +10,13 @@
 //
 // Bounds. Sixteen handles and 16 MiB per read or write call are the
 // platform's own. The platform sets no bound on what guest code can store,
-// so these are ours, chosen so that a runaway guest cannot exhaust the host:
-//   - the contents of all files together stay within kMaxStoredBytes (64 MiB,
-//     the free space the service reports); a write or a truncation that would
-//     go past it fails as any other failed write or open;
+// so these are ours, chosen so that a runaway guest cannot exhaust the host
+// and so that a full filesystem still fits where it has to go: into a save
+// state beside the guest memory, and into the game's save image on disk
+// (fs_image.hpp checks both at compile time):
+//   - the contents of all files together stay within kMaxStoredBytes (16 MiB;
+//     the free space the service reports is what is left of it); a write or a
+//     truncation that would go past it fails as any other failed write or open;
 //   - at most kMaxFiles files and kMaxDirectories directory names;
 //   - a normalised path longer than kMaxPathBytes is treated as invalid.
 // A refusal for one of these reasons is logged as a warning.
@@ -33,9 +36,9 @@ namespace tarvel::machine {
 
 inline constexpr u32 kFileHandleCount = 16;
 inline constexpr u32 kMaxTransferBytes = 0x01000000;  // per read or write call
-inline constexpr u32 kMaxStoredBytes = 0x04000000;    // all file contents together
-inline constexpr u32 kMaxFiles = 4096;
-inline constexpr u32 kMaxDirectories = 4096;  // besides the root
+inline constexpr u32 kMaxStoredBytes = 0x01000000;    // all file contents together
+inline constexpr u32 kMaxFiles = 1024;
+inline constexpr u32 kMaxDirectories = 1024;  // besides the root
 inline constexpr u32 kMaxPathBytes = 1024;    // of a normalised path, in UTF-8
 
 // A path after normalisation: lower-case ASCII, "/" separators, no leading or
@@ -75,6 +78,13 @@ struct VirtualFs {
     std::set<std::string> directories{std::string()};  // always holds the root
     // Sum of the sizes of all file contents (kept in step with `files`).
     u64 stored_bytes = 0;
+    // Counts every change to what a save keeps (files, their contents,
+    // directory names; not handles or positions), so that whoever keeps the
+    // files somewhere else can tell cheaply whether they changed.
+    u64 changes = 0;
+
+    // Bytes that can still be stored.
+    u32 free_bytes() const { return static_cast<u32>(kMaxStoredBytes - stored_bytes); }
 
     // ---- paths (all arguments normalised) ----
     bool exists(const std::string& path) const { return files.contains(path); }

@@ -31,14 +31,17 @@
 //   6. the virtual filesystem: files, directories and open handles. Leaving it
 //      out would wipe the game's saved files on every restore;
 //   7. the frontend binding's tick phase (see save_state.hpp);
-//   8. the sounds queued on the audio engine, each with its encoded data and
-//      the cursor its decoding resumes from. The one part a state may lack:
-//      states written before sounds were decoded as they play end after the
-//      tick phase, and they restore with no queued sound (what they had
-//      converted is in the audio queue of the first part).
+//   8. the two Auto BGM flags (enabled, suppressed), so that a restore does not
+//      start the automatic music over a game that silenced it;
+//   9. the sounds queued on the audio engine, each with its encoded data and
+//      the cursor its decoding resumes from.
+// Parts 8 and 9 are the exceptions to "no defaults": states written before
+// they were carried end early. A state that ends after the tick phase restores
+// with both flags clear; one that ends after the flags restores with no queued
+// sound (what it had converted is in the audio queue of the first part).
 // Not written, so empty or default after a restore: the key event queue, the
-// Auto BGM flags and cached music (the core options set them again), and the
-// option-derived fields that the frontend binding reapplies.
+// cached Auto BGM music, and the option-derived fields that the frontend
+// binding reapplies.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -440,9 +443,14 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     // 7. Tick phase.
     ar(tick_phase);
     ar.check(tick_phase < kTickPhaseLimit, [&] { return fmt::format("invalid tick phase {}", tick_phase); });
-    // 8. Queued sounds.
+    // 8. Auto BGM flags, absent from older states.
     if constexpr (Ar::kLoading) {
-        if (ar.remaining() == 0) return;
+        if (ar.failed() || ar.remaining() == 0) return;
+    }
+    ar(m.audio.auto_bgm_enabled, m.audio.auto_bgm_suppressed);
+    // 9. Queued sounds, absent from older states.
+    if constexpr (Ar::kLoading) {
+        if (ar.failed() || ar.remaining() == 0) return;
     }
     counted(ar, m.audio_engine.sounds, 8 + 7 * 8 + 5 * 4 + 1, [&](auto& sound) { serialize(ar, sound); },
             kMaxQueuedSounds, "too many queued sounds");

@@ -2,7 +2,9 @@
 // audio, input and menu drivers), loads the core library and the demo, runs a
 // fixed number of frames and writes the last one as a PNG, which must be the
 // picture tarvel-run presents at the same frame. Every folder RetroArch
-// would use, and HOME, point into the test's own temporary folder.
+// would use, and HOME, point into the test's own temporary folder. A second
+// test plays the demo with RetroArch's network gamepad holding a button, quits,
+// starts RetroArch again and checks that the title shows the kept best score.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,12 +12,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include <fmt/format.h>
 
 #include "e2e/golden.hpp"
 #include "e2e/runner.hpp"
+#include "machine/fs_image.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tarvel::e2e {
@@ -33,6 +37,8 @@ constexpr const char* kContent = "";
 #endif
 
 constexpr long kFrames = 90;
+// Long enough for the demo to start, count down and end a game nobody steers.
+constexpr long kPlayFrames = 6000;
 
 std::string find_retroarch() {
     const char* path = std::getenv("PATH");
@@ -149,34 +155,54 @@ std::map<std::string, std::string> retroarch_environment(const std::string& root
     return environment;
 }
 
-TEST(RetroArch, RunsTheCoreAndShowsTheSamePictureAsTarvelRun) {
-    const std::string retroarch = find_retroarch();
-    if (retroarch.empty()) GTEST_SKIP() << "retroarch is not installed";
-    if (std::string(kContent).empty()) GTEST_SKIP() << "no ARM cross compiler in this build: no application to run";
+// RetroArch set up in a temporary folder with the core and the content.
+class RetroArch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        retroarch = find_retroarch();
+        if (retroarch.empty()) GTEST_SKIP() << "retroarch is not installed";
+        if (std::string(kContent).empty())
+            GTEST_SKIP() << "no ARM cross compiler in this build: no application to run";
 #if defined(TARVEL_E2E_SANITIZED)
-    if (std::string(TARVEL_E2E_SANITIZER_RUNTIMES).empty())
-        GTEST_SKIP() << "the sanitizer runtimes of this compiler were not found, so RetroArch cannot load this core";
+        if (std::string(TARVEL_E2E_SANITIZER_RUNTIMES).empty())
+            GTEST_SKIP() << "the sanitizer runtimes of this compiler were not found, so RetroArch cannot load this core";
 #endif
-
-    test::TempDir dir;
-    const std::string root = dir.path();
-    const std::string config = root + "/retroarch.cfg";
-    {
-        std::ofstream out(config);
-        out << retroarch_config(root);
+        root = dir.path();
+        config = root + "/retroarch.cfg";
+        write_config("");
+        // The core and its info file where the configuration says, so that
+        // RetroArch knows the core (it offers save states only then).
+        fs::copy_file(TARVEL_CORE_LIBRARY, root + "/cores/tarvel_libretro.so");
+        fs::copy_file(TARVEL_CORE_INFO_FILE, root + "/info/tarvel_libretro.info");
+        content = root + "/content/app.cbe";
+        fs::copy_file(kContent, content);
     }
-    // The core and its info file where the configuration says, so that
-    // RetroArch knows the core (it offers save states only then).
-    fs::copy_file(TARVEL_CORE_LIBRARY, root + "/cores/tarvel_libretro.so");
-    fs::copy_file(TARVEL_CORE_INFO_FILE, root + "/info/tarvel_libretro.info");
-    const std::string content = root + "/content/app.cbe";
-    fs::copy_file(kContent, content);
-    const std::string shot = root + "/retroarch-last-frame.png";
+    void write_config(const std::string& extra) {
+        std::ofstream out(config);
+        out << retroarch_config(root) << extra;
+    }
+    // Runs RetroArch for `frames` frames and writes the last one to `shot`.
+    // With a `wrapper` script, RetroArch runs as that script's arguments.
+    ProcessResult run(long frames, const std::string& shot, const std::string& log_name,
+                      const std::string& wrapper = "") {
+        std::vector<std::string> argv;
+        if (!wrapper.empty()) argv = {"/bin/bash", "-c", wrapper, "retroarch-wrapper"};
+        for (const std::string& arg :
+             {retroarch, std::string("-v"), "--config=" + config, std::string("-L"), root + "/cores/tarvel_libretro.so",
+              "--max-frames=" + std::to_string(frames), std::string("--max-frames-ss"),
+              "--max-frames-ss-path=" + shot, content})
+            argv.push_back(arg);
+        return run_process(argv, output_dir() + "/" + log_name, retroarch_environment(root), root);
+    }
 
-    ProcessResult run = run_process({retroarch, "-v", "--config=" + config, "-L", root + "/cores/tarvel_libretro.so",
-                                     "--max-frames=" + std::to_string(kFrames), "--max-frames-ss",
-                                     "--max-frames-ss-path=" + shot, content},
-                                    output_dir() + "/retroarch-output.txt", retroarch_environment(root), root);
+    std::string retroarch;
+    test::TempDir dir;
+    std::string root, config, content;
+};
+
+TEST_F(RetroArch, RunsTheCoreAndShowsTheSamePictureAsTarvelRun) {
+    const std::string shot = root + "/retroarch-last-frame.png";
+    ProcessResult run = this->run(kFrames, shot, "retroarch-output.txt");
     ASSERT_EQ(run.exit_code, 0) << run.output;
 
     // The core's own lines, as RetroArch prints them.
@@ -213,6 +239,70 @@ TEST(RetroArch, RunsTheCoreAndShowsTheSamePictureAsTarvelRun) {
 
     // Nothing was written to the real home folder or beside the real content.
     EXPECT_FALSE(fs::exists(fs::path(kContent).replace_extension(".srm")));
+}
+
+// The player holds A from the start (through RetroArch's network gamepad, the
+// one input a headless RetroArch takes): the title starts a game, the ship
+// stays in its lane until a block ends the game with a best score, which the
+// demo writes to its files. RetroArch quits; started again with the same
+// content, the demo's title shows that best score, exactly as tarvel-run
+// shows it with the same save file.
+TEST_F(RetroArch, TheDemoKeepsItsBestScoreBetweenSessions) {
+    write_config(
+        "network_remote_enable = \"true\"\n"
+        "network_remote_base_port = \"55400\"\n"
+        "network_remote_enable_user_p1 = \"true\"\n");
+    // Sends "port 0, joypad, index 0, button A, pressed" every 20 ms while
+    // RetroArch runs; RetroArch keeps the last state it received.
+    const std::string hold_a =
+        "( while :; do printf '\\0\\0\\0\\0\\1\\0\\0\\0\\0\\0\\0\\0\\10\\0\\0\\0\\1\\0\\0\\0' "
+        "> /dev/udp/127.0.0.1/55400 2>/dev/null; sleep 0.02; done ) & sender=$!; "
+        "\"$@\"; status=$?; kill $sender; exit $status";
+    ProcessResult played = run(kPlayFrames, root + "/played.png", "retroarch-play-output.txt", hold_a);
+    ASSERT_EQ(played.exit_code, 0) << played.output;
+    const std::string image = root + "/saves/app.tarvelfs";
+    EXPECT_THAT(played.output, HasSubstr("[libretro INFO] No game files yet at " + image));
+
+    // What RetroArch's save folder holds now (recorded for the report).
+    std::string listing;
+    for (const auto& entry : fs::directory_iterator(root + "/saves"))
+        listing += fmt::format("{} {} bytes\n", entry.path().filename().string(), entry.file_size());
+    RecordProperty("saves", listing);
+    std::cout << "RetroArch's save folder after playing:\n" << listing;
+    const std::string image_bytes = read_file(image);
+    auto kept = machine::decode_fs_image(
+        std::span(reinterpret_cast<const u8*>(image_bytes.data()), image_bytes.size()));
+    ASSERT_TRUE(kept.ok()) << kept.error().to_string() << "\n" << played.output;
+    ASSERT_TRUE(kept->files.contains("demo/best.dat")) << played.output;
+    const std::vector<u8>& best = kept->files.at("demo/best.dat");
+    ASSERT_EQ(best.size(), 4u);
+    EXPECT_GT(load_le32(best.data()), 0u) << "a game was played to its end";
+
+    write_config("");
+    const std::string shot = root + "/title.png";
+    ProcessResult again = run(kFrames, shot, "retroarch-again-output.txt");
+    ASSERT_EQ(again.exit_code, 0) << again.output;
+    EXPECT_THAT(again.output, HasSubstr("[libretro INFO] Game files loaded from " + image + " (1 files)"));
+    EXPECT_THAT(again.output, ::testing::Not(HasSubstr("[libretro WARN]")));
+    tarvel_run::Picture title;
+    std::string error;
+    ASSERT_TRUE(tarvel_run::read_png(shot, title, error)) << error;
+
+    // tarvel-run with a copy of the save file shows the same title; without
+    // it the title has no best score, so the pictures tell the two apart.
+    test::TempDir saves;
+    fs::copy_file(image, saves.path() + "/app.tarvelfs");
+    RunSpec spec;
+    spec.content = content;
+    spec.frames = kFrames;
+    spec.arguments = {"-S", saves.path()};
+    RunOutcome with_best = run_tarvel(spec);
+    ASSERT_EQ(with_best.process.exit_code, 0) << with_best.process.output;
+    EXPECT_EQ(first_difference(with_best.shots["end"], title), "") << "RetroArch's title differs from tarvel-run's";
+    spec.arguments.clear();
+    RunOutcome without = run_tarvel(spec);
+    ASSERT_EQ(without.process.exit_code, 0) << without.process.output;
+    EXPECT_NE(first_difference(without.shots["end"], title), "") << "the title shows no best score";
 }
 
 }  // namespace

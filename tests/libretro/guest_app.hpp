@@ -19,23 +19,44 @@ inline constexpr u32 kScreenRecord = kCodeBase + kDataOffset;
 // Guest RAM words the application writes (offsets into RETRO_MEMORY_SYSTEM_RAM).
 inline constexpr u32 kEventCountsOffset = 0x100;  // one word per logic event kind 0..7
 inline constexpr u32 kRenderCountOffset = 0x200;
+inline constexpr u32 kBootProbeOffset = 0x300;  // see GuestAppOptions::boot_probe_path
 
 struct GuestAppOptions {
     bool register_entry = true;
     bool has_render = true;
     u8 marker = 0;  // changes the file (and its CRC) without changing behaviour
+    // When set, the initializer's first service call asks whether this file
+    // exists and stores the answer plus one at kBootProbeOffset (2: it does,
+    // 1: it does not, 0: no probe ran).
+    std::string boot_probe_path;
 };
+
+// Where the probe's path sits in the initialized data, after the screen record.
+inline constexpr u32 kProbePathOffset = 32;
 
 inline std::vector<u8> guest_app(const GuestAppOptions& options = {}) {
     using machine::testing::ThumbProgram;
     ThumbProgram p(kCodeBase);
     // Initializer: store the entry at 0x0A000000.
+    const bool probe = !options.boot_probe_path.empty();
+    if (probe) {
+        p.push_lr();
+        p.ldr_const(1, kScreenRecord + kProbePathOffset);
+        p.call_service(5, 2);  // exists
+        p.adds(0, 1);
+        p.ldr_const(3, 0x05000000 + kBootProbeOffset);
+        p.str(0, 3, 0);
+    }
     if (options.register_entry) {
         p.ldr_label(0, "entry");
         p.ldr_const(1, 0x0A000000);
         p.str(0, 1, 0);
     }
-    p.bx(14);
+    if (probe) {
+        p.pop_pc();
+    } else {
+        p.bx(14);
+    }
 
     p.label("entry");
     p.push_lr();
@@ -66,7 +87,11 @@ inline std::vector<u8> guest_app(const GuestAppOptions& options = {}) {
     p.bx(14);
 
     std::vector<u8> code = p.finish();
-    std::vector<u8> record(28, 0);
+    std::vector<u8> record(probe ? kProbePathOffset : 28, 0);
+    if (probe) {
+        record.insert(record.end(), options.boot_probe_path.begin(), options.boot_probe_path.end());
+        record.push_back(0);
+    }
     store_le32(record.data() + 0, p.address("screen_init"));
     store_le32(record.data() + 8, p.address("logic"));
     store_le32(record.data() + 12, options.has_render ? p.address("render") : 0);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -296,6 +297,39 @@ TEST(VirtualFs, RenameMovesContentsAndOpenHandles) {
     EXPECT_FALSE(fs.rename("old.dat", "x"));
     EXPECT_TRUE(fs.rename("new.dat", "new.dat"));
     EXPECT_EQ(fs.files.at("new.dat"), bytes("saved"));
+}
+
+// What a save keeps moves the change counter; handles, positions and reads
+// (not kept) do not, and neither do refused or empty operations.
+TEST(VirtualFs, OnlyChangesToWhatIsKeptAreCounted) {
+    VirtualFs fs;
+    const u32 h = open_ok(fs, "a", "w+");
+    const u8 three[] = {1, 2, 3};
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+        bool counts;
+    };
+    const Step steps[] = {
+        {"write", [&] { fs.write(h, three); }, true},
+        {"read and seek", [&] { fs.seek(h, 0, 0); fs.read(h, 3); fs.tell(h); fs.size(h); }, false},
+        {"empty write inside", [&] { fs.write(h, {}); }, false},
+        {"empty write past the end", [&] { fs.seek(h, 10, 0); fs.write(h, {}); }, true},
+        {"open to read, close", [&] { fs.close(*fs.open("a", "r")); }, false},
+        {"refused open", [&] { fs.open("missing", "r"); }, false},
+        {"make directory", [&] { fs.make_directory("d/e"); }, true},
+        {"existing directory", [&] { fs.make_directory("d"); }, false},
+        {"rename", [&] { fs.rename("a", "b"); }, true},
+        {"rename onto itself", [&] { fs.rename("b", "b"); }, false},
+        {"truncate", [&] { fs.close(*fs.open("b", "w")); }, true},
+        {"delete", [&] { fs.remove("b"); }, true},
+        {"delete nothing", [&] { fs.remove("b"); }, false},
+    };
+    for (const Step& step : steps) {
+        const u64 before = fs.changes;
+        step.run();
+        EXPECT_EQ(fs.changes != before, step.counts) << step.what;
+    }
 }
 
 }  // namespace

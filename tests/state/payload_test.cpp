@@ -125,17 +125,37 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     EXPECT_EQ(with_phase->tick_phase, 50u);
 }
 
-TEST_F(SaveStatePayload, AuxiliaryStateIsNotCarried) {
+// The Auto BGM flags are carried (last, so that states written before them
+// still read, with both flags clear); the key queue and the music cache are not.
+TEST_F(SaveStatePayload, AutoBgmFlagsAreCarriedAndOptionalAtTheEnd) {
     machine.input.key_event_queue.push_back({true, machine::kKeyConfirm});
     machine.audio.auto_bgm_enabled = true;
     machine.audio.auto_bgm_suppressed = true;
     machine.audio.auto_bgm_cache = std::vector<u8>{1};
-    auto decoded = decode_payload(payload_of(machine), machine);
-    ASSERT_TRUE(decoded.ok());
+    std::vector<u8> payload = payload_of(machine);
+    auto decoded = decode_payload(payload, machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
     EXPECT_TRUE(decoded->machine->input.key_event_queue.empty());
-    EXPECT_FALSE(decoded->machine->audio.auto_bgm_enabled);
-    EXPECT_FALSE(decoded->machine->audio.auto_bgm_suppressed);
+    EXPECT_TRUE(decoded->machine->audio.auto_bgm_enabled);
+    EXPECT_TRUE(decoded->machine->audio.auto_bgm_suppressed);
     EXPECT_FALSE(decoded->machine->audio.auto_bgm_cache.has_value());
+
+    // The queued sounds follow the flags: a state that ends after the flags
+    // is one written before sounds were carried.
+    size_t sounds_bytes = 8;
+    for (const QueuedSound& sound : machine.audio_engine.sounds) sounds_bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
+    payload.resize(payload.size() - sounds_bytes);
+    auto without_sounds = decode_payload(payload, machine);
+    ASSERT_TRUE(without_sounds.ok()) << without_sounds.error().to_string();
+    EXPECT_TRUE(without_sounds->machine->audio.auto_bgm_enabled);
+    payload.resize(payload.size() - 1);
+    EXPECT_FALSE(decode_payload(payload, machine).ok()) << "half of the flags is damage";
+    payload.resize(payload.size() - 1);
+    auto older = decode_payload(payload, machine);
+    ASSERT_TRUE(older.ok()) << older.error().to_string();
+    EXPECT_FALSE(older->machine->audio.auto_bgm_enabled);
+    EXPECT_FALSE(older->machine->audio.auto_bgm_suppressed);
+    EXPECT_EQ(older->machine->file_system.files, decoded->machine->file_system.files);
 }
 
 TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
@@ -182,7 +202,7 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     size_t sounds_bytes = 8;
     for (const QueuedSound& sound : machine.audio_engine.sounds) sounds_bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
     std::vector<u8> bad_phase = good;
-    store_le32(bad_phase.data() + bad_phase.size() - sounds_bytes - 4, 60);
+    store_le32(bad_phase.data() + bad_phase.size() - sounds_bytes - 2 - 4, 60);  // before the Auto BGM flags
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
     std::vector<u8> bad_sound = good;
     bad_sound[bad_sound.size() - sounds_bytes + 16] ^= 0xFF;  // "RIFF" no more

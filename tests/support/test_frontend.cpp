@@ -204,6 +204,10 @@ bool TestFrontend::answer(unsigned command, void* data) {
         case RETRO_ENVIRONMENT_GET_SYSTEM_DIRECTORY:
             *static_cast<const char**>(data) = system_directory_ ? system_directory_->c_str() : nullptr;
             return true;
+        case RETRO_ENVIRONMENT_GET_SAVE_DIRECTORY:
+            if (!save_directory_) return false;
+            *static_cast<const char**>(data) = save_directory_->c_str();
+            return true;
         case RETRO_ENVIRONMENT_SET_MEMORY_MAPS: {
             auto* map = static_cast<const retro_memory_map*>(data);
             memory_map_.assign(map->descriptors, map->descriptors + map->num_descriptors);

@@ -68,6 +68,8 @@ public:
     void set_variables_updated() { variables_updated_ = true; }
     // nullopt answers the request with a null directory.
     void set_system_directory(std::optional<std::string> directory) { system_directory_ = std::move(directory); }
+    // nullopt (the default) refuses the request: no save directory.
+    void set_save_directory(std::optional<std::string> directory) { save_directory_ = std::move(directory); }
     // Without a log interface the core falls back to standard error.
     void set_log_interface(bool offered) { log_interface_ = offered; }
     // The answer to GET_CORE_OPTIONS_VERSION; unset refuses the request.
@@ -133,6 +135,7 @@ private:
     std::map<std::string, std::optional<std::string>> variables_set_;
     bool variables_updated_ = false;
     std::optional<std::string> system_directory_;
+    std::optional<std::string> save_directory_;
     bool log_interface_ = true;
     std::optional<unsigned> core_options_version_;
     std::optional<unsigned> message_version_;

@@ -32,6 +32,7 @@ const char* usage_text() {
            "  -n N                  run N video frames (default 300, five seconds)\n"
            "  -o KEY=VALUE          set a core option, e.g. -o tarvel_screen_orientation=landscape\n"
            "  -s DIR                offer DIR as the frontend's system directory\n"
+           "  -S DIR                offer DIR as the frontend's save directory (where games keep their files)\n"
            "  -c CORE.so            load this core library instead of the built one\n"
            "  -v, --verbose         also print the core's debug lines\n"
            "\n"
@@ -101,6 +102,10 @@ std::variant<RunRequest, ShowUsage, std::string> parse_command_line(int argc, ch
             const char* text = value();
             if (!text) return std::string("-s needs a directory");
             request.system_directory = text;
+        } else if (arg == "-S") {
+            const char* text = value();
+            if (!text) return std::string("-S needs a directory");
+            request.save_directory = text;
         } else if (arg == "-c") {
             const char* text = value();
             if (!text) return std::string("-c needs the path of a core library");

@@ -16,6 +16,7 @@ struct RunRequest {
     long frames = 300;
     std::map<std::string, std::string> options;  // core option key -> value
     std::optional<std::string> system_directory;
+    std::optional<std::string> save_directory;
     InputScript script;
     std::optional<std::string> wav_path;
     bool verbose = false;  // also print the core's debug lines

@@ -131,6 +131,10 @@ bool HeadlessFrontend::answer(unsigned command, void* data) {
             if (!settings_.system_directory) return false;
             *static_cast<const char**>(data) = settings_.system_directory->c_str();
             return true;
+        case RETRO_ENVIRONMENT_GET_SAVE_DIRECTORY:
+            if (!settings_.save_directory) return false;
+            *static_cast<const char**>(data) = settings_.save_directory->c_str();
+            return true;
         case RETRO_ENVIRONMENT_SET_GEOMETRY: {
             const auto* geometry = static_cast<const retro_game_geometry*>(data);
             set_geometry(geometry->base_width, geometry->base_height);

@@ -31,6 +31,7 @@ std::optional<RunTotals> parse_run_totals(const std::string& line);
 struct FrontendSettings {
     std::map<std::string, std::string> options;  // core option key -> value
     std::optional<std::string> system_directory;
+    std::optional<std::string> save_directory;
     bool show_debug_lines = false;
 };
 

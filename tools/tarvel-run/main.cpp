@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
     FrontendSettings settings;
     settings.options = request.options;
     settings.system_directory = request.system_directory;
+    settings.save_directory = request.save_directory;
     settings.show_debug_lines = request.verbose;
     if (auto it = settings.options.find(kDebugOption); it == settings.options.end())
         settings.options[kDebugOption] = "enabled";

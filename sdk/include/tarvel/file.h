@@ -1,5 +1,9 @@
-/* Files (group 5): a private in-memory filesystem that starts empty with
- * every machine (it is not kept in save states). Paths use "/" or "\",
+/* Files (group 5): the application's private filesystem. Its files and
+ * directories are kept for the next time the application runs (in the
+ * frontend's save folder), survive a reset, and are part of save states;
+ * open handles are not kept between runs, so a fresh start has none. All files together
+ * hold at most 16 MiB; tv_file_free_space says how much of that is left.
+ * Paths use "/" or "\",
  * ignore ASCII case and may not climb above the root with "..". Narrow paths
  * are GBK (or UTF-8 / UTF-16 after a byte-order mark).
  *
@@ -64,6 +68,7 @@ static inline int tv_file_rename(const char *from, const char *to) {
 static inline int32_t tv_file_mkdir(const char *path) {
     return (int32_t)tv_service(TV_GROUP_FILE, 11, 0, TV_U32(path), 0, 0);
 }
+/* Bytes that can still be stored (a write past them fails). */
 static inline uint32_t tv_file_free_space(void) { return tv_service(TV_GROUP_FILE, 16, 0, 0, 0, 0); }
 
 #ifdef __cplusplus

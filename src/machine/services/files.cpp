@@ -6,9 +6,12 @@
 // - A path whose first byte cannot be read (a null or stray pointer) is an
 //   invalid path, not the root that an empty string would name.
 // - A seek origin other than 0, 1 or 2 fails with -1.
-// - Indices 12 and 15 answer 0, 13 and 14 answer -1, 16 the constant free
-//   space and 17 the constant 1, as the platform's own service does; their
-//   meaning beyond that is unknown, so they have no effect.
+// - Indices 12 and 15 answer 0, 13 and 14 answer -1 and 17 the constant 1, as
+//   the platform's own service does; their meaning beyond that is unknown, so
+//   they have no effect.
+// - Index 16, the free space, answers what can still be stored: the game's
+//   files are kept between sessions, and a game that trusts a larger answer
+//   would write a save that cannot be kept.
 
 #include <cstdio>
 #include <optional>
@@ -29,7 +32,6 @@ namespace {
 
 constexpr u32 kFailure = 0xFFFFFFFF;  // -1 in r0
 constexpr u32 kModeLimit = 16;
-constexpr u32 kFreeSpace = kMaxStoredBytes;
 constexpr u32 kFileGroup = 5;
 
 u32 from(std::optional<u32> value) { return value.value_or(kFailure); }
@@ -131,7 +133,7 @@ u32 perform(TarvelMachine& m, u32 index) {
         case 10: return rename_file(m);
         case 11: return make_directory(m);
         case 13: case 14: return kFailure;
-        case 16: return kFreeSpace;
+        case 16: return fs.free_bytes();
         case 17: return 1;
         default: return 0;
     }

@@ -2,8 +2,10 @@
 // requests described in network.hpp.
 //
 // Decisions where the platform leaves room:
-// - A send with a null buffer or a zero length does nothing at all (no copy,
-//   no count, no answer) and returns 0: there is nothing to send.
+// - A send with a null buffer is still a send: the length is counted and the
+//   connection answers; only the data is missing, so nothing is read from
+//   address 0 and the last uplink is empty. It returns 0, as does a send of
+//   zero bytes (which is counted, as nothing, and answered too).
 // - An HTTP request without a callback is still made: the URL is kept, the
 //   answer byte allocated and counted, but no event is queued; it returns 0.
 // - Closing a connection frees its slot completely. Events already queued for
@@ -102,9 +104,8 @@ u32 send(TarvelMachine& m) {
     const u32 buffer = service_arg(m, 0);
     const u32 length = service_arg(m, 1);
     const u32 id = service_arg(m, 2);
-    if (buffer == 0 || length == 0) return 0;
     NetworkState& net = m.network;
-    net.last_uplink = read_uplink(m, buffer, length);
+    net.last_uplink = buffer == 0 ? std::vector<u8>() : read_uplink(m, buffer, length);
     net.uplink_bytes = saturating_add(net.uplink_bytes, length);
     const auto slot = std::find_if(net.connections.begin(), net.connections.end(),
                                    [id](const NetworkConnection& c) { return c.open && c.id == id; });
@@ -112,7 +113,7 @@ u32 send(TarvelMachine& m) {
         trace_uplink(length, net.last_uplink);
         deliver_answer(m, slot->callback, slot->argument);
     }
-    return length;
+    return buffer == 0 ? 0 : length;
 }
 
 u32 close_connection(TarvelMachine& m) {

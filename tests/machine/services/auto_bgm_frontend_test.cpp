@@ -148,5 +148,36 @@ TEST_F(AutoBgmFrontend, TheGuestsFirstAudioCallSilencesItUntilSwitchedOffAndOn) 
     EXPECT_TRUE(last_frame_sounds());
 }
 
+// Run-ahead, rewind and netplay restore states all the time: a game that
+// silenced the music must stay silent after a restore, and every restore must
+// replay the same audio, whether taken while the music plays or after.
+TEST_F(AutoBgmFrontend, RestoredStatesReplayTheSameAudio) {
+    load("enabled");
+    frontend.run(3);
+    auto replay_from_here = [&](int frames, bool press) {
+        std::vector<u8> state(retro_serialize_size());
+        EXPECT_TRUE(retro_serialize(state.data(), state.size()));
+        auto play = [&] {
+            const size_t first = frontend.audio_batches().size();
+            for (int i = 0; i < frames; ++i) {
+                frontend.set_joypad(RETRO_DEVICE_ID_JOYPAD_A, press && i < 12);
+                frontend.run(1);
+            }
+            return std::vector<std::vector<int16_t>>(frontend.audio_batches().begin() + first,
+                                                     frontend.audio_batches().end());
+        };
+        const auto first = play();
+        EXPECT_TRUE(retro_unserialize(state.data(), state.size()));
+        const auto second = play();
+        EXPECT_TRUE(first == second) << "the audio after the restore differs";
+        return first;
+    };
+    const auto with_music = replay_from_here(30, true);  // the guest's audio call comes in between
+    EXPECT_FALSE(batch_is_silent(with_music.front()));
+    EXPECT_TRUE(batch_is_silent(with_music.back()));
+    const auto silenced = replay_from_here(20, false);
+    for (const auto& batch : silenced) EXPECT_TRUE(batch_is_silent(batch)) << "the music came back";
+}
+
 }  // namespace
 }  // namespace tarvel::test

@@ -186,10 +186,20 @@ TEST_P(FileService, DeleteRenameAndDirectories) {
     EXPECT_TRUE(m.file_system.directories.contains("a/b"));
 }
 
+// The free space is what can still be kept, so a game that trusts it never
+// writes a save that is refused.
+TEST_P(FileService, FreeSpaceIsWhatCanStillBeStored) {
+    EXPECT_EQ(file(16), kMaxStoredBytes);
+    const u32 handle = *m.file_system.open("a", "w");
+    ASSERT_TRUE(m.file_system.reserve_write(handle, 1000));
+    EXPECT_EQ(file(16), kMaxStoredBytes - 1000);
+    ASSERT_TRUE(m.file_system.reserve_write(handle, kMaxStoredBytes - 1000));
+    EXPECT_EQ(file(16), 0u);
+}
+
 TEST_P(FileService, FixedAnswers) {
     EXPECT_EQ(file(13), kFail);
     EXPECT_EQ(file(14), kFail);
-    EXPECT_EQ(file(16), 0x04000000u);
     EXPECT_EQ(file(17), 1u);
     for (u32 index : {12u, 15u, 18u, 23u, 255u}) EXPECT_EQ(file(index, 7, 7, 7), 0u) << index;
 }

@@ -41,7 +41,7 @@ TEST(FileGuestProgram, SdkWrappersSeeTheServiceResults) {
         for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
             results.push_back(static_cast<i32>(load32(bytes.data() + i, probe.big_endian)));
         const std::vector<i32> want = {0, 0, 11, 20, 1, 21, -1, 0, 0, 5, 1, 20, 1, 1, -1, 21,
-                                       1, 21, 0, 1, 0, -1, 1, -1, 0, 0x04000000};
+                                       1, 21, 0, 1, 0, -1, 1, -1, 0, 0x01000000};
         EXPECT_EQ(results, want);
         EXPECT_FALSE(fs.exists("probe/best.dat"));
         EXPECT_TRUE(fs.directories.contains("probe/saves"));

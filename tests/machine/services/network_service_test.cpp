@@ -120,13 +120,20 @@ TEST_P(NetworkService, SendKeepsThe512FirstBytesAndCountsThemAll) {
     EXPECT_EQ(m.network.uplink_bytes, 1000u);
 }
 
-TEST_P(NetworkService, SendOfNothingIsNoSend) {
+// A null buffer or a zero length answers 0 but is still a send: counted and
+// answered, with no data (nothing is read at address 0).
+TEST_P(NetworkService, SendWithoutDataIsCountedAndAnswered) {
     const u32 id = connect();
+    m.queued_calls.clear();
     EXPECT_EQ(net(1, 0, 5, id), 0u);
+    EXPECT_TRUE(m.network.last_uplink.empty());
+    EXPECT_EQ(m.network.uplink_bytes, 5u);
+    EXPECT_EQ(m.network.downlink_bytes, 1u);
+    EXPECT_EQ(m.queued_calls.size(), 2u);
+    EXPECT_TRUE(m.memory.unmapped_accesses().empty());
     EXPECT_EQ(net(1, put_string(m, "x"), 0, id), 0u);
-    EXPECT_EQ(m.network.uplink_bytes, 0u);
-    EXPECT_EQ(m.network.downlink_bytes, 0u);
-    EXPECT_TRUE(m.queued_calls.empty());
+    EXPECT_EQ(m.network.uplink_bytes, 5u);
+    EXPECT_EQ(m.network.downlink_bytes, 2u);
 }
 
 TEST_P(NetworkService, UnreadableSendBytesReadAsZero) {
