@@ -58,10 +58,6 @@ constexpr TickSchedule advance_tick_phase(u32 phase) {
     return {(sum - kTickPeriod) / kTickPeriod + 1, sum % kTickPeriod};
 }
 
-// CRC-32 (the zlib polynomial) of the whole content file; ties save states and
-// the orientation lookup to the loaded content.
-u32 content_crc32(std::span<const u8> file);
-
 struct CoreState {
     // The running application. Never null while the state exists.
     std::unique_ptr<machine::TarvelMachine> machine;

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "cbe/archive.hpp"
+#include "common/crc32.hpp"
 #include "common/error.hpp"
 #include "common/log.hpp"
 #include "common/utf8.hpp"
@@ -58,7 +59,7 @@ void describe_input_and_performance() {
 
 void install_core_state(LoadedContent content) {
     auto state = std::make_unique<CoreState>();
-    state->content_crc = content_crc32(content.archive.bytes);
+    state->content_crc = crc32_of(content.archive.bytes);
     state->archive = std::move(content.archive);
     state->machine = std::move(content.machine);
     state->saves = std::move(content.saves);
