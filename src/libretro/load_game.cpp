@@ -113,7 +113,6 @@ void reset_game(CoreState& state) {
     }
     machine::TarvelMachine& fresh = **rebuilt;
     fresh.volume = std::min<u32>(state.machine->volume, 100);
-    fresh.auto_bgm = state.machine->auto_bgm;
     // A reset restarts the game, not its saves: the files (not the open
     // handles) are there for the new start.
     flush_game_saves(state.saves, state.machine->file_system);

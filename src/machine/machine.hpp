@@ -232,7 +232,6 @@ struct TarvelMachine {
     Orientation orientation_option = Orientation::Auto;
     Orientation effective_orientation = Orientation::Portrait;
     u32 volume = 100;
-    bool auto_bgm = false;
 
     // Entries registered by the application.
     u32 app_entry = 0;
