@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "machine/services/strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "strings_fixture.hpp"
 
 namespace tarvel::machine::strings_test {
@@ -28,7 +29,7 @@ std::string format(TarvelMachine& m, std::string_view format, std::initializer_l
     }
     services::dispatch_service(m, kStringGroup, 3);
     EXPECT_EQ(r[0], kOut);
-    return m.memory.read_cstring(kOut, 100000);
+    return read_byte_string(m.memory, kOut, 100000);
 }
 
 TEST(StringFormat, ConversionsAndPadding) {

@@ -16,6 +16,7 @@
 #include "support/log_capture.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine::services::testing {
 
@@ -78,6 +79,6 @@ inline u32 put_string(TarvelMachine& m, std::span<const u8> bytes) {
 inline u32 put_string(TarvelMachine& m, std::string_view text) { return put_string(m, bytes_of(text)); }
 
 // The NUL-terminated bytes at `address` (at most 4096).
-inline std::string guest_cstring(TarvelMachine& m, u32 address) { return m.memory.read_cstring(address, 4096); }
+inline std::string guest_cstring(TarvelMachine& m, u32 address) { return read_byte_string(m.memory, address, 4096); }
 
 }  // namespace tarvel::machine::services::testing

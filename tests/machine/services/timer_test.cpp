@@ -5,6 +5,7 @@
 #include "machine/guest_program.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/timer.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine {
 namespace {
@@ -193,10 +194,10 @@ TEST(SystemInfo, ConstantsAndStrings) {
 
         mem.write32(0x05000100, 0xFFFFFFFF);
         EXPECT_EQ(call(m, 1, 25, 0x05000100, 3), 0u);
-        EXPECT_EQ(mem.read_cstring(0x05000100, 3), "cbe");
+        EXPECT_EQ(read_byte_string(mem, 0x05000100, 3), "cbe");
         EXPECT_EQ(mem.read8(0x05000103), 0xFF);  // no terminator
         EXPECT_EQ(call(m, 1, 25, 0x05000200, 100), 0u);
-        EXPECT_EQ(mem.read_cstring(0x05000200, 100), "cbe_emu");
+        EXPECT_EQ(read_byte_string(mem, 0x05000200, 100), "cbe_emu");
 
         m.instruction_count = 0x100000005ull;
         EXPECT_EQ(call(m, 1, 47), 5u);
@@ -227,10 +228,10 @@ TEST(SystemWords, GroupsElevenTwentyFourTwentyFive) {
 
     mem.write32(0x05000000 + 16, 0xAAAAAAAA);
     EXPECT_EQ(call(m, 24, 7, 0x05000000, 100), 0u);
-    EXPECT_EQ(mem.read_cstring(0x05000000, 100), "111111111111111");
+    EXPECT_EQ(read_byte_string(mem, 0x05000000, 100), "111111111111111");
     EXPECT_EQ(mem.read8(0x05000010), 0xAA);
     EXPECT_EQ(call(m, 24, 7, 0x05000100, 4), 0u);
-    EXPECT_EQ(mem.read_cstring(0x05000100, 100), "111");
+    EXPECT_EQ(read_byte_string(mem, 0x05000100, 100), "111");
     EXPECT_EQ(call(m, 24, 7, 0x05000200, 0), 0u);
     EXPECT_EQ(mem.read8(0x05000200), 0);
     EXPECT_EQ(call(m, 24, 6, 0x05000200, 10), 0u);
