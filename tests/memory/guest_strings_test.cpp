@@ -123,7 +123,9 @@ TEST(StringReaders, EveryReaderEndsAStringAtTheSameEdges) {
         memory.add_region(0, std::vector<u8>(0x100, 'W'));
         memory.add_region(kBase, kSize);
         memory.add_region(kTop, 0x100);
-        if (!c.bytes.empty()) ASSERT_TRUE(memory.write_bytes(c.address, c.bytes)) << c.what;
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(memory.write_bytes(c.address, c.bytes)) << c.what;
+        }
         switch (c.reader) {
             case Reader::Bytes: {
                 EXPECT_EQ(read_byte_string(memory, c.address, c.limit), c.expected) << c.what;
