@@ -3,19 +3,19 @@
 
 #include <gtest/gtest.h>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/test_app.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-using testing::Layout;
-using testing::make_archive;
-using testing::make_machine;
+using test::Layout;
+using test::make_archive;
+using test::make_machine;
 using testing::Registration;
 using testing::TestApp;
-using testing::ThumbProgram;
+using test::ThumbProgram;
 
 constexpr u64 kBudget = 100000;
 

@@ -9,15 +9,15 @@
 
 #include <cstdlib>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-using testing::blank_machine;
-using testing::enter_thumb;
-using testing::make_machine;
-using testing::ThumbProgram;
+using test::blank_machine;
+using test::enter_thumb;
+using test::make_machine;
+using test::ThumbProgram;
 
 constexpr u32 kCode = kDefaultCodeBase;
 

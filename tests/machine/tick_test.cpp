@@ -8,11 +8,10 @@
 #include <ostream>
 #include <vector>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/test_app.hpp"
-#include "support/booted_guest.hpp"
 
 namespace tarvel::machine {
 namespace {
@@ -20,10 +19,10 @@ namespace {
 using testing::kCallLog;
 using testing::LoggedCall;
 using testing::logged_calls;
-using testing::make_machine;
+using test::make_machine;
 using testing::Registration;
 using testing::TestApp;
-using testing::ThumbProgram;
+using test::ThumbProgram;
 using testing::write_screen;
 
 constexpr u64 kBudget = 100000;

@@ -10,7 +10,7 @@
 
 #include "machine/machine.hpp"
 #include "machine/services/network.hpp"
-#include "support/booted_guest.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "machine/machine.hpp"
-#include "support/booted_guest.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine {
 namespace {

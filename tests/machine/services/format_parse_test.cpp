@@ -21,14 +21,7 @@ std::string format(TarvelMachine& m, std::string_view format, std::initializer_l
     put(m, kFormat, format);
     std::vector<u32> all = {kOut, kFormat};
     all.insert(all.end(), args.begin(), args.end());
-    auto& r = m.cpu.regs.r;
-    r[13] = kTestStack;
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (i < 4) r[i] = all[i];
-        else m.memory.write32(kTestStack + 4 * static_cast<u32>(i - 4), all[i]);
-    }
-    services::dispatch_service(m, kStringGroup, 3);
-    EXPECT_EQ(r[0], kOut);
+    EXPECT_EQ(call(m, kStringGroup, 3, all), kOut);
     return read_byte_string(m.memory, kOut, 100000);
 }
 

@@ -11,17 +11,24 @@
 
 #include "support/stderr_capture.hpp"
 #include "machine/services/network.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/log_capture.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services::testing {
 namespace {
+
+using test::bytes_of;
+using test::call;
+using test::make_machine;
+using test::put_string;
 
 constexpr u32 kCallback = 0x01000041;  // a Thumb function in the code image
 constexpr u32 kUnbacked = 0x30000000;
 
 class NetworkService : public ::testing::TestWithParam<bool> {
 protected:
-    NetworkService() : m(machine_with_resources({cbe_writer::resource("a.bin", bytes_of("x"))}, GetParam())) {}
+    NetworkService()
+        : m(make_machine({.big_endian = GetParam(), .resources = {cbe_writer::resource("a.bin", bytes_of("x"))}})) {}
 
     u32 net(u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0, u32 r3 = 0) {
         return call(m, handler_for_group(kNetworkGroup), index, r0, r1, r2, r3);
@@ -240,7 +247,7 @@ TEST_P(NetworkService, StatusQueriesReportOneAndOthersZero) {
 }
 
 TEST(NetworkServiceTrace, LinesOnlyWhenTheTraceVariableIsSet) {
-    TarvelMachine m = machine_with_resources({cbe_writer::resource("a.bin", bytes_of("x"))});
+    TarvelMachine m = make_machine({.resources = {cbe_writer::resource("a.bin", bytes_of("x"))}});
     const ServiceHandler net = handler_for_group(kNetworkGroup);
     const u32 word = m.heap.allocate(4);
     call(m, net, 0, 0, 0, kCallback, word);

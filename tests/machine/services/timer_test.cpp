@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/timer.hpp"
 #include "memory/guest_strings.hpp"
@@ -10,17 +10,9 @@
 namespace tarvel::machine {
 namespace {
 
-using testing::blank_machine;
+using test::blank_machine;
 
-u32 call(TarvelMachine& m, u32 group, u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0, u32 r3 = 0) {
-    u32* r = m.cpu.regs.r;
-    r[0] = r0;
-    r[1] = r1;
-    r[2] = r2;
-    r[3] = r3;
-    services::dispatch_service(m, group, index);
-    return r[0];
-}
+using test::call;
 
 TEST(TimerService, CreateRoundsTheIntervalToTicks) {
     TarvelMachine m = blank_machine();

@@ -12,23 +12,23 @@
 
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/data.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services {
 namespace {
 
 using cbe_writer::resource;
-using testing::call;
-using testing::guest_cstring;
-using testing::machine_with_resources;
-using testing::put_string;
+using test::call;
+using test::guest_cstring;
+using test::make_machine;
+using test::put_string;
 
 constexpr u32 kMinusOne = 0xFFFFFFFF;
 
 TarvelMachine resource_machine(bool big_endian = false) {
-    return machine_with_resources(
-        {resource("Logo.png", {0x11}), resource("tune.mid", {0x22, 0x22}), resource("data.bin", {0x33})},
-        big_endian);
+    return make_machine({.big_endian = big_endian,
+                         .resources = {resource("Logo.png", {0x11}), resource("tune.mid", {0x22, 0x22}),
+                                       resource("data.bin", {0x33})}});
 }
 
 u32 utility(TarvelMachine& m, u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0, u32 r3 = 0) {
