@@ -345,13 +345,7 @@ std::vector<ProbeEntry> probe_entries(TarvelMachine& m) {
 }
 
 TEST(Tick, GuestSeesItsEventsEdgesAndOwnScreenChangesInTheSameTick) {
-    std::vector<test::GuestBuild> probes;
-#ifdef TICK_PROBE_LITTLE_CBE
-    probes.push_back({TICK_PROBE_LITTLE_CBE, false});
-#endif
-#ifdef TICK_PROBE_BIG_CBE
-    probes.push_back({TICK_PROBE_BIG_CBE, true});
-#endif
+    const std::vector<test::GuestBuild> probes = test::guest_builds(TICK_PROBE_LITTLE_CBE, TICK_PROBE_BIG_CBE);
     if (probes.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
     constexpr u64 kGuestBudget = 100'000'000;
     constexpr u32 kLogic = 1, kSecondLogic = 2, kRender = 3;

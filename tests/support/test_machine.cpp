@@ -91,6 +91,13 @@ TarvelMachine blank_machine(bool big_endian) {
     return make_machine({0xC0, 0x46}, layout);
 }
 
+std::vector<GuestBuild> guest_builds(const char* little, const char* big) {
+    std::vector<GuestBuild> builds;
+    if (little && *little) builds.push_back({little, false});
+    if (big && *big) builds.push_back({big, true});
+    return builds;
+}
+
 std::optional<TarvelMachine> boot_guest_build(const GuestBuild& build, u64 budget) {
     std::optional<TarvelMachine> m = build_and_boot(cbe::load_archive(build.cbe), budget);
     if (m) {

@@ -51,7 +51,7 @@ struct Layout {
     u32 data_address = 0;
     u32 data_size = 0x1000;
     bool big_endian = false;
-    std::vector<u8> init_data;
+    std::vector<u8> init_data = {};
 };
 
 cbe::CbeArchive make_archive(const std::vector<u8>& code, const Layout& layout = {});
@@ -66,6 +66,9 @@ struct GuestBuild {
     bool big_endian;
 };
 
+// The little- and big-endian builds of a guest program (file names, empty
+// where they were not built), leaving out those not built.
+std::vector<GuestBuild> guest_builds(const char* little, const char* big);
 // Loads and builds `build`, then boots it within `budget` instructions.
 std::optional<TarvelMachine> boot_guest_build(const GuestBuild& build, u64 budget);
 // Builds the machine of a CBE file held in memory and boots it.
