@@ -321,35 +321,5 @@ TEST(NamedPackages, APackageNotInTheMainTableGetsCopiesOfItsOwn) {
     EXPECT_EQ(guest_bytes(m, theme, 2), (std::vector<u8>{4, 5}));
 }
 
-TEST(MachineLookups, TheRegisteredDirectoryFirstThenTheMachinesCopies) {
-    TarvelMachine m = three_resource_machine();
-    // Nothing loaded and no directory registered: names still resolve to numbers.
-    EXPECT_EQ(resource_data_address(m, 0), 0u);
-    EXPECT_EQ(resource_name_address(m, 0), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "TITLE.png"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "\xE5\x9B\xBE.PNG"), 1u);
-    EXPECT_EQ(resource_number_by_name(m, "Title.PNG "), std::nullopt);
-
-    const u32 record = loaded_directory(m);
-    const LoadedResources& loaded = m.loaded_resources;
-    EXPECT_EQ(resource_data_address(m, 2), loaded.data_addresses[2]);  // word 0: the machine's copies
-    EXPECT_EQ(resource_data_address(m, 3), 0u);
-
-    // A registered directory answers first.
-    m.memory.write32(record + 16, m.heap.allocate(12));
-    const u32 data = m.memory.read32(record + 16);
-    m.memory.write32(data + 0, 0x05123450);
-    m.memory.write32(data + 4, 0);
-    m.memory.write32(kResourceDirectoryWord, record);
-    EXPECT_EQ(resource_data_address(m, 0), 0x05123450u);
-    EXPECT_EQ(resource_data_address(m, 1), loaded.data_addresses[1]);  // 0 in the directory: fall back
-    EXPECT_EQ(resource_name_address(m, 1), loaded.name_addresses[1]);
-    // A name the directory lacks is still found in the main table.
-    m.memory.write32(m.memory.read32(record + 12), put_string(m, "renamed"));
-    EXPECT_EQ(resource_number_by_name(m, "renamed"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "title.png"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "nothing"), std::nullopt);
-}
-
 }  // namespace
 }  // namespace tarvel::machine::services
