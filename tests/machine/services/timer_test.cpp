@@ -167,17 +167,9 @@ TEST(SystemInfo, ConstantsAndStrings) {
     for (bool big_endian : {false, true}) {
         TarvelMachine m = blank_machine(big_endian);
         GuestMemory& mem = m.memory;
-        EXPECT_EQ(call(m, 1, 3), 3u);
-        EXPECT_EQ(call(m, 1, 89), 1u);
-        EXPECT_EQ(call(m, 1, 22), 255u);
-        EXPECT_EQ(call(m, 1, 33), 1002u);
-        EXPECT_EQ(call(m, 1, 65), 5u);
-        EXPECT_EQ(call(m, 1, 15), 1u);
-        EXPECT_EQ(call(m, 1, 37), 1u);
-        EXPECT_EQ(call(m, 1, 80), 1u);
-        EXPECT_EQ(call(m, 1, 30), 46u);
-        EXPECT_EQ(call(m, 1, 64), 14u);
-        EXPECT_EQ(call(m, 1, 4), 0u);
+        const std::pair<u32, u32> constants[] = {{3, 3},  {89, 1}, {22, 255}, {33, 1002}, {65, 5}, {15, 1},
+                                                 {37, 1}, {80, 1}, {30, 46},  {64, 14},   {4, 0}};
+        for (const auto& [index, value] : constants) EXPECT_EQ(call(m, 1, index), value) << "1." << index;
         EXPECT_EQ(call(m, 1, 107, 5), 0u);
         EXPECT_EQ(call(m, 1, 17, 0x05000000), 4u);
         EXPECT_EQ(mem.read16(0x05000000), u'.');
