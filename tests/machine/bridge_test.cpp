@@ -269,29 +269,33 @@ TEST(Semihosting, WriteStringAndCharacterGoToStandardErrorOnlyWhenTracing) {
 // The branches the bridge performs itself, between the instruction sets and
 // back, each leaving its mark in r0; with the idle loop in ARM code.
 TEST(BridgeBranches, InterworkingBranchesReachTheirTargetsAndReturn) {
-    // Thumb caller, ARM callee at kCode + 0x100 through BLX r3.
-    ThumbProgram blx_register(kCode);
-    blx_register.push_lr();
-    blx_register.ldr_const(3, kCode + 0x100);
-    blx_register.blx(3);
-    blx_register.adds(0, 1);
-    blx_register.pop_pc();
-    std::vector<u8> blx_register_code = blx_register.finish();
-    blx_register_code.resize(0x108);
-    store_le32(blx_register_code.data() + 0x100, 0xE3A00029);  // MOV r0, #41
-    store_le32(blx_register_code.data() + 0x104, 0xE12FFF1E);  // BX lr
-
+    // A Thumb caller that adds 1 to what its ARM callee at kCode + `callee`
+    // (MOV r0, #`r0`; BX lr) returns, calling it as `emit_call` writes.
+    auto thumb_caller = [](auto emit_call, u32 callee, u32 r0) {
+        ThumbProgram p(kCode);
+        p.push_lr();
+        emit_call(p);
+        p.adds(0, 1);
+        p.pop_pc();
+        std::vector<u8> code = p.finish();
+        code.resize(callee + 8);
+        store_le32(code.data() + callee, 0xE3A00000 | r0);
+        store_le32(code.data() + callee + 4, 0xE12FFF1E);
+        return code;
+    };
+    const std::vector<u8> blx_register = thumb_caller(
+        [](ThumbProgram& p) {
+            p.ldr_const(3, kCode + 0x100);
+            p.blx(3);
+        },
+        0x100, 41);
     // BL prefix + BLX suffix at kCode + 2 to kCode + 0x40 (ARM): offset from pc + 4 is 0x3A.
-    ThumbProgram long_blx(kCode);
-    long_blx.push_lr();
-    long_blx.emit(0xF000);
-    long_blx.emit(static_cast<u16>(0xE800 | (0x3A >> 1)));
-    long_blx.adds(0, 1);
-    long_blx.pop_pc();
-    std::vector<u8> long_blx_code = long_blx.finish();
-    long_blx_code.resize(0x48);
-    store_le32(long_blx_code.data() + 0x40, 0xE3A00010);  // MOV r0, #16
-    store_le32(long_blx_code.data() + 0x44, 0xE12FFF1E);  // BX lr
+    const std::vector<u8> long_blx = thumb_caller(
+        [](ThumbProgram& p) {
+            p.emit(0xF000);
+            p.emit(static_cast<u16>(0xE800 | (0x3A >> 1)));
+        },
+        0x40, 16);
 
     ThumbProgram add_pc(kCode);
     add_pc.movs(2, 4);
@@ -316,8 +320,8 @@ TEST(BridgeBranches, InterworkingBranchesReachTheirTargetsAndReturn) {
         RunState state = RunState::Created;
     };
     const Case cases[] = {
-        {"Thumb BLX register into ARM", blx_register_code, kCode | 1, 42},
-        {"Thumb long BLX into ARM", long_blx_code, kCode | 1, 17},
+        {"Thumb BLX register into ARM", blx_register, kCode | 1, 42},
+        {"Thumb long BLX into ARM", long_blx, kCode | 1, 17},
         {"Thumb ADD pc over a table", add_pc.finish(), kCode | 1, 9},
         {"ARM BLX immediate into Thumb", blx_immediate, kCode, 0x63},
         {"ARM idle loop", arm_words({0xE3A00005, 0xEAFFFFFE}), kCode, 5, RunState::Stopped},  // MOV r0, #5; B .
