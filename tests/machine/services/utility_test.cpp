@@ -52,8 +52,9 @@ TEST(UtilityResources, TheDirectoryWordIsSetAndReadThroughBothGroups) {
     EXPECT_EQ(m.memory.read8(0x0A007FF0), 0x05);  // guest byte order
     EXPECT_EQ(utility(m, 10), 0x05001230u);
 
-    EXPECT_EQ(call(m, utility_alias_from_group3, 81, 0x05004560), 0u);
-    EXPECT_EQ(call(m, utility_alias_from_group3, 82), 0x05004560u);
+    // Group 3's 81 and 82, through the dispatcher.
+    EXPECT_EQ(call(m, 3, 81, 0x05004560), 0u);
+    EXPECT_EQ(call(m, 3, 82), 0x05004560u);
     EXPECT_EQ(utility(m, 10), 0x05004560u);
 }
 
