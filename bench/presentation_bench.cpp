@@ -16,21 +16,21 @@ using namespace tarvel;
 using namespace tarvel::libretro;
 
 std::vector<u8> make_screen() {
-    std::vector<u8> bytes(kGuestScreenBytes);
-    for (size_t i = 0; i < kGuestScreenPixels; ++i) store_le16(&bytes[2 * i], static_cast<u16>(i * 2654435761u >> 7));
+    std::vector<u8> bytes(machine::kScreenBufferBytes);
+    for (size_t i = 0; i < machine::kScreenPixels; ++i) store_le16(&bytes[2 * i], static_cast<u16>(i * 2654435761u >> 7));
     return bytes;
 }
 
 void BM_PresentFrame(benchmark::State& state, Orientation orientation, bool big_endian) {
     const std::vector<u8> screen = make_screen();
     const FrameGeometry geometry = frame_geometry(orientation);
-    std::vector<u32> frame(kGuestScreenPixels);
+    std::vector<u32> frame(machine::kScreenPixels);
     for (auto _ : state) {
         render_frame(screen.data(), screen.size(), big_endian, orientation, frame.data(), geometry.pitch_bytes);
         benchmark::DoNotOptimize(frame.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kGuestScreenPixels));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * machine::kScreenPixels));
 }
 BENCHMARK_CAPTURE(BM_PresentFrame, portrait_le, Orientation::Portrait, false);
 BENCHMARK_CAPTURE(BM_PresentFrame, portrait_be, Orientation::Portrait, true);
@@ -43,13 +43,13 @@ void BM_PortraitWithLookupTable(benchmark::State& state) {
     auto table = std::make_unique<std::array<u32, 65536>>();
     for (u32 v = 0; v < 65536; ++v) (*table)[v] = rgb565_to_xrgb8888(static_cast<u16>(v));
     const std::vector<u8> screen = make_screen();
-    std::vector<u32> frame(kGuestScreenPixels);
+    std::vector<u32> frame(machine::kScreenPixels);
     for (auto _ : state) {
-        for (size_t i = 0; i < kGuestScreenPixels; ++i) frame[i] = (*table)[load_le16(&screen[2 * i])];
+        for (size_t i = 0; i < machine::kScreenPixels; ++i) frame[i] = (*table)[load_le16(&screen[2 * i])];
         benchmark::DoNotOptimize(frame.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kGuestScreenPixels));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * machine::kScreenPixels));
 }
 BENCHMARK(BM_PortraitWithLookupTable);
 

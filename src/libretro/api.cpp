@@ -126,8 +126,8 @@ RETRO_API void* retro_get_memory_data(unsigned id) {
     auto& state = core_state();
     if (!state) return nullptr;
     switch (id) {
-        case RETRO_MEMORY_SYSTEM_RAM: return host_address(*state->machine, kSystemRamGuestAddress);
-        case RETRO_MEMORY_VIDEO_RAM: return host_address(*state->machine, kScreenGuestAddress);
+        case RETRO_MEMORY_SYSTEM_RAM: return host_address(*state->machine, machine::kRamBase);
+        case RETRO_MEMORY_VIDEO_RAM: return host_address(*state->machine, machine::kScreenBuffer);
         default: return nullptr;
     }
 }
@@ -135,8 +135,8 @@ RETRO_API void* retro_get_memory_data(unsigned id) {
 RETRO_API size_t retro_get_memory_size(unsigned id) {
     if (!core_state()) return 0;
     switch (id) {
-        case RETRO_MEMORY_SYSTEM_RAM: return kSystemRamSize;
-        case RETRO_MEMORY_VIDEO_RAM: return kScreenSize;
+        case RETRO_MEMORY_SYSTEM_RAM: return machine::kRamSize;
+        case RETRO_MEMORY_VIDEO_RAM: return machine::kScreenBufferBytes;
         default: return 0;
     }
 }

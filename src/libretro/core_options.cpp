@@ -70,7 +70,6 @@ void apply_options(CoreState& state, log::Level line_level) {
     // The player's master volume; the game's own volume stays in the engine.
     m.volume = applied.volume;
     state.touch_input_enabled = applied.touch_input;
-    m.auto_bgm = applied.auto_bgm;
     machine::services::set_auto_bgm_option(m, applied.auto_bgm);
     m.orientation_option = applied.orientation_option;
     m.effective_orientation = applied.effective_orientation;

@@ -27,23 +27,21 @@ inline constexpr u32 kTickPeriod = 60;
 // The fixed size of a save state while a game is loaded.
 inline constexpr size_t kSerializeSize = 0x3000000;
 
-inline constexpr u32 kSystemRamGuestAddress = 0x05000000;
-inline constexpr size_t kSystemRamSize = 0x1000000;
-inline constexpr u32 kScreenGuestAddress = 0x05800420;
-inline constexpr size_t kScreenSize = 240 * 400 * 2;
-
 struct Geometry {
-    u32 width = 240;
-    u32 height = 400;
+    u32 width = machine::kScreenWidth;
+    u32 height = machine::kScreenHeight;
     bool operator==(const Geometry&) const = default;
 };
 
-inline constexpr u32 kMaxWidth = 400;
-inline constexpr u32 kMaxHeight = 400;
+// Either orientation fits in a square of the screen's longer side.
+inline constexpr u32 kMaxWidth = machine::kScreenHeight;
+inline constexpr u32 kMaxHeight = machine::kScreenHeight;
 
-// Landscape turns the 240 x 400 guest screen a quarter turn.
+// Landscape turns the guest screen a quarter turn.
 constexpr Geometry geometry_for(Orientation effective) {
-    return effective == Orientation::Landscape ? Geometry{400, 240} : Geometry{240, 400};
+    using machine::kScreenHeight, machine::kScreenWidth;
+    return effective == Orientation::Landscape ? Geometry{kScreenHeight, kScreenWidth}
+                                               : Geometry{kScreenWidth, kScreenHeight};
 }
 
 struct TickSchedule {
@@ -57,10 +55,6 @@ constexpr TickSchedule advance_tick_phase(u32 phase) {
     if (sum < kTickPeriod) return {0, sum};
     return {(sum - kTickPeriod) / kTickPeriod + 1, sum % kTickPeriod};
 }
-
-// CRC-32 (the zlib polynomial) of the whole content file; ties save states and
-// the orientation lookup to the loaded content.
-u32 content_crc32(std::span<const u8> file);
 
 struct CoreState {
     // The running application. Never null while the state exists.

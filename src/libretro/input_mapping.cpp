@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "machine/screen.hpp"
+
 namespace tarvel::libretro {
 
 namespace {
@@ -169,8 +171,8 @@ void sample_keypad(retro_input_state_t read, machine::InputState& input) { updat
 
 GuestPoint pointer_to_guest(i16 x, i16 y, Orientation effective) {
     const bool landscape = effective == Orientation::Landscape;
-    const u32 width = landscape ? 400 : 240;
-    const u32 height = landscape ? 240 : 400;
+    const u32 width = landscape ? machine::kScreenHeight : machine::kScreenWidth;
+    const u32 height = landscape ? machine::kScreenWidth : machine::kScreenHeight;
     const u32 sx = scale_axis(x, width);
     const u32 sy = scale_axis(y, height);
     GuestPoint p;

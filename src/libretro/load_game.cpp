@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "cbe/archive.hpp"
+#include "common/crc32.hpp"
 #include "common/error.hpp"
 #include "common/log.hpp"
 #include "common/utf8.hpp"
@@ -58,7 +59,7 @@ void describe_input_and_performance() {
 
 void install_core_state(LoadedContent content) {
     auto state = std::make_unique<CoreState>();
-    state->content_crc = content_crc32(content.archive.bytes);
+    state->content_crc = crc32_of(content.archive.bytes);
     state->archive = std::move(content.archive);
     state->machine = std::move(content.machine);
     state->saves = std::move(content.saves);
@@ -112,7 +113,6 @@ void reset_game(CoreState& state) {
     }
     machine::TarvelMachine& fresh = **rebuilt;
     fresh.volume = std::min<u32>(state.machine->volume, 100);
-    fresh.auto_bgm = state.machine->auto_bgm;
     // A reset restarts the game, not its saves: the files (not the open
     // handles) are there for the new start.
     flush_game_saves(state.saves, state.machine->file_system);

@@ -14,8 +14,8 @@ const machine::GuestRegion* containing_region(const machine::TarvelMachine& m, u
 }
 
 u64 descriptor_flags(u32 guest_start) {
-    if (guest_start == kSystemRamGuestAddress) return RETRO_MEMDESC_SYSTEM_RAM;
-    if (guest_start == kScreenGuestAddress) return RETRO_MEMDESC_VIDEO_RAM;
+    if (guest_start == machine::kRamBase) return RETRO_MEMDESC_SYSTEM_RAM;
+    if (guest_start == machine::kScreenBuffer) return RETRO_MEMDESC_VIDEO_RAM;
     return 0;
 }
 

@@ -9,8 +9,8 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-#include <zlib.h>
 
+#include "common/crc32.hpp"
 #include "common/file_io.hpp"
 #include "common/utf8.hpp"
 
@@ -197,21 +197,7 @@ Orientation lookup_orientation(u64 length, u32 crc) {
 }
 
 Orientation lookup_orientation(std::span<const u8> file_bytes) {
-    return lookup_orientation(file_bytes.size(), content_crc32(file_bytes));
-}
-
-u32 content_crc32(std::span<const u8> bytes) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    const u8* p = bytes.data();
-    size_t left = bytes.size();
-    // zlib takes a 32-bit length per call; feed larger inputs in pieces.
-    while (left > 0) {
-        uInt piece = static_cast<uInt>(left < 0x40000000u ? left : 0x40000000u);
-        crc = crc32(crc, p, piece);
-        p += piece;
-        left -= piece;
-    }
-    return static_cast<u32>(crc);
+    return lookup_orientation(file_bytes.size(), crc32_of(file_bytes));
 }
 
 }  // namespace tarvel

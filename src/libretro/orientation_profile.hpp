@@ -55,7 +55,4 @@ Orientation lookup_orientation(u64 length, u32 crc);
 // The same for the bytes of a whole CBE file.
 Orientation lookup_orientation(std::span<const u8> file_bytes);
 
-// The CRC-32 (IEEE polynomial, as zlib computes it) of a whole file's bytes.
-u32 content_crc32(std::span<const u8> bytes);
-
 }  // namespace tarvel

@@ -5,15 +5,19 @@
 
 namespace tarvel::libretro {
 
-namespace {
+using machine::kScreenBufferBytes;
+using machine::kScreenHeight;
+using machine::kScreenPixels;
+using machine::kScreenRowBytes;
+using machine::kScreenWidth;
 
-constexpr size_t kGuestRowBytes = kGuestScreenWidth * 2;
+namespace {
 
 // Eight pixels at a time in 128-bit vectors (SSE2 on x86, NEON on ARM; the
 // compiler picks the instructions). Every step stays in 16-bit lanes.
 using u16x8 = u16 __attribute__((vector_size(16)));
 
-static_assert(kGuestScreenWidth % 8 == 0 && kGuestScreenHeight % 8 == 0);
+static_assert(kScreenWidth % 8 == 0 && kScreenHeight % 8 == 0);
 
 u32* row_at(u32* frame, size_t pitch_bytes, size_t row) {
     return reinterpret_cast<u32*>(reinterpret_cast<u8*>(frame) + row * pitch_bytes);
@@ -46,10 +50,10 @@ void store_converted(u16x8 v, u32* dst) {
 
 template <bool BigEndian>
 void portrait_whole(const u8* screen, u32* frame, size_t pitch_bytes) {
-    for (size_t row = 0; row < kGuestScreenHeight; ++row) {
-        const u8* src = screen + row * kGuestRowBytes;
+    for (size_t row = 0; row < kScreenHeight; ++row) {
+        const u8* src = screen + row * kScreenRowBytes;
         u32* dst = row_at(frame, pitch_bytes, row);
-        for (size_t col = 0; col < kGuestScreenWidth; col += 8) store_converted(load_pixels<BigEndian>(src + 2 * col), dst + col);
+        for (size_t col = 0; col < kScreenWidth; col += 8) store_converted(load_pixels<BigEndian>(src + 2 * col), dst + col);
     }
 }
 
@@ -77,13 +81,13 @@ void transpose8x8(u16x8 (&m)[8]) {
 // turned in registers and lands as eight runs of eight frame pixels.
 template <bool BigEndian>
 void landscape_whole(const u8* screen, u32* frame, size_t pitch_bytes) {
-    for (size_t row0 = 0; row0 < kGuestScreenHeight; row0 += 8) {
-        for (size_t col0 = 0; col0 < kGuestScreenWidth; col0 += 8) {
+    for (size_t row0 = 0; row0 < kScreenHeight; row0 += 8) {
+        for (size_t col0 = 0; col0 < kScreenWidth; col0 += 8) {
             u16x8 block[8];
-            for (size_t k = 0; k < 8; ++k) block[k] = load_pixels<BigEndian>(screen + (row0 + k) * kGuestRowBytes + 2 * col0);
+            for (size_t k = 0; k < 8; ++k) block[k] = load_pixels<BigEndian>(screen + (row0 + k) * kScreenRowBytes + 2 * col0);
             transpose8x8(block);
             for (size_t j = 0; j < 8; ++j) {
-                store_converted(block[j], row_at(frame, pitch_bytes, kGuestScreenWidth - 1 - (col0 + j)) + row0);
+                store_converted(block[j], row_at(frame, pitch_bytes, kScreenWidth - 1 - (col0 + j)) + row0);
             }
         }
     }
@@ -98,11 +102,11 @@ u16 partial_pixel(const u8* screen, size_t length, bool big_endian, size_t i) {
 }
 
 void render_partial(const u8* screen, size_t length, bool big_endian, bool landscape, u32* frame, size_t pitch_bytes) {
-    for (size_t row = 0; row < kGuestScreenHeight; ++row) {
-        for (size_t col = 0; col < kGuestScreenWidth; ++col) {
-            const u32 pixel = rgb565_to_xrgb8888(partial_pixel(screen, length, big_endian, row * kGuestScreenWidth + col));
+    for (size_t row = 0; row < kScreenHeight; ++row) {
+        for (size_t col = 0; col < kScreenWidth; ++col) {
+            const u32 pixel = rgb565_to_xrgb8888(partial_pixel(screen, length, big_endian, row * kScreenWidth + col));
             if (landscape) {
-                row_at(frame, pitch_bytes, kGuestScreenWidth - 1 - col)[row] = pixel;
+                row_at(frame, pitch_bytes, kScreenWidth - 1 - col)[row] = pixel;
             } else {
                 row_at(frame, pitch_bytes, row)[col] = pixel;
             }
@@ -113,8 +117,8 @@ void render_partial(const u8* screen, size_t length, bool big_endian, bool lands
 }  // namespace
 
 FrameGeometry frame_geometry(Orientation effective) {
-    if (effective == Orientation::Landscape) return {kGuestScreenHeight, kGuestScreenWidth, kGuestScreenHeight * 4};
-    return {kGuestScreenWidth, kGuestScreenHeight, kGuestScreenWidth * 4};
+    if (effective == Orientation::Landscape) return {kScreenHeight, kScreenWidth, kScreenHeight * 4};
+    return {kScreenWidth, kScreenHeight, kScreenWidth * 4};
 }
 
 bool render_frame(const u8* screen, size_t screen_length, bool big_endian, Orientation effective, u32* frame,
@@ -122,7 +126,7 @@ bool render_frame(const u8* screen, size_t screen_length, bool big_endian, Orien
     const FrameGeometry geometry = frame_geometry(effective);
     if (!frame || pitch_bytes < geometry.pitch_bytes || pitch_bytes % 4 != 0) return false;
     const bool landscape = effective == Orientation::Landscape;
-    if (!screen || screen_length < kGuestScreenBytes) {
+    if (!screen || screen_length < kScreenBufferBytes) {
         render_partial(screen, screen_length, big_endian, landscape, frame, pitch_bytes);
     } else if (landscape) {
         big_endian ? landscape_whole<true>(screen, frame, pitch_bytes) : landscape_whole<false>(screen, frame, pitch_bytes);
@@ -138,7 +142,7 @@ void build_audio_batch(AudioSampleSource* source, u32 volume, std::span<i16, kAu
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(taken), out.end(), i16{0});
 }
 
-Presenter::Presenter() : frame_(std::make_unique<u32[]>(kGuestScreenPixels)) {}
+Presenter::Presenter() : frame_(std::make_unique<u32[]>(kScreenPixels)) {}
 
 void Presenter::present_video(retro_video_refresh_t refresh, const u8* screen, size_t screen_length, bool big_endian,
                               Orientation effective) {

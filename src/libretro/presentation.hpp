@@ -15,13 +15,9 @@
 
 #include "common/bytes.hpp"
 #include "common/orientation.hpp"
+#include "machine/screen.hpp"
 
 namespace tarvel::libretro {
-
-inline constexpr u32 kGuestScreenWidth = 240;
-inline constexpr u32 kGuestScreenHeight = 400;
-inline constexpr size_t kGuestScreenPixels = size_t{kGuestScreenWidth} * kGuestScreenHeight;
-inline constexpr size_t kGuestScreenBytes = kGuestScreenPixels * 2;
 
 struct FrameGeometry {
     u32 width = 0;
@@ -90,7 +86,7 @@ public:
                        Orientation effective);
     void present_audio(retro_audio_sample_batch_t batch, AudioSampleSource* source, u32 volume);
 
-    std::span<const u32> frame() const { return {frame_.get(), kGuestScreenPixels}; }
+    std::span<const u32> frame() const { return {frame_.get(), machine::kScreenPixels}; }
     std::span<const i16, kAudioBatchSamples> audio() const { return audio_; }
 
 private:

@@ -7,6 +7,7 @@
 #include "common/log.hpp"
 #include "common/utf8.hpp"
 #include "machine/trace_filter.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine {
 
@@ -20,7 +21,6 @@ constexpr u16 kThumbSemihosting = 0xDFAB;
 constexpr u32 kSemihostingExit = 0x18;
 constexpr u32 kSemihostingWriteString = 4;
 constexpr u32 kSemihostingWriteChar = 3;
-constexpr u32 kSemihostingMaxString = 4096;
 
 bool in_trap_area(u32 pc) { return pc - kTrapAreaBase < kTrapAreaSize; }
 
@@ -62,7 +62,7 @@ armv4t::RunLimits plain_window(const TarvelMachine& m, u32 pc) {
 }
 
 void semihosting_write_string(TarvelMachine& m, u32 address) {
-    const std::string raw = m.memory.read_cstring(address, kSemihostingMaxString);
+    const std::string raw = read_byte_string(m.memory, address, kTextLimit);
     const std::string text = utf8::replace_invalid(raw);
     if (trace_variable_set()) {
         std::fwrite(text.data(), 1, text.size(), stderr);

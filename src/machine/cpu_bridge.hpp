@@ -33,15 +33,4 @@ void branch_exchange(TarvelMachine& machine, u32 target);
 // leaves the result in r0 but does not return to the caller. Exposed for tests.
 void handle_trap(TarvelMachine& machine, u32 pc);
 
-// The fixed rows of the interface table request entries: (group, count) of
-// entry k, k < 18.
-struct InterfaceRequestRow {
-    u32 group;
-    u32 count;
-};
-inline constexpr InterfaceRequestRow kInterfaceRequestRows[18] = {
-    {5, 24},  {4, 63},  {7, 6},   {8, 15}, {2, 18},  {12, 16}, {14, 11}, {9, 7},   {13, 12},
-    {1, 27},  {15, 22}, {16, 40}, {10, 40}, {11, 15}, {17, 60}, {18, 9}, {3, 159}, {19, 7},
-};
-
 }  // namespace tarvel::machine

@@ -10,6 +10,7 @@
 // them are dropped and recorded exactly as for any other guest access.
 
 #include "common/bytes.hpp"
+#include "machine/screen.hpp"
 
 namespace tarvel::machine {
 
@@ -28,7 +29,7 @@ struct Surface {
     u32 height = 0;
 };
 
-inline constexpr Surface kScreen{0x05800420, 240, 400};
+inline constexpr Surface kScreen{kScreenBuffer, kScreenWidth, kScreenHeight};
 
 // The surface a record describes, or the screen when the record is unusable:
 // width outside 1..240, height outside 1..400, no pixels, or the screen's own

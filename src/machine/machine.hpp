@@ -28,6 +28,7 @@
 #include "memory/guest_heap.hpp"
 #include "memory/guest_memory.hpp"
 #include "machine/input_state.hpp"
+#include "machine/screen.hpp"
 #include "machine/virtual_fs.hpp"
 
 namespace tarvel::machine {
@@ -42,11 +43,6 @@ inline constexpr u32 kRamSize = 0x01000000;
 inline constexpr u32 kSystemArenaRecord = 0x05800000;
 inline constexpr u32 kSystemArenaBuffer = 0x05400000;
 inline constexpr u32 kSystemArenaCapacity = 0x00400000;
-inline constexpr u32 kScreenSurfaceRecord = 0x05800408;
-inline constexpr u32 kScreenBuffer = 0x05800420;
-inline constexpr u32 kScreenWidth = 240;
-inline constexpr u32 kScreenHeight = 400;
-inline constexpr u32 kScreenBufferBytes = kScreenWidth * kScreenHeight * 2;
 inline constexpr u32 kSystemAreaBase = 0x0A000000;
 inline constexpr u32 kSystemAreaSize = 0x00100000;
 inline constexpr u32 kTrapAreaBase = 0x0C000000;
@@ -236,7 +232,6 @@ struct TarvelMachine {
     Orientation orientation_option = Orientation::Auto;
     Orientation effective_orientation = Orientation::Portrait;
     u32 volume = 100;
-    bool auto_bgm = false;
 
     // Entries registered by the application.
     u32 app_entry = 0;

@@ -72,7 +72,7 @@ void draw_text(TarvelMachine& m, std::u32string_view text, i32 x, i32 y, u16 col
 
 u32 convert_text_to_utf16(TarvelMachine& m, u32 source, u32 destination, u32 capacity) {
     if (source == 0 || destination == 0 || capacity == 0) return 0;
-    const std::u16string units = to_utf16(read_narrow_string(m.memory, source, kTextByteLimit));
+    const std::u16string units = to_utf16(read_narrow_string(m.memory, source, kTextLimit));
     const u32 count = static_cast<u32>(std::min<size_t>(units.size(), capacity - 1));
     for (u32 k = 0; k < count; ++k) m.memory.write16(destination + 2 * k, units[k]);
     m.memory.write16(destination + 2 * count, 0);

@@ -9,21 +9,20 @@
 #include <string_view>
 
 #include "common/bytes.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine {
 
 class GuestMemory;
 struct TarvelMachine;
 
-// Longest guest text read for drawing, measuring and conversion, and for the
-// text shown in the trace line.
-inline constexpr u32 kTextByteLimit = 4096;
+// Longest guest text shown in the trace line.
 inline constexpr u32 kTraceTextByteLimit = 256;
 
 // The string at `address` as a narrow guest string (guest_strings.hpp): up to
 // its NUL, or its zero unit when marked as UTF-16, at most `limit` bytes; an
 // unreadable byte also ends it. Malformed sequences become U+FFFD.
-std::u32string read_guest_text(GuestMemory& memory, u32 address, u32 limit = kTextByteLimit);
+std::u32string read_guest_text(GuestMemory& memory, u32 address, u32 limit = kTextLimit);
 
 // Width in pixels: 8 or 16 per character by its glyph, 16 for one without.
 u32 measure_text(std::u32string_view text);

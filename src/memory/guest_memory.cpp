@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "memory/guest_strings.hpp"
+
 namespace tarvel::machine {
 
 namespace {
@@ -306,24 +308,14 @@ bool GuestMemory::read_bytes_into(u32 address, std::span<u8> out) {
     return true;
 }
 
+// The string readers of guest_strings.hpp, so that every guest string ends by
+// the same rule.
 std::string GuestMemory::read_cstring(u32 address, u32 max_length) {
-    std::string text;
-    for (u32 i = 0; i < max_length; ++i) {
-        u8 byte = 0;
-        if (!try_read8(address + i, byte) || byte == 0) break;
-        text.push_back(static_cast<char>(byte));
-    }
-    return text;
+    return read_byte_string(*this, address, max_length);
 }
 
 std::u16string GuestMemory::read_wstring(u32 address, u32 max_units) {
-    std::u16string text;
-    for (u32 i = 0; i < max_units; ++i) {
-        u16 unit = 0;
-        if (!try_read16(address + 2 * i, unit) || unit == 0) break;
-        text.push_back(static_cast<char16_t>(unit));
-    }
-    return text;
+    return read_wide_units(*this, address, max_units);
 }
 
 }  // namespace tarvel::machine

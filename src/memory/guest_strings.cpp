@@ -1,5 +1,7 @@
 #include "memory/guest_strings.hpp"
 
+#include <algorithm>
+
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
@@ -11,14 +13,36 @@ namespace {
 
 constexpr UChar32 kReplacement = 0xFFFD;
 
+constexpr u64 kAddressSpaceEnd = u64{1} << 32;
+
+// How many of `limit` consecutive items of `size` bytes from `address` start
+// below the top of the address space: the rest do not exist.
+u32 items_below_top(u32 address, u32 limit, u32 size) {
+    const u64 room = (kAddressSpaceEnd - address + size - 1) / size;
+    return static_cast<u32>(std::min<u64>(limit, room));
+}
+
+// Appends the bytes at `address` up to the first NUL (at most `limit`) to `out`.
+template <typename Bytes>
+void append_narrow(GuestMemory& memory, u32 address, u32 limit, Bytes& out) {
+    const u32 count = items_below_top(address, limit, 1);
+    for (u32 i = 0; i < count; ++i) {
+        u8 byte = 0;
+        if (!memory.try_read8(address + i, byte) || byte == 0) break;
+        out.push_back(static_cast<typename Bytes::value_type>(byte));
+    }
+}
+
 bool starts_with_utf16_mark(std::span<const u8> bytes) {
     return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
 }
 
 // A string marked as UTF-16 holds zero bytes in most of its characters, so it
 // runs to a zero unit (pairs counted from the mark), not to the first zero byte.
-std::vector<u8> read_utf16_after_mark(GuestMemory& memory, u32 address, u32 limit) {
-    std::vector<u8> bytes = {memory.read8(address), memory.read8(address + 1)};
+// `mark` holds the two bytes already read.
+std::vector<u8> read_utf16_after_mark(GuestMemory& memory, u32 address, u32 limit, std::span<const u8> mark) {
+    std::vector<u8> bytes(mark.begin(), mark.begin() + 2);
+    limit = items_below_top(address, limit, 1);
     for (u32 i = 2; i + 1 < limit; i += 2) {
         u8 low = 0, high = 0;
         if (!memory.try_read8(address + i, low) || !memory.try_read8(address + i + 1, high)) break;
@@ -48,22 +72,35 @@ std::string decode_utf16(std::u16string_view units) {
 
 std::vector<u8> read_narrow_bytes(GuestMemory& memory, u32 address, u32 limit) {
     std::vector<u8> bytes;
-    for (u32 i = 0; i < limit; ++i) {
-        u8 byte = 0;
-        if (!memory.try_read8(address + i, byte) || byte == 0) break;
-        bytes.push_back(byte);
-    }
+    append_narrow(memory, address, limit, bytes);
     return bytes;
+}
+
+std::string read_byte_string(GuestMemory& memory, u32 address, u32 limit) {
+    std::string text;
+    append_narrow(memory, address, limit, text);
+    return text;
 }
 
 std::string read_narrow_string(GuestMemory& memory, u32 address, u32 limit) {
     std::vector<u8> bytes = read_narrow_bytes(memory, address, limit);
-    if (bytes.size() >= 2 && starts_with_utf16_mark(bytes)) bytes = read_utf16_after_mark(memory, address, limit);
+    if (bytes.size() >= 2 && starts_with_utf16_mark(bytes)) bytes = read_utf16_after_mark(memory, address, limit, bytes);
     return decode_narrow(bytes);
 }
 
+std::u16string read_wide_units(GuestMemory& memory, u32 address, u32 max_units) {
+    std::u16string units;
+    const u32 count = items_below_top(address, max_units, 2);
+    for (u32 i = 0; i < count; ++i) {
+        u16 unit = 0;
+        if (!memory.try_read16(address + 2 * i, unit) || unit == 0) break;
+        units.push_back(static_cast<char16_t>(unit));
+    }
+    return units;
+}
+
 std::string read_wide_string(GuestMemory& memory, u32 address, u32 max_units) {
-    return decode_utf16(memory.read_wstring(address, max_units));
+    return decode_utf16(read_wide_units(memory, address, max_units));
 }
 
 std::string read_narrow_or_wide_string(GuestMemory& memory, u32 address, u32 narrow_limit) {

@@ -10,9 +10,17 @@
 // fails: every malformed sequence and every unpaired surrogate becomes U+FFFD,
 // so the host side always holds valid UTF-8.
 //
-// Every reader has a cap. A byte or unit that cannot be read ends the string;
-// the miss is recorded by guest memory like any other unmapped access, and the
-// call that asked goes on with what was read.
+// Every service reads guest strings through the readers here, and all of them
+// end a string at the first of:
+// - its terminator (a NUL byte, or a zero unit);
+// - its cap, one of the limits below;
+// - a byte or unit that no region can read: the miss is recorded by guest
+//   memory like any other unmapped access, and the call goes on with what was
+//   read;
+// - the top of the address space. Reading never wraps round to address 0: a
+//   string laid against 0xFFFFFFFF ends there, as byte ranges do, and nothing
+//   is recorded for the address that does not exist. (A wide unit at
+//   0xFFFFFFFF straddles the top and is an ordinary unreadable unit.)
 
 #include <span>
 #include <string>
@@ -26,10 +34,18 @@ namespace tarvel::machine {
 class GuestMemory;
 
 // Caps on the bytes read from a narrow guest string, by what it is.
+inline constexpr u32 kModeLimit = 16;           // file open modes
 inline constexpr u32 kResourceNameLimit = 256;  // resource and package names
+inline constexpr u32 kUrlLimit = 256;           // network request URLs
+inline constexpr u32 kDecimalTextLimit = 256;   // numbers parsed from text
 inline constexpr u32 kPathLimit = 512;          // file and sound paths
-inline constexpr u32 kTextLimit = 4096;         // drawn text, compared strings
-// Cap on the units read from a wide guest string.
+// Drawn, measured and compared text, format strings and their %s arguments,
+// and the guest's semihosting output.
+inline constexpr u32 kTextLimit = 4096;
+// Byte-string lengths and comparisons of the string library.
+inline constexpr u32 kByteStringLimit = 65536;
+// Cap on the units read from a wide guest string, and on the bytes of a byte
+// string converted to one.
 inline constexpr u32 kWideStringLimit = 32768;
 
 // ---- decoding bytes already read ----
@@ -43,11 +59,17 @@ std::string decode_utf16(std::u16string_view units);
 
 // The bytes at `address` up to the first NUL, at most `limit` of them.
 std::vector<u8> read_narrow_bytes(GuestMemory& memory, u32 address, u32 limit);
+// The same bytes in a host string, not decoded: for text taken byte for byte
+// (format strings, numbers, open modes, URLs, semihosting output).
+std::string read_byte_string(GuestMemory& memory, u32 address, u32 limit);
 // A narrow guest string, decoded. A string that starts with a UTF-16 mark
 // (FF FE or FE FF) runs to its first zero 16-bit unit instead of its first
 // zero byte, so that UTF-16 text with Latin letters in it reads whole; the
 // byte limit counts the mark.
 std::string read_narrow_string(GuestMemory& memory, u32 address, u32 limit);
+// The 16-bit units (guest byte order) at `address` up to a zero unit, at most
+// `max_units` of them, not decoded.
+std::u16string read_wide_units(GuestMemory& memory, u32 address, u32 max_units = kWideStringLimit);
 // A wide guest string up to its zero unit, at most `max_units` units, decoded.
 std::string read_wide_string(GuestMemory& memory, u32 address, u32 max_units = kWideStringLimit);
 // A string that may be either: when the byte at address + 1 is nonzero it is

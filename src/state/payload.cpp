@@ -487,7 +487,6 @@ Result<SavedGame> decode_payload_in_place(std::span<const u8> payload, const Tar
     // Fields the frontend binding owns: carried over from the running machine
     // and then set again from the core options.
     game.machine->orientation_option = running.orientation_option;
-    game.machine->auto_bgm = running.auto_bgm;
     return game;
 }
 

@@ -2,26 +2,16 @@
 #include "state/save_state.hpp"
 
 #include <lz4.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 
+#include "common/crc32.hpp"
+
 namespace tarvel {
 
 namespace {
-
-u32 crc32_of(std::span<const u8> bytes) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    // zlib takes lengths as uInt; feed large buffers in pieces.
-    while (!bytes.empty()) {
-        size_t n = std::min<size_t>(bytes.size(), 0x40000000);
-        crc = crc32(crc, bytes.data(), static_cast<uInt>(n));
-        bytes = bytes.subspan(n);
-    }
-    return static_cast<u32>(crc);
-}
 
 // Zeroes `bytes`, writing only the blocks that are not zero already. The
 // frontend's buffer mostly holds an earlier state of ours, zero but for its

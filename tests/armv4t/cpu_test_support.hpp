@@ -26,24 +26,11 @@ struct TestMachine {
         cpu.regs.r[15] = kCode;
     }
 
-    // Places ARM words at the pc and runs that many steps.
-    void arm(std::initializer_list<u32> words, u32 cpsr_mode = kModeSystem) {
-        u32 address = kCode;
-        for (u32 word : words) {
-            memory.write32(address, word);
-            address += 4;
-        }
-        cpu.regs.set_cpsr((cpu.regs.cpsr() & ~(kModeMask | kThumbBit)) | cpsr_mode);
-        cpu.regs.r[15] = kCode;
-    }
+    // Places ARM words (or Thumb halfwords) at kCode and points the pc there
+    // in `cpsr_mode`, in that instruction set; step() then runs them.
+    void arm(std::initializer_list<u32> words, u32 cpsr_mode = kModeSystem) { place(words, cpsr_mode, 0); }
     void thumb(std::initializer_list<u16> halfwords, u32 cpsr_mode = kModeSystem) {
-        u32 address = kCode;
-        for (u16 half : halfwords) {
-            memory.write16(address, half);
-            address += 2;
-        }
-        cpu.regs.set_cpsr((cpu.regs.cpsr() & ~kModeMask) | cpsr_mode | kThumbBit);
-        cpu.regs.r[15] = kCode;
+        place(halfwords, cpsr_mode, kThumbBit);
     }
     bool step() { return cpu.step(memory); }
     void steps(int n) {
@@ -56,6 +43,19 @@ struct TestMachine {
 
     machine::GuestMemory memory;
     Cpu cpu;
+
+private:
+    template <typename Unit>
+    void place(std::initializer_list<Unit> units, u32 cpsr_mode, u32 thumb_bit) {
+        u32 address = kCode;
+        for (Unit unit : units) {
+            if constexpr (sizeof(Unit) == 4) memory.write32(address, unit);
+            else memory.write16(address, unit);
+            address += sizeof(Unit);
+        }
+        cpu.regs.set_cpsr((cpu.regs.cpsr() & ~(kModeMask | kThumbBit)) | cpsr_mode | thumb_bit);
+        cpu.regs.r[15] = kCode;
+    }
 };
 
 // Fixture of the ARM and Thumb instruction tests: a fresh machine, and the log

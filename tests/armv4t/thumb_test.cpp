@@ -102,10 +102,7 @@ TEST_F(ThumbTest, BxSwitchesStateByBitZero) {
 }
 
 TEST_F(ThumbTest, PcRelativeLoadUsesTheWordAlignedPc) {
-    m.memory.write16(kCode, 0x46C0);      // NOP (MOV r8, r8)
-    m.memory.write16(kCode + 2, 0x4801);  // LDR r0, [pc, #4] at an address with bit 1 set
-    m.memory.write32(kCode + 8, 0xCAFEBABE);
-    m.thumb({0x46C0, 0x4801});
+    m.thumb({0x46C0, 0x4801});  // NOP (MOV r8, r8); LDR r0, [pc, #4] at an address with bit 1 set
     m.memory.write32(kCode + 8, 0xCAFEBABE);
     m.steps(2);
     EXPECT_EQ(m.r(0), 0xCAFEBABEu);  // ((kCode + 2 + 4) & ~3) + 4

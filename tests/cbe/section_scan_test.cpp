@@ -34,6 +34,14 @@ std::vector<u8> section_bytes(std::vector<cbe_writer::ResourceSpec> resources,
     return section_bytes(std::move(package));
 }
 
+// Appends a section header, separator first, claiming `count` resources in one
+// package, as forged files lay them out.
+void put_header(std::vector<u8>& file, u32 count) {
+    file.insert(file.end(), 8, 0xFE);
+    for (u32 v : {8u, count, 1u, 0u, 1u, 0u})
+        for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k)));
+}
+
 TEST(CbeSectionScan, FindsTheResourcePackageSectionAndLogsIt) {
     LogCapture log;
     auto built = valid_builder().build_with_layout();
@@ -200,11 +208,7 @@ TEST(CbeSectionScan, OverlappingForgedSectionsCostNoMoreThanTheFile) {
     // ten million names from a 100 KB file.
     constexpr u32 kSections = 1000;
     std::vector<u8> file;
-    auto put = [&](u32 v) { for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k))); };
-    for (u32 i = 0; i < kSections; ++i) {
-        file.insert(file.end(), 8, 0xFE);
-        for (u32 v : {8u, 10000u, 1u, 0u, 1u, 0u}) put(v);
-    }
+    for (u32 i = 0; i < kSections; ++i) put_header(file, 10000);
     while (file.size() < 32 * kSections + 40000 + 2 * 10000 + 64) {
         file.push_back(1);
         file.push_back('x');
@@ -226,11 +230,7 @@ TEST(CbeSectionScan, OverlappingForgedSectionsThatFailCostNoMoreThanTheFile) {
     constexpr u32 kSections = 1000;
     constexpr u32 kSharedNames = 2000;
     std::vector<u8> file;
-    auto put = [&](u32 v) { for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k))); };
-    for (u32 i = 0; i < kSections; ++i) {
-        file.insert(file.end(), 8, 0xFE);
-        for (u32 v : {8u, 10000u - 8 * i, 1u, 0u, 1u, 0u}) put(v);
-    }
+    for (u32 i = 0; i < kSections; ++i) put_header(file, 10000 - 8 * i);
     const size_t names_at = 32 + 4 * 10000;
     file.resize(names_at, 0);
     for (u32 i = 0; i < kSharedNames; ++i) {
@@ -256,9 +256,8 @@ TEST(CbeSectionScan, OverlappingForgedSectionsThatFailCostNoMoreThanTheFile) {
 TEST(CbeSectionScan, LoneSectionClaimingMoreThanTheFileIsReportedWhereItsNamesEnd) {
     // One hundred resources claimed, twenty names present: the section is read
     // like any other and dropped with the truncation the scan meets.
-    std::vector<u8> file(8, 0xFE);
-    auto put = [&](u32 v) { for (int k = 0; k < 4; ++k) file.push_back(static_cast<u8>(v >> (8 * k))); };
-    for (u32 v : {8u, 100u, 1u, 0u, 1u, 0u}) put(v);
+    std::vector<u8> file;
+    put_header(file, 100);
     file.resize(32 + 4 * 100, 0);
     for (int i = 0; i < 20; ++i) {
         file.push_back(1);

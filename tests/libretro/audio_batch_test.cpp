@@ -114,11 +114,11 @@ struct Captured {
 };
 
 TEST(PresenterTest, DeliversFramesWithTheRightShapeAndAudioBlocks) {
-    std::vector<u8> screen(kGuestScreenBytes);
+    std::vector<u8> screen(machine::kScreenBufferBytes);
     store_le16(&screen[0], 0xF800);                               // guest (0, 0)
-    store_le16(&screen[kGuestScreenBytes - 2], 0x001F);           // guest (239, 399)
-    store_le16(&screen[2 * kGuestScreenWidth - 2], 0x07E0);       // guest (239, 0)
-    store_le16(&screen[2 * (399 * kGuestScreenWidth)], 0xFFFF);   // guest (0, 399)
+    store_le16(&screen[machine::kScreenBufferBytes - 2], 0x001F);           // guest (239, 399)
+    store_le16(&screen[2 * machine::kScreenWidth - 2], 0x07E0);       // guest (239, 0)
+    store_le16(&screen[2 * (399 * machine::kScreenWidth)], 0xFFFF);   // guest (0, 399)
     Presenter presenter;
 
     presenter.present_video(&Captured::video, screen.data(), screen.size(), false, Orientation::Portrait);
@@ -146,7 +146,7 @@ TEST(PresenterTest, DeliversFramesWithTheRightShapeAndAudioBlocks) {
 
 TEST(PresenterTest, MissingCallbacksStillBuildTheOutput) {
     Presenter presenter;
-    std::vector<u8> screen(kGuestScreenBytes, 0xFF);
+    std::vector<u8> screen(machine::kScreenBufferBytes, 0xFF);
     presenter.present_video(nullptr, screen.data(), screen.size(), true, Orientation::Portrait);
     EXPECT_EQ(presenter.frame()[12345], 0xFFFFFFFFu);
     QueueSource source({9});

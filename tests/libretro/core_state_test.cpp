@@ -42,12 +42,6 @@ TEST(Geometry, LandscapeTurnsTheScreen) {
     EXPECT_EQ(geometry_for(Orientation::Auto), (Geometry{240, 400}));
 }
 
-TEST(ContentCrc, MatchesTheStandardCheckValue) {
-    std::string_view check = "123456789";
-    EXPECT_EQ(content_crc32({reinterpret_cast<const u8*>(check.data()), check.size()}), 0xCBF43926u);
-    EXPECT_EQ(content_crc32({}), 0u);
-}
-
 TEST(LogFormat, DoublesPercentEndsTheLineOnceAndDropsTextWithNul) {
     EXPECT_EQ(as_log_format("a%b%%c"), "a%%b%%%%c\n");
     EXPECT_EQ(as_log_format(std::string_view("a\0b", 3)), "\n");

@@ -9,7 +9,7 @@
 
 #include "cbe_writer/cbe_writer.hpp"
 #include "common/bytes.hpp"
-#include "machine/guest_program.hpp"
+#include "support/thumb_program.hpp"
 
 namespace tarvel::test {
 
@@ -35,7 +35,6 @@ struct GuestAppOptions {
 inline constexpr u32 kProbePathOffset = 32;
 
 inline std::vector<u8> guest_app(const GuestAppOptions& options = {}) {
-    using machine::testing::ThumbProgram;
     ThumbProgram p(kCodeBase);
     // Initializer: store the entry at 0x0A000000.
     const bool probe = !options.boot_probe_path.empty();

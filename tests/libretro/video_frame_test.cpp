@@ -8,8 +8,8 @@
 namespace tarvel::libretro {
 namespace {
 
-constexpr u32 W = kGuestScreenWidth;   // 240
-constexpr u32 H = kGuestScreenHeight;  // 400
+constexpr u32 W = machine::kScreenWidth;   // 240
+constexpr u32 H = machine::kScreenHeight;  // 400
 
 // The reference conversion, straight from the channel definitions.
 u32 reference_pixel(u16 v) {
@@ -21,7 +21,7 @@ u32 reference_pixel(u16 v) {
 
 // A guest screen in host bytes, written in the chosen byte order.
 struct GuestScreen {
-    explicit GuestScreen(bool big_endian) : big_endian(big_endian), bytes(kGuestScreenBytes) {}
+    explicit GuestScreen(bool big_endian) : big_endian(big_endian), bytes(machine::kScreenBufferBytes) {}
     void set(u32 col, u32 row, u16 v) { store16(&bytes[2 * (row * W + col)], v, big_endian); }
     u16 get(u32 col, u32 row) const { return load16(&bytes[2 * (row * W + col)], big_endian); }
     void fill(u16 v) {
@@ -88,7 +88,7 @@ TEST(VideoFrame, SolidPrimariesInBothOrientationsAndByteOrders) {
 }
 
 TEST(VideoFrame, ByteOrderDecidesHowTheHalfwordIsRead) {
-    std::vector<u8> bytes(kGuestScreenBytes);
+    std::vector<u8> bytes(machine::kScreenBufferBytes);
     bytes[0] = 0xF8;
     bytes[1] = 0x00;
     std::vector<u32> out(W * H);
@@ -180,7 +180,7 @@ TEST(VideoFrame, ShortOrMissingScreenShowsBlackBeyondItsEnd) {
                 ASSERT_EQ(got, expected) << col << "," << row;
             }
         }
-        ASSERT_TRUE(render_frame(nullptr, kGuestScreenBytes, false, o, frame.pixels.data(), g.pitch_bytes));
+        ASSERT_TRUE(render_frame(nullptr, machine::kScreenBufferBytes, false, o, frame.pixels.data(), g.pitch_bytes));
         for (u32 p : frame.pixels) ASSERT_EQ(p, 0xFF000000u);
     }
 }
@@ -188,7 +188,7 @@ TEST(VideoFrame, ShortOrMissingScreenShowsBlackBeyondItsEnd) {
 TEST(VideoFrame, LongerBufferReadsOnlyTheScreen) {
     GuestScreen screen(false);
     screen.fill(0x001F);
-    screen.bytes.resize(kGuestScreenBytes + 64, 0xFF);
+    screen.bytes.resize(machine::kScreenBufferBytes + 64, 0xFF);
     Frame frame(W, H, W);
     ASSERT_TRUE(frame.render(screen, Orientation::Portrait));
     for (u32 p : frame.pixels) ASSERT_EQ(p, 0xFF0000FFu);

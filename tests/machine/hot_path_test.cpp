@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/cpu_bridge.hpp"
 
 // The address sanitizer keeps its own books on operator new and delete, so the
@@ -47,8 +47,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace tarvel::machine {
 namespace {
 
-using testing::make_machine;
-using testing::ThumbProgram;
+using test::make_machine;
+using test::ThumbProgram;
 
 // Runs the loop below `iterations` times (after a warm-up run in which every
 // service is seen for the first time) and returns the allocations it made.

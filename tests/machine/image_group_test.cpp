@@ -164,16 +164,12 @@ TEST(ImageGroup, SlotListLargerThanTheHeapFailsCleanly) {
     EXPECT_EQ(m.memory.read32(slots + 4 * 399999), 0u);
 }
 
-TEST(ImageGroup, ArenaInitialisationAndResourceAliases) {
+TEST(ImageGroup, ArenaInitialisation) {
     TarvelMachine m = make_machine();
     const u32 record = m.heap.allocate(24);
     EXPECT_EQ(call(m, 3, 58, {record, 64}), record);
     EXPECT_NE(m.memory.read32(record), 0u);
     EXPECT_EQ(m.memory.read32(record + 8), 64u);
-    // 81 sets and 82 reads the resource directory word, as the utility group's 9 and 10.
-    call(m, 3, 81, {0x05001230});
-    EXPECT_EQ(m.memory.read32(kSystemWordA), 0x05001230u);
-    EXPECT_EQ(call(m, 3, 82), 0x05001230u);
 }
 
 TEST(DrawGroup, FixedAnswers) {

@@ -30,6 +30,19 @@ bool on_clipped_outline(const Rect& rect, i32 c, i32 r, i32 width, i32 height) {
     return c == left || c == right || r == top || r == bottom;
 }
 
+// Compares the top-left `columns` x `rows` of the screen: `colour` where
+// `set(c, r)` holds, the background elsewhere.
+template <typename Set>
+void expect_screen(TarvelMachine& m, u32 columns, u32 rows, Set set, u16 colour = kColour) {
+    for (u32 r = 0; r < rows; ++r)
+        for (u32 c = 0; c < columns; ++c)
+            ASSERT_EQ(screen_pixel(m, c, r), set(i32(c), i32(r)) ? colour : kBackground) << c << "," << r;
+}
+
+auto outline_of(const Rect& rect) {
+    return [=](i32 c, i32 r) { return on_clipped_outline(rect, c, r, 240, 400); };
+}
+
 TEST(Rectangles, SurfaceFillsAndOutlinesClipAtEveryEdge) {
     const Rect cases[] = {
         {-3, -2, 6, 5}, {7, 4, 10, 10}, {-5, 2, 30, 2}, {0, 0, 10, 6}, {9, 5, 1, 1}, {10, 0, 3, 3},
@@ -74,18 +87,13 @@ TEST(Rectangles, OutlinePartlyLeftOfTheScreenShowsItsLeftEdgeInColumnZero) {
     // Corners (-5, 10) and (14, 19): left -5, top 10, 20 x 10.
     EXPECT_EQ(call(m, 4, 16, {point(-5, 10), point(14, 19), kColour}), 1u);
     const Rect rect{-5, 10, 20, 10};
-    for (u32 r = 0; r < 30; ++r)
-        for (u32 c = 0; c < 30; ++c)
-            ASSERT_EQ(screen_pixel(m, c, r), on_clipped_outline(rect, c, r, 240, 400) ? kColour : kBackground)
-                << c << "," << r;
+    expect_screen(m, 30, 30, outline_of(rect));
     EXPECT_EQ(screen_pixel(m, 0, 15), kColour);
 
     // The same on the screen's surface record through 4.17.
     fill_whole_screen(m, kBackground);
     call(m, 4, 17, {kScreenSurfaceRecord, static_cast<u32>(-5), 10, 20, 10, kColour});
-    for (u32 r = 0; r < 30; ++r)
-        for (u32 c = 0; c < 30; ++c)
-            ASSERT_EQ(screen_pixel(m, c, r), on_clipped_outline(rect, c, r, 240, 400) ? kColour : kBackground);
+    expect_screen(m, 30, 30, outline_of(rect));
 }
 
 TEST(Rectangles, ScreenFormOfTheOutlineTakesHeightAndColourFromTheStack) {
@@ -93,9 +101,7 @@ TEST(Rectangles, ScreenFormOfTheOutlineTakesHeightAndColourFromTheStack) {
     fill_whole_screen(m, kBackground);
     // r3 is not an argument of this form.
     EXPECT_EQ(call(m, 4, 16, {3, 4, 5, 0xDEAD, 6, kColour}), 1u);
-    for (u32 r = 0; r < 15; ++r)
-        for (u32 c = 0; c < 15; ++c)
-            ASSERT_EQ(screen_pixel(m, c, r), on_clipped_outline({3, 4, 5, 6}, c, r, 240, 400) ? kColour : kBackground);
+    expect_screen(m, 15, 15, outline_of({3, 4, 5, 6}));
 }
 
 TEST(Rectangles, CornerFormTakesTwoPackedPointsInAnyOrder) {
@@ -103,15 +109,11 @@ TEST(Rectangles, CornerFormTakesTwoPackedPointsInAnyOrder) {
     fill_whole_screen(m, kBackground);
     // (10, 20) and (5, 25): left 5, top 20, 6 x 6.
     EXPECT_EQ(call(m, 4, 16, {point(10, 20), point(5, 25), 0xFFFF0000u | kColour}), 1u);
-    for (u32 r = 15; r < 31; ++r)
-        for (u32 c = 0; c < 16; ++c)
-            ASSERT_EQ(screen_pixel(m, c, r), on_clipped_outline({5, 20, 6, 6}, c, r, 240, 400) ? kColour : kBackground)
-                << c << "," << r;
+    expect_screen(m, 16, 31, outline_of({5, 20, 6, 6}));
 
     // Filled, with a corner above and left of the screen.
     call(m, 4, 18, {point(-3, -2), point(2, 1), 0x0F0F});
-    for (u32 r = 0; r < 4; ++r)
-        for (u32 c = 0; c < 4; ++c) ASSERT_EQ(screen_pixel(m, c, r), c <= 2 && r <= 1 ? 0x0F0F : kBackground);
+    expect_screen(m, 4, 4, [](i32 c, i32 r) { return c <= 2 && r <= 1; }, 0x0F0F);
 }
 
 TEST(Rectangles, PointsOutsideTheCornerRangeSelectTheScreenForm) {
@@ -121,13 +123,10 @@ TEST(Rectangles, PointsOutsideTheCornerRangeSelectTheScreenForm) {
     const u32 r0 = point(481, 3), r1 = point(1, 1);
     call(m, 4, 18, {r0, r1, 5, 0, 7, kColour});
     // Read as the screen form the rectangle starts at x = r0 > 240: nothing is drawn.
-    for (u32 r = 0; r < 10; ++r)
-        for (u32 c = 0; c < 10; ++c) ASSERT_EQ(screen_pixel(m, c, r), kBackground);
+    expect_screen(m, 10, 10, [](i32, i32) { return false; });
     // Small values are the screen form too: (2, 3) 4 x 2.
     call(m, 4, 18, {2, 3, 4, 0, 2, kColour});
-    for (u32 r = 0; r < 8; ++r)
-        for (u32 c = 0; c < 8; ++c)
-            ASSERT_EQ(screen_pixel(m, c, r), inside_clipped({2, 3, 4, 2}, c, r, 240, 400) ? kColour : kBackground);
+    expect_screen(m, 8, 8, [](i32 c, i32 r) { return inside_clipped({2, 3, 4, 2}, c, r, 240, 400); });
 }
 
 TEST(Rectangles, FillChoosesBetweenScreenFormAndSurface) {

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::testing {
+
+using test::ThumbProgram;
 
 // RAM the test callbacks write to.
 inline constexpr u32 kCallLog = 0x05100000;     // word count, then 16-byte entries

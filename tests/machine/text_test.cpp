@@ -94,41 +94,39 @@ TEST(Text, EveryEncodingDrawsTheSameGlyphs) {
         }
 }
 
-TEST(Text, RowsBelowTheScreenAreDropped) {
-    TarvelMachine m = make_machine();
-    fill_whole_screen(m, kBackground);
-    call(m, 4, 9, {put_text(m, {'H'}), 100, 395, kInk});
-    const u32 drawn = expect_glyph(m, U'H', portrait_at(100, 395), [](int i, int) { return i <= 4; });
-    EXPECT_EQ(set_pixel_count(m), drawn);
-}
-
-TEST(Text, RowsAboveTheTopAreDroppedByTheUnsignedTest) {
-    TarvelMachine m = make_machine();
-    fill_whole_screen(m, kBackground);
-    // y = -10 (0xFFF6 as the low half of r2): glyph rows 10..15 land in rows 0..5.
-    call(m, 4, 9, {put_text(m, {'H'}), 50, 0xFFF6, kInk});
-    const u32 drawn = expect_glyph(
-        m, U'H', [](int i, int j) { return std::pair<u32, u32>(50 + j, i - 10); }, [](int i, int) { return i >= 10; });
-    EXPECT_EQ(set_pixel_count(m), drawn);
-}
-
-TEST(Text, ColumnsLeftOfTheScreenAreDroppedByTheUnsignedTest) {
-    TarvelMachine m = make_machine();
-    fill_whole_screen(m, kBackground);
-    // x = -4: columns 4..7 of the first glyph at screen columns 0..3, the next at 4.
-    call(m, 4, 9, {put_text(m, {'M', 'W'}), 0xFFFC, 30, kInk});
-    u32 drawn = expect_glyph(
-        m, U'M', [](int i, int j) { return std::pair<u32, u32>(j - 4, 30 + i); }, [](int, int j) { return j >= 4; });
-    drawn += expect_glyph(m, U'W', portrait_at(4, 30), everything);
-    EXPECT_EQ(set_pixel_count(m), drawn);
-}
-
-TEST(Text, ColumnsPastTheRightEdgeAreDropped) {
-    TarvelMachine m = make_machine();
-    fill_whole_screen(m, kBackground);
-    call(m, 4, 9, {put_text(m, {'M', 'W'}), 236, 0, kInk});
-    const u32 drawn = expect_glyph(m, U'M', portrait_at(236, 0), [](int, int j) { return j < 4; });
-    EXPECT_EQ(set_pixel_count(m), drawn);
+// Text at (x, y), given as the low halves of r1 and r2, at each edge: the glyph
+// pixels that land on the screen are drawn and no others (the unsigned tests
+// drop what lies above or left of it).
+TEST(Text, GlyphsAreClippedAtEveryEdgeOfTheScreen) {
+    struct Case {
+        std::string text;
+        i32 x, y;
+    };
+    const Case cases[] = {
+        {"H", 100, 395},  // rows below the screen
+        {"H", 50, -10},   // rows above the top: glyph rows 10..15 land in rows 0..5
+        {"MW", -4, 30},   // columns 4..7 of the first glyph at screen columns 0..3, the next at 4
+        {"MW", 236, 0},   // columns past the right edge
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " at " + std::to_string(c.x) + "," + std::to_string(c.y));
+        TarvelMachine m = make_machine();
+        fill_whole_screen(m, kBackground);
+        call(m, 4, 9,
+             {put_text(m, test::bytes_of(c.text)), static_cast<u32>(c.x) & 0xFFFF, static_cast<u32>(c.y) & 0xFFFF,
+              kInk});
+        u32 drawn = 0;
+        i32 left = c.x;
+        for (char ch : c.text) {
+            auto where = [&](int i, int j) { return std::pair<u32, u32>(left + j, c.y + i); };
+            auto on_screen = [&](int i, int j) {
+                return left + j >= 0 && left + j < i32{kScreenWidth} && c.y + i >= 0 && c.y + i < i32{kScreenHeight};
+            };
+            drawn += expect_glyph(m, static_cast<char32_t>(ch), where, on_screen);
+            left += find_glyph(static_cast<char32_t>(ch)).advance();
+        }
+        EXPECT_EQ(set_pixel_count(m), drawn);
+    }
 }
 
 TEST(Text, MissingGlyphsAdvanceSixteenAndDrawNothing) {

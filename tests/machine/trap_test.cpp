@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/trace_filter.hpp"
@@ -14,9 +14,9 @@
 namespace tarvel::machine {
 namespace {
 
-using testing::blank_machine;
-using testing::Layout;
-using testing::make_machine;
+using test::blank_machine;
+using test::Layout;
+using test::make_machine;
 
 // Calls a trap-area address the way guest code does (lr = the sentinel) and
 // returns r0. Stack arguments are pushed below the initial sp.

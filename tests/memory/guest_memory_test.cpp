@@ -141,26 +141,6 @@ TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
     EXPECT_EQ(b.read8(0x05000000), 0);
 }
 
-TEST(GuestMemoryStrings, NarrowAndWideStringsStopAtNulCapOrUnbackedByte) {
-    GuestMemory memory(true);
-    memory.add_region(0x1000, 0x10);
-    const std::vector<u8> hello{'h', 'e', 'l', 'l', 'o', 0, 'x'};
-    ASSERT_TRUE(memory.write_bytes(0x1000, hello));
-    EXPECT_EQ(memory.read_cstring(0x1000, 100), "hello");
-    EXPECT_EQ(memory.read_cstring(0x1000, 3), "hel");
-    // A string running off the end of the region ends there and records the address.
-    const std::vector<u8> tail{'a', 'b', 'c'};
-    ASSERT_TRUE(memory.write_bytes(0x100D, tail));
-    EXPECT_EQ(memory.read_cstring(0x100D, 100), "abc");
-    EXPECT_EQ(memory.unmapped_accesses(), std::set<u32>{0x1010});
-
-    memory.write16(0x1000, 0x4E2D);
-    memory.write16(0x1002, 0x0041);
-    memory.write16(0x1004, 0);
-    EXPECT_EQ(memory.read_wstring(0x1000, 10), u"\u4E2DA");
-    EXPECT_EQ(memory.read_wstring(0x1000, 1), u"\u4E2D");
-}
-
 TEST(GuestMemoryUnmapped, RecordIsBoundedAndCountsOverflow) {
     GuestMemory memory;
     for (u32 i = 0; i < GuestMemory::kMaxUnmappedRecords + 10; ++i) memory.read8(0x40000000 + i);

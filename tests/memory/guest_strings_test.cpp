@@ -6,10 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
-#include "common/utf8.hpp"
 #include "memory/guest_memory.hpp"
 
 namespace tarvel::machine {
@@ -39,36 +40,26 @@ const std::string kReplacement = "\xEF\xBF\xBD";
 
 std::vector<u8> bytes_of_string(std::string_view text) { return std::vector<u8>(text.begin(), text.end()); }
 
-TEST(NarrowStrings, ByteOrderMarksSelectTheEncodingAndAreDropped) {
-    EXPECT_EQ(narrow({'h', 'i'}), "hi");
-    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF, 0xE4, 0xB8, 0xAD}), "\xE4\xB8\xAD");  // UTF-8 U+4E2D
-    EXPECT_EQ(narrow({0xFF, 0xFE, 0x41, 0x00, 0x2D, 0x4E}), "A\xE4\xB8\xAD");  // UTF-16LE
-    EXPECT_EQ(narrow({0xFE, 0xFF, 0x4E, 0x2D, 0x00, 0x42}), "\xE4\xB8\xAD" "B");  // UTF-16BE
-    // A mark alone is an empty string.
-    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF}), "");
-    EXPECT_EQ(narrow({0xFF, 0xFE}), "");
-}
-
-TEST(NarrowStrings, WithoutAMarkTheBytesAreGbk) {
-    EXPECT_EQ(narrow({0xD6, 0xD0, 0xCE, 0xC4}), "\xE4\xB8\xAD\xE6\x96\x87");  // two CJK characters
-    // The bytes of a UTF-16LE mark's text, unmarked, are GBK: 0x81 0x40 is U+4E02.
-    EXPECT_EQ(narrow({0x81, 0x40}), "\xE4\xB8\x82");
-    // A lone 0x80 is the euro sign; GB18030's four-byte form of U+0080 is accepted.
-    EXPECT_EQ(narrow({0x80}), "\xE2\x82\xAC");
-    EXPECT_EQ(narrow({0x81, 0x30, 0x81, 0x30}), "\xC2\x80");
+// What the narrow reader reads goes through the one decoder of marked text
+// (whose own tests cover the encodings in depth): a mark chooses the encoding
+// and is dropped, unmarked bytes are GBK, malformed sequences are replaced.
+TEST(NarrowStrings, ReadBytesAreDecodedAsMarkedText) {
+    const std::pair<std::vector<u8>, std::string> cases[] = {
+        {{'h', 'i'}, "hi"},
+        {{0xEF, 0xBB, 0xBF, 0xE4, 0xB8, 0xAD}, "\xE4\xB8\xAD"},      // UTF-8 U+4E2D
+        {{0xFF, 0xFE, 0x41, 0x00, 0x2D, 0x4E}, "A\xE4\xB8\xAD"},     // UTF-16LE
+        {{0xFE, 0xFF, 0x4E, 0x2D, 0x00, 0x42}, "\xE4\xB8\xAD" "B"},  // UTF-16BE
+        {{0xEF, 0xBB, 0xBF}, ""},                                    // a mark alone is an empty string
+        {{0xFF, 0xFE}, ""},
+        {{0xD6, 0xD0, 0xCE, 0xC4}, "\xE4\xB8\xAD\xE6\x96\x87"},      // unmarked: GBK
+        {{0x80}, "\xE2\x82\xAC"},                                    // the euro byte
+        {{'a', 0x81}, "a" + kReplacement},                           // GBK lead byte at the end
+        {{0xEF, 0xBB, 0xBF, 'x', 0xC3}, "x" + kReplacement},         // truncated UTF-8
+        {{0xFF, 0xFE, 0x00, 0xD8, 0x41, 0x00}, kReplacement + "A"},  // unpaired high surrogate
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(narrow(bytes), text);
     // A UTF-8 text without a mark is not UTF-8 to the reader.
     EXPECT_NE(narrow({0xE4, 0xB8, 0xAD}), "\xE4\xB8\xAD");
-}
-
-TEST(NarrowStrings, MalformedSequencesBecomeReplacementCharacters) {
-    EXPECT_EQ(narrow({'a', 0x81}), "a" + kReplacement);                        // GBK lead byte at the end
-    EXPECT_EQ(narrow({0xEF, 0xBB, 0xBF, 'x', 0xC3}), "x" + kReplacement);       // truncated UTF-8
-    EXPECT_EQ(narrow({0xFF, 0xFE, 0x00, 0xD8, 0x41, 0x00}), kReplacement + "A");  // unpaired high surrogate
-    const std::vector<u8> half_unit = {0xFF, 0xFE, 0x41, 0x00, 0x42};
-    EXPECT_EQ(decode_narrow(half_unit), "A" + kReplacement);
-    for (int byte = 0x80; byte <= 0xFF; ++byte) {
-        EXPECT_TRUE(utf8::is_valid(narrow({static_cast<u8>(byte), 0xFF, static_cast<u8>(byte)}))) << byte;
-    }
 }
 
 TEST(NarrowStrings, MarkedUtf16RunsToAZeroUnitWithinTheByteLimit) {
@@ -80,33 +71,67 @@ TEST(NarrowStrings, MarkedUtf16RunsToAZeroUnitWithinTheByteLimit) {
     EXPECT_EQ(narrow({0xFF, 0xFE, 'a', 0}, 2), "");
     // A zero unit is a pair counted from the mark, not any two zero bytes.
     EXPECT_EQ(narrow({0xFE, 0xFF, 0x4E, 0x00, 0x00, 0x41}), "\xE4\xB8\x80" "A");
-
-    Memory m;
-    m.put(kEnd - 6, {0xFF, 0xFE, 'o', 0, 'k', 0});  // no terminator before the region ends
-    EXPECT_EQ(read_narrow_string(m.memory, kEnd - 6, kTextLimit), "ok");
-    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
 }
 
-TEST(NarrowStrings, ReadingStopsAtTheLimitAtTheNulAndAtUnreadableMemory) {
-    const std::string long_text(300, 'q');
-    EXPECT_EQ(narrow(std::vector<u8>(long_text.begin(), long_text.end()), kResourceNameLimit),
-              std::string(256, 'q'));
-    EXPECT_EQ(narrow(std::vector<u8>(256, 'q'), kResourceNameLimit), std::string(256, 'q'));
-    EXPECT_EQ(narrow({'a', 'b', 0, 'c'}), "ab");
-
-    Memory m;
-    // A string running off the end of the region ends there; the miss is recorded.
-    m.put(kEnd - 3, {'x', 'y', 'z'});
-    EXPECT_EQ(read_narrow_string(m.memory, kEnd - 3, kTextLimit), "xyz");
-    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
-    // An unmapped pointer reads as an empty string.
-    EXPECT_EQ(read_narrow_string(m.memory, 0, kTextLimit), "");
-    EXPECT_EQ(m.memory.unmapped_accesses().count(0), 1u);
-    // A zero limit reads nothing at all.
-    EXPECT_TRUE(read_narrow_bytes(m.memory, kEnd - 3, 0).empty());
-    // The raw bytes keep what the decoder would change.
-    m.put(kBase, {0xFF, 0xFE, 0x41, 0x00, 0x00, 0x00});
-    EXPECT_EQ(read_narrow_bytes(m.memory, kBase, kTextLimit), (std::vector<u8>{0xFF, 0xFE, 0x41}));
+// Where every reader ends a string: terminator, cap, unreadable memory, and
+// the top of the address space, which ends a string without wrapping to 0 and
+// without a record. The memory has a region at address 0 full of 'W' so that
+// a wrapping reader would show it, and one that ends exactly at the top.
+TEST(StringReaders, EveryReaderEndsAStringAtTheSameEdges) {
+    enum class Reader { Bytes, Decoded, Wide };
+    struct Case {
+        const char* what;
+        Reader reader;
+        u32 address;
+        std::vector<u8> bytes;  // placed at `address`
+        u32 limit;
+        std::string expected;   // as read (Bytes) or decoded to UTF-8
+        std::set<u32> recorded;
+    };
+    constexpr u32 kTop = 0xFFFFFF00;
+    constexpr u32 kUnbacked = 0x30000;
+    const std::vector<Case> cases = {
+        {"NUL", Reader::Bytes, kBase, {'a', 'b', 0, 'c'}, kTextLimit, "ab", {}},
+        {"cap", Reader::Bytes, kBase, std::vector<u8>(300, 'q'), kResourceNameLimit, std::string(256, 'q'), {}},
+        {"zero cap", Reader::Bytes, kBase, {'a', 0}, 0, "", {}},
+        {"raw bytes keep a mark", Reader::Bytes, kBase, {0xFF, 0xFE, 0x41, 0, 0, 0}, kTextLimit, "\xFF\xFE" "A", {}},
+        {"region end", Reader::Bytes, kEnd - 3, {'x', 'y', 'z'}, kTextLimit, "xyz", {kEnd}},
+        {"unbacked start", Reader::Bytes, kUnbacked, {}, kTextLimit, "", {kUnbacked}},
+        {"top of the space", Reader::Bytes, 0xFFFFFFFD, {'t', 'o', 'p'}, kTextLimit, "top", {}},
+        {"last byte", Reader::Bytes, 0xFFFFFFFF, {'z'}, kTextLimit, "z", {}},
+        {"marked UTF-16 at the top", Reader::Decoded, 0xFFFFFFFA, {0xFF, 0xFE, 'o', 0, 'k', 0}, kTextLimit, "ok", {}},
+        {"marked UTF-16 at a region end", Reader::Decoded, kEnd - 6, {0xFF, 0xFE, 'o', 0, 'k', 0}, kTextLimit, "ok", {kEnd}},
+        {"wide zero unit", Reader::Wide, kBase, {0x2D, 0x4E, 'A', 0, 0, 0, 'B', 0}, 10, "\xE4\xB8\xAD" "A", {}},
+        {"wide cap", Reader::Wide, kBase, {0x2D, 0x4E, 'A', 0, 0, 0}, 1, "\xE4\xB8\xAD", {}},
+        {"wide region end", Reader::Wide, kEnd - 4, {'w', 0, 'w', 0}, 10, "ww", {kEnd}},
+        {"wide top of the space", Reader::Wide, 0xFFFFFFFC, {'a', 0, 'b', 0}, 10, "ab", {}},
+        // A unit at the last byte runs past the top: an ordinary unreadable unit.
+        {"wide unit across the top", Reader::Wide, 0xFFFFFFFD, {'a', 0, 'b'}, 10, "a", {0xFFFFFFFF}},
+    };
+    for (const Case& c : cases) {
+        GuestMemory memory(false);
+        memory.add_region(0, std::vector<u8>(0x100, 'W'));
+        memory.add_region(kBase, kSize);
+        memory.add_region(kTop, 0x100);
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(memory.write_bytes(c.address, c.bytes)) << c.what;
+        }
+        switch (c.reader) {
+            case Reader::Bytes: {
+                EXPECT_EQ(read_byte_string(memory, c.address, c.limit), c.expected) << c.what;
+                const std::vector<u8> bytes = read_narrow_bytes(memory, c.address, c.limit);
+                EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.expected) << c.what;
+                break;
+            }
+            case Reader::Decoded:
+                EXPECT_EQ(read_narrow_string(memory, c.address, c.limit), c.expected) << c.what;
+                break;
+            case Reader::Wide:
+                EXPECT_EQ(read_wide_string(memory, c.address, c.limit), c.expected) << c.what;
+                break;
+        }
+        EXPECT_EQ(memory.unmapped_accesses(), c.recorded) << c.what;
+    }
 }
 
 TEST(WideStrings, UnitsAreReadInTheGuestByteOrder) {
@@ -128,10 +153,6 @@ TEST(WideStrings, UnpairedSurrogatesCapsAndUnreadableUnits) {
     m.memory.write16(kBase + 0x100, 0xD83D);
     m.memory.write16(kBase + 0x102, 0xDE00);
     EXPECT_EQ(read_wide_string(m.memory, kBase + 0x100, 1), kReplacement);
-    // Without a zero unit the reader stops at the region's end.
-    for (u32 a = kEnd - 8; a < kEnd; a += 2) m.memory.write16(a, 'w');
-    EXPECT_EQ(read_wide_string(m.memory, kEnd - 8), "wwww");
-    EXPECT_EQ(m.memory.unmapped_accesses().count(kEnd), 1u);
     EXPECT_EQ(read_wide_string(m.memory, 0x10), "");
 }
 

@@ -43,14 +43,3 @@ endif()
 
 # The demo's game rules are plain C and run on the host as well.
 target_sources(${test_target} PRIVATE ${CMAKE_SOURCE_DIR}/apps/demo/game.c)
-
-# The demo itself, run under a stand-in machine on the ARMv4T model.
-target_link_libraries(${test_target} PRIVATE PNG::PNG)
-if(TARGET tarvel_demo)
-  add_dependencies(${test_target} tarvel_demo)
-  target_compile_definitions(${test_target} PRIVATE TARVEL_DEMO_LE_CBE="${TARVEL_DEMO_CBE}")
-endif()
-if(TARGET tarvel_demo_be)
-  add_dependencies(${test_target} tarvel_demo_be)
-  target_compile_definitions(${test_target} PRIVATE TARVEL_DEMO_BE_CBE="${TARVEL_DEMO_BE_CBE}")
-endif()

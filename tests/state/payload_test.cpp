@@ -13,6 +13,7 @@
 #include "libretro/guest_app.hpp"
 #include "media/audio/sound_data.hpp"
 #include "machine/machine.hpp"
+#include "support/test_machine.hpp"
 #include "state/save_state.hpp"
 
 namespace tarvel::test {
@@ -26,13 +27,8 @@ using ::testing::StartsWith;
 constexpr u32 kContentCrc = 0x1234ABCD;
 
 TarvelMachine booted_machine() {
-    auto archive = cbe::parse_archive(guest_app());
-    EXPECT_TRUE(archive.ok());
-    auto built = machine::build_machine(*archive);
-    EXPECT_TRUE(built.ok());
-    TarvelMachine m = std::move(built).value();
-    EXPECT_TRUE(machine::boot(m, 1'000'000).ok());
-    return m;
+    std::optional<TarvelMachine> m = boot_file(guest_app(), 1'000'000);
+    return m ? std::move(*m) : TarvelMachine();
 }
 
 // Everything the payload appends after the platform's list, set to values a

@@ -31,7 +31,6 @@ namespace tarvel::machine::services {
 namespace {
 
 constexpr u32 kFailure = 0xFFFFFFFF;  // -1 in r0
-constexpr u32 kModeLimit = 16;
 constexpr u32 kFileGroup = 5;
 
 u32 from(std::optional<u32> value) { return value.value_or(kFailure); }
@@ -51,7 +50,7 @@ std::optional<std::string> read_path(TarvelMachine& m, u32 address) {
 }
 
 std::string read_mode(TarvelMachine& m, u32 address) {
-    return utf8::replace_invalid(m.memory.read_cstring(address, kModeLimit));
+    return utf8::replace_invalid(read_byte_string(m.memory, address, kModeLimit));
 }
 
 u32 open_file(TarvelMachine& m) {

@@ -34,6 +34,7 @@
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"
 #include "machine/trace_filter.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine::services {
 namespace {
@@ -127,7 +128,7 @@ u32 http_request(TarvelMachine& m) {
     const u32 url = service_arg(m, 0);
     const u32 callback = service_arg(m, 1);
     const u32 argument = service_arg(m, 2);
-    m.network.last_url = utf8::replace_invalid(m.memory.read_cstring(url, kUrlLimit));
+    m.network.last_url = utf8::replace_invalid(read_byte_string(m.memory, url, kUrlLimit));
     if (trace_variable_set()) {
         const std::string line = fmt::format("network mock http url={}\n", m.network.last_url);
         std::fputs(line.c_str(), stderr);

@@ -32,8 +32,6 @@ inline constexpr u32 kNetEventData = 0;
 inline constexpr u32 kNetEventComplete = 1;
 inline constexpr u32 kNetEventOpened = 5;
 
-// Longest URL read from the guest, in bytes before its NUL.
-inline constexpr u32 kUrlLimit = 256;
 // Sent bytes shown by the trace line.
 inline constexpr u32 kUplinkTraceHead = 16;
 

@@ -10,13 +10,20 @@ struct TarvelMachine;
 
 namespace tarvel::machine::services {
 
-// timer.cpp: interface tables, system information, timers and clocks, system words.
+// interface_tables.cpp: stub tables, and the interface object request of the
+// system entry (`block` holds the address of an output word, an object id and
+// the size of the output area).
 void interface_table_service(TarvelMachine& machine, u32 index);  // group 0
-void system_info_service(TarvelMachine& machine, u32 index);      // group 1
-void timer_service(TarvelMachine& machine, u32 index);            // group 7
-void system_word_service(TarvelMachine& machine, u32 index);      // group 11
-void device_id_service(TarvelMachine& machine, u32 index);        // group 24
-void system_stream_service(TarvelMachine& machine, u32 index);    // group 25
+void interface_object_request(TarvelMachine& machine, u32 block);
+
+// system_info.cpp: the system's fixed answers.
+void system_info_service(TarvelMachine& machine, u32 index);    // group 1
+void system_word_service(TarvelMachine& machine, u32 index);    // group 11
+void device_id_service(TarvelMachine& machine, u32 index);      // group 24
+void system_stream_service(TarvelMachine& machine, u32 index);  // group 25
+
+// timer.cpp: timers and the clock.
+void timer_service(TarvelMachine& machine, u32 index);  // group 7
 
 // memory_blocks.cpp: heap blocks and arenas.
 void memory_block_service(TarvelMachine& machine, u32 index);  // group 2

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "memory/guest_memory.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/string_memory.hpp"
@@ -27,7 +28,7 @@ std::string convert(TarvelMachine& m, char conversion, u32 argument) {
         case 'x': return fmt::format("{:x}", argument);
         case 'X': return fmt::format("{:X}", argument);
         case 'c': return std::string(1, static_cast<char>(argument & 0xFF));
-        case 's': return read_guest_string(m.memory, argument, kFormatTextLimit);
+        case 's': return read_byte_string(m.memory, argument, kTextLimit);
         default: return std::string{'%', conversion};
     }
 }

@@ -63,6 +63,12 @@ void copy_through_staging(GuestMemory& memory, u64 destination, u64 source, u64 
     }
 }
 
+// Records an unbacked access, unless it lies past the top of the address
+// space: there is no such address, and ranges end there rather than wrap.
+void record_below_top(GuestMemory& memory, u64 address) {
+    if (address < kAddressSpaceEnd) memory.record_unmapped(static_cast<u32>(address));
+}
+
 u8 fold_byte(u8 c, ByteFold fold) {
     if (fold == ByteFold::AsciiToLower && c >= 'A' && c <= 'Z') return static_cast<u8>(c - 'A' + 'a');
     return c;
@@ -97,7 +103,7 @@ void report_unbacked_runs(GuestMemory& memory, u64 address, u64 length, GuestAcc
     bool in_run = false;  // neighbouring unbacked stretches form one run
     for (u64 offset = 0; offset < length;) {
         const GuestStretch s = stretch_at(memory, address + offset, length - offset, access);
-        if (!s.host && !in_run) memory.record_unmapped(static_cast<u32>(address + offset));
+        if (!s.host && !in_run) record_below_top(memory, address + offset);
         in_run = s.host == nullptr;
         offset += s.length;
     }
@@ -122,7 +128,7 @@ void fill_guest_bytes(GuestMemory& memory, u64 destination, u8 value, u64 count)
     for (u64 offset = 0; offset < count;) {
         const GuestStretch s = stretch_at(memory, destination + offset, count - offset, GuestAccess::Write);
         if (s.host) std::memset(s.host, value, s.length);
-        else if (!in_run) memory.record_unmapped(static_cast<u32>(destination + offset));
+        else if (!in_run) record_below_top(memory, destination + offset);
         in_run = s.host == nullptr;
         offset += s.length;
     }
@@ -132,7 +138,7 @@ u32 guest_string_length(GuestMemory& memory, u32 address, u32 limit) {
     for (u64 offset = 0; offset < limit;) {
         const GuestStretch s = stretch_at(memory, u64{address} + offset, limit - offset, GuestAccess::Read);
         if (!s.host) {
-            memory.record_unmapped(static_cast<u32>(address + offset));
+            record_below_top(memory, address + offset);
             return static_cast<u32>(offset);
         }
         if (const void* nul = std::memchr(s.host, 0, s.length))
@@ -140,12 +146,6 @@ u32 guest_string_length(GuestMemory& memory, u32 address, u32 limit) {
         offset += s.length;
     }
     return limit;
-}
-
-std::string read_guest_string(GuestMemory& memory, u32 address, u32 limit) {
-    std::string text(guest_string_length(memory, address, limit), '\0');
-    gather(memory, address, std::span(reinterpret_cast<u8*>(text.data()), text.size()));
-    return text;
 }
 
 void write_guest_bytes(GuestMemory& memory, u32 destination, std::span<const u8> bytes) {
@@ -159,7 +159,7 @@ void write_guest_bytes(GuestMemory& memory, u32 destination, std::span<const u8>
         const GuestStretch s =
             stretch_at(memory, destination + offset, bytes.size() - offset, GuestAccess::Write);
         if (s.host) std::memcpy(s.host, bytes.data() + offset, s.length);
-        else if (!in_run) memory.record_unmapped(static_cast<u32>(destination + offset));
+        else if (!in_run) record_below_top(memory, destination + offset);
         in_run = s.host == nullptr;
         offset += s.length;
     }
@@ -173,8 +173,8 @@ i32 compare_guest_bytes(GuestMemory& memory, u32 a, u32 b, u64 limit, StopAtNul 
         const GuestStretch sb = stretch_at(memory, u64{b} + offset, limit - offset, GuestAccess::Read);
         const u64 length = std::min(sa.length, sb.length);
         // Unbacked bytes read as 0; they are reported where a run of them is entered.
-        if (!sa.host && !a_in_run) memory.record_unmapped(static_cast<u32>(a + offset));
-        if (!sb.host && !b_in_run) memory.record_unmapped(static_cast<u32>(b + offset));
+        if (!sa.host && !a_in_run) record_below_top(memory, u64{a} + offset);
+        if (!sb.host && !b_in_run) record_below_top(memory, u64{b} + offset);
         a_in_run = sa.host == nullptr;
         b_in_run = sb.host == nullptr;
         if (!sa.host && !sb.host) {

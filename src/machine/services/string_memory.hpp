@@ -25,12 +25,6 @@ class GuestMemory;
 
 namespace tarvel::machine::services {
 
-// The byte-string routines treat a string as at most this many bytes: string
-// length answers at most this, and comparison stops after it.
-inline constexpr u32 kByteStringLimit = 65536;
-// The wide-string routines read at most this many 16-bit units of a string.
-inline constexpr u32 kWideUnitLimit = 32768;
-
 enum class GuestAccess { Read, Write };
 
 // The stretch of guest bytes from `address` that one region serves the same
@@ -56,9 +50,6 @@ void fill_guest_bytes(GuestMemory& memory, u64 destination, u8 value, u64 count)
 // Bytes before the first NUL at `address`, at most `limit`. An unbacked byte
 // reads as 0 and so ends the string (it is reported).
 u32 guest_string_length(GuestMemory& memory, u32 address, u32 limit);
-
-// The bytes of the string at `address` up to its NUL, at most `limit` of them.
-std::string read_guest_string(GuestMemory& memory, u32 address, u32 limit);
 
 // Writes `bytes` at `destination` through the per-byte rules above.
 void write_guest_bytes(GuestMemory& memory, u32 destination, std::span<const u8> bytes);

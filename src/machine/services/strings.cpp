@@ -24,6 +24,7 @@
 #include <unicode/utf8.h>
 
 #include "machine/machine.hpp"
+#include "memory/guest_strings.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/service_groups.hpp"
 #include "machine/services/string_memory.hpp"
@@ -69,7 +70,7 @@ void string_append(TarvelMachine& m) {
 // ---- formatting ----
 
 void format_into_buffer(TarvelMachine& m) {
-    const std::string format = read_guest_string(m.memory, arg(m, 1), kFormatTextLimit);
+    const std::string format = read_byte_string(m.memory, arg(m, 1), kTextLimit);
     std::string out = format_guest_text(m, format, 2);
     out.push_back('\0');
     write_guest_bytes(m.memory, arg(m, 0), std::span(reinterpret_cast<const u8*>(out.data()), out.size()));
@@ -78,7 +79,7 @@ void format_into_buffer(TarvelMachine& m) {
 // ---- numbers ----
 
 u32 parse_integer_argument(TarvelMachine& m) {
-    return static_cast<u32>(parse_decimal_integer(read_guest_string(m.memory, arg(m, 0), kDecimalTextLimit)));
+    return static_cast<u32>(parse_decimal_integer(read_byte_string(m.memory, arg(m, 0), kDecimalTextLimit)));
 }
 
 u32 power(TarvelMachine& m) {

@@ -13,14 +13,9 @@ struct TarvelMachine;
 
 namespace tarvel::machine::services {
 
-// Caps of the format routine: the format string and every %s argument are
-// read up to 4096 bytes.
-inline constexpr u32 kFormatTextLimit = 4096;
 // Widths above this are taken as this: "%2000000000d" must not make the
 // service write gigabytes of padding into the guest.
 inline constexpr u32 kFormatWidthLimit = 4096;
-// The decimal parser reads at most this many bytes.
-inline constexpr u32 kDecimalTextLimit = 256;
 
 // A decimal integer in `text` (UTF-8, invalid sequences count as U+FFFD):
 // Unicode white space trimmed from both ends, an optional + or -, then ASCII

@@ -1,7 +1,7 @@
 #pragma once
-// Timers, clocks and the system's fixed answers. Timers are one-shot: the tick
-// takes the ones that expire and calls their callbacks; a guest that wants a
-// periodic timer creates it again from its callback.
+// Timers and the clock. Timers are one-shot: the tick takes the ones that
+// expire and calls their callbacks; a guest that wants a periodic timer creates
+// it again from its callback.
 
 #include <vector>
 
@@ -30,9 +30,5 @@ std::vector<DueTimer> expire_timers(TarvelMachine& machine);
 
 // Number of timers still pending.
 u32 active_timer_count(const TarvelMachine& machine);
-
-// The interface object request of the system entry: `block` holds the address
-// of an output word, an object id and the size of the output area.
-void interface_object_request(TarvelMachine& machine, u32 block);
 
 }  // namespace tarvel::machine::services

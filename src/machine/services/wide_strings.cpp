@@ -30,21 +30,19 @@ constexpr u64 kAddressSpaceEnd = u64{1} << 32;
 u32 arg(TarvelMachine& m, unsigned n) { return service_arg(m, n); }
 
 // The unit at `at` in guest byte order. An unbacked unit, or one that runs past
-// the top of the address space, reads as 0 and is reported.
+// the top of the address space, reads as 0; it is reported when it starts below
+// the top (guest_strings.hpp has the rule).
 u16 read_unit(GuestMemory& memory, u64 at) {
     if (at + 2 > kAddressSpaceEnd) {
-        memory.record_unmapped(static_cast<u32>(at));
+        if (at < kAddressSpaceEnd) memory.record_unmapped(static_cast<u32>(at));
         return 0;
     }
     return memory.read16(static_cast<u32>(at));
 }
 
 // Units before the first 0 unit at `address`, at most `limit`.
-u32 wide_length(GuestMemory& memory, u32 address, u64 limit) {
-    for (u64 i = 0; i < limit; ++i) {
-        if (read_unit(memory, u64{address} + 2 * i) == 0) return static_cast<u32>(i);
-    }
-    return static_cast<u32>(limit);
+u32 wide_length(GuestMemory& memory, u32 address, u32 limit) {
+    return static_cast<u32>(read_wide_units(memory, address, limit).size());
 }
 
 // Zero units are the same bytes in either byte order, so a byte fill writes them.
@@ -61,7 +59,7 @@ void copy_and_terminate(GuestMemory& memory, u64 destination, u32 source, u32 un
 // copy is always terminated.
 void copy(TarvelMachine& m) {
     const u32 source = arg(m, 1);
-    copy_and_terminate(m.memory, arg(m, 0), source, wide_length(m.memory, source, kWideUnitLimit));
+    copy_and_terminate(m.memory, arg(m, 0), source, wide_length(m.memory, source, kWideStringLimit));
 }
 
 // Bounded copy: units up to and including the source's 0 unit, at most n; the
@@ -76,7 +74,7 @@ void bounded_copy(TarvelMachine& m) {
 // A byte string (at most 32768 bytes; byte-order mark or GBK, as every narrow
 // string the services read) written as UTF-16 units followed by a 0 unit.
 void convert_to_utf16(TarvelMachine& m) {
-    const std::u16string units = to_utf16(read_narrow_string(m.memory, arg(m, 1), kWideUnitLimit));
+    const std::u16string units = to_utf16(read_narrow_string(m.memory, arg(m, 1), kWideStringLimit));
     std::string bytes(units.size() * 2, '\0');
     for (size_t i = 0; i < units.size(); ++i)
         store16(reinterpret_cast<u8*>(bytes.data()) + 2 * i, units[i], m.big_endian());
@@ -88,7 +86,7 @@ void convert_to_utf16(TarvelMachine& m) {
 u32 find_unit(TarvelMachine& m) {
     const u32 string = arg(m, 0);
     const u16 wanted = static_cast<u16>(arg(m, 1));
-    for (u64 i = 0; i < kWideUnitLimit; ++i) {
+    for (u64 i = 0; i < kWideStringLimit; ++i) {
         const u64 at = u64{string} + 2 * i;
         const u16 unit = read_unit(m.memory, at);
         if (unit == wanted) return static_cast<u32>(at);
@@ -116,14 +114,14 @@ u32 compare(TarvelMachine& m, u64 limit, bool ignore_case) {
 
 void wide_string_service(TarvelMachine& m, u32 index) {
     switch (index) {
-        case 0: return set_result(m, wide_length(m.memory, arg(m, 0), kWideUnitLimit));
+        case 0: return set_result(m, wide_length(m.memory, arg(m, 0), kWideStringLimit));
         case 1: copy(m); return;  // r0 unchanged
         case 3: convert_to_utf16(m); return;
         case 4: bounded_copy(m); return;
         case 7: return set_result(m, find_unit(m));
-        case 8: return set_result(m, compare(m, kWideUnitLimit, false));
-        case 9: return set_result(m, compare(m, kWideUnitLimit, true));
-        case 10: return set_result(m, compare(m, std::min<u64>(arg(m, 2), kWideUnitLimit), false));
+        case 8: return set_result(m, compare(m, kWideStringLimit, false));
+        case 9: return set_result(m, compare(m, kWideStringLimit, true));
+        case 10: return set_result(m, compare(m, std::min<u64>(arg(m, 2), kWideStringLimit), false));
         default: return set_result(m, 0);
     }
 }

@@ -2,10 +2,9 @@
 // PNG and GIF byte streams. Every read is bounds-checked against the input
 // before it happens.
 
-#include <zlib.h>
-
 #include <cstring>
 
+#include "common/crc32.hpp"
 #include "common/log.hpp"
 #include "media/image/formats.hpp"
 
@@ -59,8 +58,7 @@ Result<std::vector<u8>> rebuild_firmware_png(std::span<const u8> bytes) {
             if (length % 3 != 0) return Error("Firmware PNG palette length is invalid");
             for (u64 k = 0; k < stored / 2; ++k) append_rgb565(out, chunk + 8 + 2 * k);
             // The stored CRC covered the short form; the expanded chunk needs its own.
-            const uLong crc = crc32(0L, out.data() + type_at, static_cast<uInt>(4 + length));
-            append_be32(out, static_cast<u32>(crc));
+            append_be32(out, crc32_of({out.data() + type_at, size_t{4} + length}));
         } else {
             append(out, chunk + 8, static_cast<size_t>(stored) + 4);
         }

@@ -12,11 +12,16 @@
 #include "media/audio/midi_files.hpp"
 #include "machine/services/audio.hpp"
 #include "machine/services/data.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/log_capture.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services::testing {
 namespace {
 
+using test::bytes_of;
+using test::call;
+using test::make_machine;
+using test::put_string;
 using test::wav_constant;
 using test::wrapped;
 
@@ -47,11 +52,11 @@ bool frame_is_silent(AudioEngine& engine) {
 class AudioService : public ::testing::TestWithParam<bool> {
 protected:
     AudioService()
-        : m(machine_with_resources({cbe_writer::resource("snd/BGM.wav", long_sound(2000)),
-                                    cbe_writer::resource("snd/beep.wav", short_sound(1000)),
-                                    cbe_writer::resource("snd/theme.MID", midi_music()),
-                                    cbe_writer::resource("junk.bin", bytes_of("not a sound"))},
-                                   GetParam())) {}
+        : m(make_machine({.big_endian = GetParam(),
+                          .resources = {cbe_writer::resource("snd/BGM.wav", long_sound(2000)),
+                                        cbe_writer::resource("snd/beep.wav", short_sound(1000)),
+                                        cbe_writer::resource("snd/theme.MID", midi_music()),
+                                        cbe_writer::resource("junk.bin", bytes_of("not a sound"))}})) {}
 
     u32 audio(u32 index, u32 r0 = 0, u32 r1 = 0) { return call(m, audio_service, index, r0, r1); }
     u32 text(std::string_view s) { return put_string(m, s); }
@@ -304,7 +309,7 @@ TEST_P(AudioService, AutoBgmOptionOffStopsOnlyItsOwnMusic) {
 }
 
 TEST(AudioServiceAutoBgm, WithoutMidiNothingPlaysAndABadMidiIsTriedOnce) {
-    TarvelMachine m = machine_with_resources({cbe_writer::resource("a.wav", short_sound(5))});
+    TarvelMachine m = make_machine({.resources = {cbe_writer::resource("a.wav", short_sound(5))}});
     set_auto_bgm_option(m, true);
     run_auto_bgm(m);
     EXPECT_EQ(m.audio_engine.state(), 0u);
@@ -323,8 +328,8 @@ TEST(AudioServiceAutoBgm, WithoutMidiNothingPlaysAndABadMidiIsTriedOnce) {
 }
 
 TEST(AudioServiceFileNames, MatchTheLastComponentIgnoringAsciiCase) {
-    TarvelMachine m = machine_with_resources({cbe_writer::resource("a/b/Tone.WAV", bytes_of("1")),
-                                              cbe_writer::resource("tone.wav", bytes_of("2"))});
+    TarvelMachine m = make_machine({.resources = {cbe_writer::resource("a/b/Tone.WAV", bytes_of("1")),
+                                                  cbe_writer::resource("tone.wav", bytes_of("2"))}});
     auto found = [&](std::string_view path) {
         auto data = find_resource_by_file_name(m, path);
         return data ? std::string(data->begin(), data->end()) : std::string("-");

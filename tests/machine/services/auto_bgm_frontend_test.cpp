@@ -14,7 +14,7 @@
 #include "cbe_writer/cbe_writer.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_frontend.hpp"
-#include "machine/guest_program.hpp"
+#include "support/thumb_program.hpp"
 
 namespace tarvel::test {
 namespace {
@@ -32,7 +32,6 @@ std::vector<u8> music() {
 // An application with one screen whose logic asks the audio service for its
 // state when a key is pressed (event 0), and a MIDI resource after a WAV one.
 std::vector<u8> app_with_music() {
-    using machine::testing::ThumbProgram;
     ThumbProgram p(kCodeBase);
     p.ldr_label(0, "entry");
     p.ldr_const(1, 0x0A000000);

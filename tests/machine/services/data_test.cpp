@@ -8,26 +8,31 @@
 
 #include "machine/cpu_bridge.hpp"
 #include "memory/guest_strings.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/log_capture.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services {
 namespace {
 
 using cbe_writer::named_package;
 using cbe_writer::resource;
-using testing::call;
-using testing::guest_cstring;
-using testing::machine_with_package;
-using testing::machine_with_resources;
-using testing::package_of;
-using testing::put_string;
+using test::call;
+using test::guest_cstring;
+using test::make_machine;
+using test::put_string;
+
+cbe_writer::PackageSpec package_of(std::vector<cbe_writer::ResourceSpec> resources) {
+    cbe_writer::PackageSpec p;
+    p.resources = std::move(resources);
+    return p;
+}
 
 // Three resources, one with a GBK name given with a UTF-8 mark, one empty.
 TarvelMachine three_resource_machine(bool big_endian = false) {
     std::vector<u8> marked_name = {0xEF, 0xBB, 0xBF, 0xE5, 0x9B, 0xBE, '.', 'p', 'n', 'g'};  // U+56FE ".png"
-    return machine_with_resources(
-        {resource("Title.PNG", {1, 2, 3, 4, 5}), resource(marked_name, {9, 8}), resource("empty.bin", {})},
-        big_endian);
+    return make_machine({.big_endian = big_endian,
+                         .resources = {resource("Title.PNG", {1, 2, 3, 4, 5}), resource(marked_name, {9, 8}),
+                                       resource("empty.bin", {})}});
 }
 
 u32 new_directory(TarvelMachine& m, u32 entries = 4) {
@@ -136,7 +141,7 @@ TEST(ResourceDirectory, LoadingAgainCopiesOnceAndBuildsNewArrays) {
 }
 
 TEST(ResourceDirectory, AnEmptyMainPackageIsReportedAndLeavesTheDirectoryAlone) {
-    TarvelMachine m = machine_with_package({});
+    TarvelMachine m = make_machine(test::MachineSpec{.package = std::vector<u8>{}});
     ASSERT_TRUE(m.resources.main_table.empty());
     test::LogCapture log;
     const u32 record = new_directory(m);
@@ -213,7 +218,7 @@ TarvelMachine named_package_machine() {
     cbe_writer::DirectorySpec spec;
     spec.named.push_back(named_package("Sprites", package_of({resource("hero.png", {1}), resource("foe.png", {2, 2})})));
     spec.named.push_back(named_package("music", package_of({resource("theme.mid", {3, 3, 3})})));
-    TarvelMachine m = machine_with_package(cbe_writer::encode_directory(spec));
+    TarvelMachine m = make_machine(test::MachineSpec{.package = cbe_writer::encode_directory(spec)});
     EXPECT_EQ(m.resources.named_packages.size(), 2u);
     EXPECT_EQ(m.resources.main_table.size(), 3u);
     return m;
@@ -265,7 +270,7 @@ TEST(NamedPackages, TheSubdirectoryArrayGrowsPastItsRoom) {
         const std::string name = "p" + std::to_string(i);
         spec.named.push_back(named_package(name, package_of({resource(name + ".bin", {static_cast<u8>(i)})})));
     }
-    TarvelMachine m = machine_with_package(cbe_writer::encode_directory(spec));
+    TarvelMachine m = make_machine(test::MachineSpec{.package = cbe_writer::encode_directory(spec)});
     const u32 record = new_directory(m, 1);
     std::vector<u32> opened;
     for (int i = 0; i < 6; ++i) opened.push_back(call(m, data_service, 2, record, put_string(m, "p" + std::to_string(i))));
@@ -314,36 +319,6 @@ TEST(NamedPackages, APackageNotInTheMainTableGetsCopiesOfItsOwn) {
     const u32 theme = call(m, data_service, 7, music, 0);
     EXPECT_NE(theme, m.loaded_resources.data_addresses.at(2));
     EXPECT_EQ(guest_bytes(m, theme, 2), (std::vector<u8>{4, 5}));
-}
-
-TEST(MachineLookups, TheRegisteredDirectoryFirstThenTheMachinesCopies) {
-    TarvelMachine m = three_resource_machine();
-    // Nothing loaded and no directory registered: names still resolve to numbers.
-    EXPECT_EQ(resource_data_address(m, 0), 0u);
-    EXPECT_EQ(resource_name_address(m, 0), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "TITLE.png"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "\xE5\x9B\xBE.PNG"), 1u);
-    EXPECT_EQ(resource_number_by_name(m, "Title.PNG "), std::nullopt);
-
-    const u32 record = loaded_directory(m);
-    const LoadedResources& loaded = m.loaded_resources;
-    EXPECT_EQ(resource_data_address(m, 2), loaded.data_addresses[2]);  // word 0: the machine's copies
-    EXPECT_EQ(resource_data_address(m, 3), 0u);
-
-    // A registered directory answers first.
-    m.memory.write32(record + 16, m.heap.allocate(12));
-    const u32 data = m.memory.read32(record + 16);
-    m.memory.write32(data + 0, 0x05123450);
-    m.memory.write32(data + 4, 0);
-    m.memory.write32(kResourceDirectoryWord, record);
-    EXPECT_EQ(resource_data_address(m, 0), 0x05123450u);
-    EXPECT_EQ(resource_data_address(m, 1), loaded.data_addresses[1]);  // 0 in the directory: fall back
-    EXPECT_EQ(resource_name_address(m, 1), loaded.name_addresses[1]);
-    // A name the directory lacks is still found in the main table.
-    m.memory.write32(m.memory.read32(record + 12), put_string(m, "renamed"));
-    EXPECT_EQ(resource_number_by_name(m, "renamed"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "title.png"), 0u);
-    EXPECT_EQ(resource_number_by_name(m, "nothing"), std::nullopt);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "machine/machine.hpp"
 #include "machine/services/network.hpp"
-#include "support/booted_guest.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine {
 namespace {
@@ -40,19 +40,8 @@ std::vector<Entry> entries(TarvelMachine& m) {
     return out;
 }
 
-std::vector<test::GuestBuild> probes() {
-    std::vector<test::GuestBuild> p;
-#ifdef NET_PROBE_LITTLE_CBE
-    p.push_back({NET_PROBE_LITTLE_CBE, false});
-#endif
-#ifdef NET_PROBE_BIG_CBE
-    p.push_back({NET_PROBE_BIG_CBE, true});
-#endif
-    return p;
-}
-
 TEST(NetworkDelivery, CallbacksArriveInTheSecondAndThirdTick) {
-    const std::vector<test::GuestBuild> all = probes();
+    const std::vector<test::GuestBuild> all = test::guest_builds(NET_PROBE_LITTLE_CBE, NET_PROBE_BIG_CBE);
     if (all.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
     for (const test::GuestBuild& probe : all) {
         SCOPED_TRACE(probe.cbe);

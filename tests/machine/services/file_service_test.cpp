@@ -10,16 +10,23 @@
 
 #include "support/stderr_capture.hpp"
 #include "memory/guest_strings.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services::testing {
 namespace {
+
+using test::bytes_of;
+using test::call;
+using test::guest_cstring;
+using test::make_machine;
+using test::put_string;
 
 constexpr u32 kFail = 0xFFFFFFFF;
 
 class FileService : public ::testing::TestWithParam<bool> {
 protected:
-    FileService() : m(machine_with_resources({cbe_writer::resource("a.bin", bytes_of("x"))}, GetParam())) {}
+    FileService()
+        : m(make_machine({.big_endian = GetParam(), .resources = {cbe_writer::resource("a.bin", bytes_of("x"))}})) {}
 
     u32 file(u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0) {
         auto& r = m.cpu.regs.r;
@@ -205,7 +212,7 @@ TEST_P(FileService, FixedAnswers) {
 }
 
 TEST(FileServiceTrace, PrintsTheCallBeforeActing) {
-    TarvelMachine m = machine_with_resources({cbe_writer::resource("a.bin", bytes_of("x"))});
+    TarvelMachine m = make_machine({.resources = {cbe_writer::resource("a.bin", bytes_of("x"))}});
     const u32 path = put_string(m, "Save\\A.dat");
     const u32 mode = put_string(m, "w");
     ::setenv("CBE_TRACE", "5:0", 1);
@@ -220,7 +227,7 @@ TEST(FileServiceTrace, PrintsTheCallBeforeActing) {
 }
 
 TEST(FileServiceMachine, AFreshMachineStartsEmpty) {
-    TarvelMachine m = machine_with_resources({cbe_writer::resource("a.bin", bytes_of("x"))});
+    TarvelMachine m = make_machine({.resources = {cbe_writer::resource("a.bin", bytes_of("x"))}});
     EXPECT_TRUE(m.file_system.files.empty());
     EXPECT_EQ(m.file_system.directories, std::set<std::string>{""});
     EXPECT_EQ(m.file_system.open_handle_count(), 0u);

@@ -9,24 +9,13 @@
 #include <vector>
 
 #include "machine/machine.hpp"
-#include "support/booted_guest.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-std::vector<test::GuestBuild> probes() {
-    std::vector<test::GuestBuild> p;
-#ifdef FILES_PROBE_LITTLE_CBE
-    p.push_back({FILES_PROBE_LITTLE_CBE, false});
-#endif
-#ifdef FILES_PROBE_BIG_CBE
-    p.push_back({FILES_PROBE_BIG_CBE, true});
-#endif
-    return p;
-}
-
 TEST(FileGuestProgram, SdkWrappersSeeTheServiceResults) {
-    const std::vector<test::GuestBuild> all = probes();
+    const std::vector<test::GuestBuild> all = test::guest_builds(FILES_PROBE_LITTLE_CBE, FILES_PROBE_BIG_CBE);
     if (all.empty()) GTEST_SKIP() << "no ARM cross compiler: guest programs are not built";
     for (const test::GuestBuild& probe : all) {
         SCOPED_TRACE(probe.cbe);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "machine/services/strings.hpp"
+#include "memory/guest_strings.hpp"
 #include "strings_fixture.hpp"
 
 namespace tarvel::machine::strings_test {
@@ -20,15 +21,8 @@ std::string format(TarvelMachine& m, std::string_view format, std::initializer_l
     put(m, kFormat, format);
     std::vector<u32> all = {kOut, kFormat};
     all.insert(all.end(), args.begin(), args.end());
-    auto& r = m.cpu.regs.r;
-    r[13] = kTestStack;
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (i < 4) r[i] = all[i];
-        else m.memory.write32(kTestStack + 4 * static_cast<u32>(i - 4), all[i]);
-    }
-    services::dispatch_service(m, kStringGroup, 3);
-    EXPECT_EQ(r[0], kOut);
-    return m.memory.read_cstring(kOut, 100000);
+    EXPECT_EQ(call(m, kStringGroup, 3, all), kOut);
+    return read_byte_string(m.memory, kOut, 100000);
 }
 
 TEST(StringFormat, ConversionsAndPadding) {
@@ -105,18 +99,14 @@ TEST(StringParse, SignsLimitsAndWhiteSpace) {
     EXPECT_EQ(parse("007"), 7);
     // Unicode white space: an ideographic space and a no-break space.
     EXPECT_EQ(parse("\xE3\x80\x80" "42\xC2\xA0"), 42);
-    for (std::string_view bad : {"", " ", "+", "-", "+-5", "--5", "12a", "1 2", "0x10", "1.5", "\xFF" "1"})
+    EXPECT_EQ(parse("\xE2\x80\x83" "5"), 5);  // em space
+    for (std::string_view bad : {"", " ", "+", "-", "+-5", "--5", "12a", "1 2", "0x10", "1.5", "\xFF" "1",
+                                  "\xE2\x80\x8B" "5"})  // a zero-width space is no white space
         EXPECT_EQ(parse(bad), 0) << bad;
     // Only the first 256 bytes are read.
     EXPECT_EQ(parse(std::string(252, ' ') + "12345"), 1234);
     EXPECT_EQ(parse(std::string(256, ' ') + "1"), 0);
     EXPECT_EQ(as_signed(call(m, kStringGroup, 10, {kUnmapped})), 0);
-}
-
-TEST(StringParse, PlainFunctionMatchesTheService) {
-    EXPECT_EQ(services::parse_decimal_integer("-17"), -17);
-    EXPECT_EQ(services::parse_decimal_integer("\xE2\x80\x83" "5"), 5);  // em space
-    EXPECT_EQ(services::parse_decimal_integer("\xE2\x80\x8B" "5"), 0);  // zero-width space is no white space
 }
 
 TEST(StringPower, FloatBitPatternsInAndOut) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/services/dispatch.hpp"
 
 namespace tarvel::machine {
@@ -10,14 +10,10 @@ namespace {
 
 constexpr u32 A = 0x05000100, B = 0x05000200, C = 0x05000300;
 
-u32 call(TarvelMachine& m, u32 index, u32 r0) {
-    m.cpu.regs.r[0] = r0;
-    services::dispatch_service(m, 14, index);
-    return m.cpu.regs.r[0];
-}
+u32 call(TarvelMachine& m, u32 index, u32 r0) { return test::call(m, 14, index, r0); }
 
 TEST(ScreenStack, PushAndRemoveTheTopReturnsToTheScreenBelow) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     m.memory.write32(kScreenSystemWord, 0x99);
     EXPECT_EQ(call(m, 4, A), 0u);
     EXPECT_EQ(m.memory.read32(kScreenSystemWord), 0u);
@@ -33,7 +29,7 @@ TEST(ScreenStack, PushAndRemoveTheTopReturnsToTheScreenBelow) {
 }
 
 TEST(ScreenStack, RemovingAScreenBelowChangesNothingElse) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     call(m, 4, A);
     call(m, 4, B);
     m.current_screen = B;
@@ -48,7 +44,7 @@ TEST(ScreenStack, RemovingAScreenBelowChangesNothingElse) {
 }
 
 TEST(ScreenStack, RemoveTakesTheTopmostDuplicate) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     call(m, 4, A);
     call(m, 4, B);
     call(m, 4, A);
@@ -67,7 +63,7 @@ TEST(ScreenStack, RemoveTakesTheTopmostDuplicate) {
 }
 
 TEST(ScreenStack, ReplaceTop) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     EXPECT_EQ(call(m, 0, 0), kScreenSystemWord);
     EXPECT_TRUE(m.screen_stack.empty());
     m.memory.write32(kScreenSystemWord, 5);
@@ -81,7 +77,7 @@ TEST(ScreenStack, ReplaceTop) {
 }
 
 TEST(ScreenStack, LoadRequestsAndQueries) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     call(m, 4, A);
     call(m, 4, B);
     EXPECT_EQ(call(m, 1, 0), 0u);
@@ -101,7 +97,7 @@ TEST(ScreenStack, LoadRequestsAndQueries) {
 }
 
 TEST(ScreenStack, EndlessPushesKeepABoundedStack) {
-    TarvelMachine m = testing::blank_machine();
+    TarvelMachine m = test::blank_machine();
     call(m, 4, A);
     for (u32 i = 0; i < 5000; ++i) call(m, 4, B + i * 4);
     EXPECT_EQ(m.screen_stack.size(), 4096u);

@@ -1,20 +1,16 @@
 #pragma once
-// A machine for the string library tests: built from a small CBE file in
-// either byte order, with a read-only region added at kReadOnly so writes into
-// one can be tried, and helpers to place and read back guest strings and to
-// call a service with register and stack arguments.
+// The string library tests' machine: the shared test machine in either byte
+// order with a read-only region added at kReadOnly so writes into one can be
+// tried, and helpers to place and read back narrow and wide guest strings.
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cbe/archive.hpp"
-#include "cbe_writer/cbe_writer.hpp"
 #include "machine/machine.hpp"
-#include "machine/services/dispatch.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::strings_test {
 
@@ -26,40 +22,14 @@ inline constexpr u32 kOther = 0x05200000;    // a second buffer far from the fir
 inline constexpr u32 kUnmapped = 0x03000000; // between the stack and RAM
 inline constexpr u32 kReadOnly = 0x30000000;
 inline constexpr u32 kReadOnlySize = 0x1000;
-inline constexpr u32 kTestStack = kStackTop - 0x400;
+using test::call;
+using test::kTestStack;
 
+// A small machine in either byte order with a read-only region at kReadOnly.
 inline TarvelMachine make_machine(bool big_endian = false) {
-    cbe_writer::CbeBuilder b;
-    b.load_address = 0x01000000;
-    b.code = {0xC0, 0x46, 0xC0, 0x46};
-    b.data_offset = 0x100;
-    b.data_address = b.load_address + b.data_offset;
-    b.data_size = 0x40;
-    b.big_endian = big_endian;
-    b.resource_package = cbe_writer::encode_single_package(cbe_writer::SinglePackageSpec{});
-    auto archive = cbe::parse_archive(b.build());
-    EXPECT_TRUE(archive.ok()) << (archive.ok() ? "" : archive.error().to_string());
-    auto built = build_machine(archive.value());
-    EXPECT_TRUE(built.ok()) << (built.ok() ? "" : built.error().to_string());
-    TarvelMachine m = std::move(built).value();
+    TarvelMachine m = test::make_machine(test::MachineSpec{.big_endian = big_endian});
     m.memory.add_region(kReadOnly, kReadOnlySize, /*read_only=*/true);
     return m;
-}
-
-// Calls service (group, index) as the dispatcher does: r0..r3 from the first
-// four arguments, the rest as words at SP, SP + 4, ...
-inline u32 call(TarvelMachine& m, u32 group, u32 index, std::initializer_list<u32> args = {}) {
-    auto& r = m.cpu.regs.r;
-    for (int i = 0; i < 4; ++i) r[i] = 0;
-    r[13] = kTestStack;
-    unsigned n = 0;
-    for (u32 value : args) {
-        if (n < 4) r[n] = value;
-        else m.memory.write32(kTestStack + 4 * (n - 4), value);
-        ++n;
-    }
-    services::dispatch_service(m, group, index);
-    return r[0];
 }
 
 // Places the bytes of `text` followed by a NUL.

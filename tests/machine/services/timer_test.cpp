@@ -2,24 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "machine/guest_program.hpp"
+#include "support/test_machine.hpp"
 #include "machine/services/dispatch.hpp"
 #include "machine/services/timer.hpp"
+#include "memory/guest_strings.hpp"
 
 namespace tarvel::machine {
 namespace {
 
-using testing::blank_machine;
+using test::blank_machine;
 
-u32 call(TarvelMachine& m, u32 group, u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0, u32 r3 = 0) {
-    u32* r = m.cpu.regs.r;
-    r[0] = r0;
-    r[1] = r1;
-    r[2] = r2;
-    r[3] = r3;
-    services::dispatch_service(m, group, index);
-    return r[0];
-}
+using test::call;
 
 TEST(TimerService, CreateRoundsTheIntervalToTicks) {
     TarvelMachine m = blank_machine();
@@ -174,17 +167,9 @@ TEST(SystemInfo, ConstantsAndStrings) {
     for (bool big_endian : {false, true}) {
         TarvelMachine m = blank_machine(big_endian);
         GuestMemory& mem = m.memory;
-        EXPECT_EQ(call(m, 1, 3), 3u);
-        EXPECT_EQ(call(m, 1, 89), 1u);
-        EXPECT_EQ(call(m, 1, 22), 255u);
-        EXPECT_EQ(call(m, 1, 33), 1002u);
-        EXPECT_EQ(call(m, 1, 65), 5u);
-        EXPECT_EQ(call(m, 1, 15), 1u);
-        EXPECT_EQ(call(m, 1, 37), 1u);
-        EXPECT_EQ(call(m, 1, 80), 1u);
-        EXPECT_EQ(call(m, 1, 30), 46u);
-        EXPECT_EQ(call(m, 1, 64), 14u);
-        EXPECT_EQ(call(m, 1, 4), 0u);
+        const std::pair<u32, u32> constants[] = {{3, 3},  {89, 1}, {22, 255}, {33, 1002}, {65, 5}, {15, 1},
+                                                 {37, 1}, {80, 1}, {30, 46},  {64, 14},   {4, 0}};
+        for (const auto& [index, value] : constants) EXPECT_EQ(call(m, 1, index), value) << "1." << index;
         EXPECT_EQ(call(m, 1, 107, 5), 0u);
         EXPECT_EQ(call(m, 1, 17, 0x05000000), 4u);
         EXPECT_EQ(mem.read16(0x05000000), u'.');
@@ -193,10 +178,10 @@ TEST(SystemInfo, ConstantsAndStrings) {
 
         mem.write32(0x05000100, 0xFFFFFFFF);
         EXPECT_EQ(call(m, 1, 25, 0x05000100, 3), 0u);
-        EXPECT_EQ(mem.read_cstring(0x05000100, 3), "cbe");
+        EXPECT_EQ(read_byte_string(mem, 0x05000100, 3), "cbe");
         EXPECT_EQ(mem.read8(0x05000103), 0xFF);  // no terminator
         EXPECT_EQ(call(m, 1, 25, 0x05000200, 100), 0u);
-        EXPECT_EQ(mem.read_cstring(0x05000200, 100), "cbe_emu");
+        EXPECT_EQ(read_byte_string(mem, 0x05000200, 100), "cbe_emu");
 
         m.instruction_count = 0x100000005ull;
         EXPECT_EQ(call(m, 1, 47), 5u);
@@ -227,10 +212,10 @@ TEST(SystemWords, GroupsElevenTwentyFourTwentyFive) {
 
     mem.write32(0x05000000 + 16, 0xAAAAAAAA);
     EXPECT_EQ(call(m, 24, 7, 0x05000000, 100), 0u);
-    EXPECT_EQ(mem.read_cstring(0x05000000, 100), "111111111111111");
+    EXPECT_EQ(read_byte_string(mem, 0x05000000, 100), "111111111111111");
     EXPECT_EQ(mem.read8(0x05000010), 0xAA);
     EXPECT_EQ(call(m, 24, 7, 0x05000100, 4), 0u);
-    EXPECT_EQ(mem.read_cstring(0x05000100, 100), "111");
+    EXPECT_EQ(read_byte_string(mem, 0x05000100, 100), "111");
     EXPECT_EQ(call(m, 24, 7, 0x05000200, 0), 0u);
     EXPECT_EQ(mem.read8(0x05000200), 0);
     EXPECT_EQ(call(m, 24, 6, 0x05000200, 10), 0u);

@@ -12,23 +12,25 @@
 
 #include "machine/cpu_bridge.hpp"
 #include "machine/services/data.hpp"
-#include "machine/services/resource_test_machine.hpp"
+#include "support/test_machine.hpp"
 
 namespace tarvel::machine::services {
 namespace {
 
 using cbe_writer::resource;
-using testing::call;
-using testing::guest_cstring;
-using testing::machine_with_resources;
-using testing::put_string;
+using test::call;
+using test::guest_cstring;
+using test::make_machine;
+using test::put_string;
 
 constexpr u32 kMinusOne = 0xFFFFFFFF;
 
+// The last name is stored in UTF-8 with its mark: U+56FE ".png".
 TarvelMachine resource_machine(bool big_endian = false) {
-    return machine_with_resources(
-        {resource("Logo.png", {0x11}), resource("tune.mid", {0x22, 0x22}), resource("data.bin", {0x33})},
-        big_endian);
+    const std::vector<u8> marked_name = {0xEF, 0xBB, 0xBF, 0xE5, 0x9B, 0xBE, '.', 'p', 'n', 'g'};
+    return make_machine({.big_endian = big_endian,
+                         .resources = {resource("Logo.png", {0x11}), resource("tune.mid", {0x22, 0x22}),
+                                       resource("data.bin", {0x33}), resource(marked_name, {0x44})}});
 }
 
 u32 utility(TarvelMachine& m, u32 index, u32 r0 = 0, u32 r1 = 0, u32 r2 = 0, u32 r3 = 0) {
@@ -50,8 +52,9 @@ TEST(UtilityResources, TheDirectoryWordIsSetAndReadThroughBothGroups) {
     EXPECT_EQ(m.memory.read8(0x0A007FF0), 0x05);  // guest byte order
     EXPECT_EQ(utility(m, 10), 0x05001230u);
 
-    EXPECT_EQ(call(m, utility_alias_from_group3, 81, 0x05004560), 0u);
-    EXPECT_EQ(call(m, utility_alias_from_group3, 82), 0x05004560u);
+    // Group 3's 81 and 82, through the dispatcher.
+    EXPECT_EQ(call(m, 3, 81, 0x05004560), 0u);
+    EXPECT_EQ(call(m, 3, 82), 0x05004560u);
     EXPECT_EQ(utility(m, 10), 0x05004560u);
 }
 
@@ -62,11 +65,13 @@ TEST(UtilityResources, LookupsFallBackToTheMachinesCopiesAndTheMainTable) {
     EXPECT_EQ(utility(m, 13, 0), 0u);
     EXPECT_EQ(utility(m, 14, put_string(m, "TUNE.MID")), 1u);
     EXPECT_EQ(utility(m, 12, put_string(m, "tune.mid")), 0u);
+    EXPECT_EQ(utility(m, 14, put_string(m, "\xCD\xBC.PNG")), 3u);  // GBK asks for the marked UTF-8 name
+    EXPECT_EQ(utility(m, 14, put_string(m, "tune.mid ")), kMinusOne);
 
     loaded_directory(m);  // copies made, but the word stays 0
     const LoadedResources& loaded = m.loaded_resources;
     EXPECT_EQ(utility(m, 11, 1), loaded.data_addresses[1]);
-    EXPECT_EQ(utility(m, 11, 3), 0u);
+    EXPECT_EQ(utility(m, 11, 4), 0u);
     EXPECT_EQ(utility(m, 13, 2), loaded.name_addresses[2]);
     EXPECT_EQ(guest_cstring(m, utility(m, 13, 0)), "Logo.png");
     for (u32 index : {12u, 15u, 16u}) EXPECT_EQ(utility(m, index, put_string(m, "LOGO.PNG")), loaded.data_addresses[0]);

@@ -1,7 +1,6 @@
 #pragma once
-// Small hand-assembled guest programs for machine tests: a Thumb assembler for
-// the handful of instructions the tests need, with named labels and a literal
-// pool, and a machine built around the result.
+// Small hand-assembled guest programs: a Thumb assembler for the handful of
+// instructions the tests need, with named labels and a literal pool.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cbe/archive.hpp"
 #include "common/bytes.hpp"
 #include "machine/machine.hpp"
 
-namespace tarvel::machine::testing {
+namespace tarvel::test {
 
 class ThumbProgram {
 public:
@@ -67,7 +65,7 @@ public:
     }
     // Calls service (group, index) through its stub with BLX r4.
     void call_service(u32 group, u32 index) {
-        ldr_const(4, service_stub(group, index));
+        ldr_const(4, machine::service_stub(group, index));
         blx(4);
     }
     void call_address(u32 address) {
@@ -122,53 +120,4 @@ private:
     std::map<std::string, u32> labels_;
 };
 
-// Header values of a test executable; the code is placed at file offset 0 and
-// the initialized data right after it.
-struct Layout {
-    u32 load_address = 0;
-    u32 data_offset = 0x2000;
-    u32 data_address = 0;
-    u32 data_size = 0x1000;
-    bool big_endian = false;
-    std::vector<u8> init_data;
-};
-
-inline cbe::CbeArchive make_archive(const std::vector<u8>& code, const Layout& layout = {}) {
-    cbe::CbeArchive archive;
-    archive.bytes = code;
-    archive.bytes.insert(archive.bytes.end(), layout.init_data.begin(), layout.init_data.end());
-    cbe::CbeExecutable& exe = archive.executable;
-    exe.load_address = layout.load_address;
-    exe.data_offset = layout.data_offset;
-    exe.data_address = layout.data_address;
-    exe.data_size = layout.data_size;
-    exe.code_offset = 0;
-    exe.code_length = static_cast<u32>(code.size());
-    exe.init_data_offset = static_cast<u32>(code.size());
-    exe.init_data_length = static_cast<u32>(layout.init_data.size());
-    exe.big_endian = layout.big_endian ? 1 : 0;
-    return archive;
-}
-
-inline TarvelMachine make_machine(const std::vector<u8>& code, const Layout& layout = {}) {
-    auto built = build_machine(make_archive(code, layout));
-    EXPECT_TRUE(built.ok()) << (built.ok() ? "" : built.error().to_string());
-    return std::move(built).value();
-}
-
-// An empty machine (one NOP of code) for tests that poke memory and registers.
-inline TarvelMachine blank_machine(bool big_endian = false) {
-    Layout layout;
-    layout.big_endian = big_endian;
-    return make_machine({0xC0, 0x46}, layout);
-}
-
-// Puts the machine in Thumb User mode about to run at `pc` with a fresh stack.
-inline void enter_thumb(TarvelMachine& m, u32 pc) {
-    m.cpu.regs.set_cpsr(0x30);
-    m.cpu.regs.r[13] = kStackTop;
-    m.cpu.regs.r[14] = kReturnAddress;
-    m.cpu.regs.r[15] = pc & ~1u;
-}
-
-}  // namespace tarvel::machine::testing
+}  // namespace tarvel::test
