@@ -121,6 +121,21 @@ TEST_F(SaveStatePayload, RoundTripKeepsEveryCarriedRecord) {
     EXPECT_EQ(with_phase->tick_phase, 50u);
 }
 
+// Music saved in its 33rd second (of 70) restores to the same sample: the
+// seconds after it, on through the loop back to its start, come out identical.
+TEST_F(SaveStatePayload, LongMusicSavedPartWayReplaysIdentically) {
+    AudioEngine& playing = machine.audio_engine;
+    playing.stop();
+    const std::vector<u8> tune = time_as_pitch(70);
+    ASSERT_TRUE(playing.submit(tune, 0));
+    playing.set_loop_source(tune);
+    for (int i = 0; i < 33 * 60; ++i) playing.render_frame();
+    auto decoded = decode_payload(payload_of(machine), machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    AudioEngine& restored = decoded->machine->audio_engine;
+    for (int i = 0; i < 40 * 60; ++i) ASSERT_EQ(restored.render_frame(), playing.render_frame()) << "frame " << i;
+}
+
 // The Auto BGM flags are carried (last, so that states written before them
 // still read, with both flags clear); the key queue and the music cache are not.
 TEST_F(SaveStatePayload, AutoBgmFlagsAreCarriedAndOptionalAtTheEnd) {

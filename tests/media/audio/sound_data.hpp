@@ -6,6 +6,7 @@
 
 #include "common/bytes.hpp"
 #include "media/audio/audio_engine.hpp"
+#include "media/audio/midi_files.hpp"
 
 namespace tarvel::test {
 
@@ -88,6 +89,20 @@ inline std::vector<u8> wrapped(u16 type, const std::vector<u8>& payload) {
     out.push_back(static_cast<u8>(n));
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
+}
+
+// A wrapped MIDI tune that codes time as pitch: second n sounds note
+// kTimeAsPitchFirstNote + n for most of that second (division 96 at the
+// default tempo: 192 ticks a second).
+inline constexpr u8 kTimeAsPitchFirstNote = 30;
+inline std::vector<u8> time_as_pitch(u32 seconds) {
+    midi_test::Bytes track;
+    for (u32 n = 0; n < seconds; ++n) {
+        const auto note = static_cast<u8>(kTimeAsPitchFirstNote + n);
+        track = midi_test::cat({track, midi_test::note_on(n == 0 ? 0 : 12, note, 100), midi_test::note_off(180, note)});
+    }
+    track = midi_test::cat({track, midi_test::end_of_track()});
+    return wrapped(10, midi_test::smf(96, {track}));
 }
 
 // MPEG-1 Layer III frames of silence: a header (128 kbit/s, 44100 Hz, no

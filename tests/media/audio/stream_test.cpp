@@ -10,25 +10,11 @@
 #include "media/audio/formats.hpp"
 #include "media/audio/midi.hpp"
 #include "media/audio/sound_data.hpp"
-#include "midi_files.hpp"
 
 namespace tarvel::test {
 namespace {
 
 using midi_test::Bytes;
-
-// Second n sounds note kFirstNote + n for most of that second (division 96 at
-// the default tempo: 192 ticks a second).
-constexpr u8 kFirstNote = 30;
-Bytes time_as_pitch(u32 seconds) {
-    Bytes track;
-    for (u32 n = 0; n < seconds; ++n) {
-        const auto note = static_cast<u8>(kFirstNote + n);
-        track = midi_test::cat({track, midi_test::note_on(n == 0 ? 0 : 12, note, 100), midi_test::note_off(180, note)});
-    }
-    track = midi_test::cat({track, midi_test::end_of_track()});
-    return wrapped(10, midi_test::smf(96, {track}));
-}
 
 // The whole sound converted at once, written out from the conversion's
 // definition (linear interpolation to 44100 Hz, mono doubled).
@@ -90,7 +76,7 @@ TEST(WholeMusic, SeventySecondsPlayInOrderAndLoopRightAfterTheirEnd) {
     ASSERT_TRUE(std::equal(one.begin(), one.end(), out.begin())) << "the whole tune, sample for sample";
     ASSERT_TRUE(std::equal(out.begin() + static_cast<std::ptrdiff_t>(one.size()), out.end(), one.begin()))
         << "the next copy starts with the sample after the last";
-    for (int n = 0; n < 70; ++n) EXPECT_EQ(note_at(out, n + 0.05, n + 0.6), kFirstNote + n) << "second " << n;
+    for (int n = 0; n < 70; ++n) EXPECT_EQ(note_at(out, n + 0.05, n + 0.6), kTimeAsPitchFirstNote + n) << "second " << n;
 }
 
 TEST(WholeMusic, LoopSeamsContinueTheWaveform) {
