@@ -154,18 +154,25 @@ std::optional<ParsedPackage> parse_package(std::span<const u8> file, u64 q, u64 
 }
 
 ResourceCollections build_resource_collections(std::span<const u8> file, const CbeExecutable& executable,
-                                               const SectionList& sections) {
+                                               const SectionList& sections, MainTableSource* source) {
     const u64 p = executable.resource_offset;
     const u64 z = std::min<u64>(file.size(), p + executable.resource_length);
     ResourceCollections collections;
     collections.named_packages = parse_directory(file, p, z);
 
+    MainTableSource from = MainTableSource::None;
     if (auto single = parse_single_package(file, p); single && !single->empty()) {
         collections.main_table = std::move(*single);
+        from = MainTableSource::SinglePackage;
     } else if (p + 4 <= file.size()) {
         collections.main_table = parse_package_run(file, p, z);
+        if (!collections.main_table.empty()) from = MainTableSource::PackageRun;
     }
-    if (collections.main_table.empty()) collections.main_table = copy_section_resources(file, sections, p);
+    if (collections.main_table.empty()) {
+        collections.main_table = copy_section_resources(file, sections, p);
+        if (!collections.main_table.empty()) from = MainTableSource::SectionScan;
+    }
+    if (source) *source = from;
     return collections;
 }
 

@@ -72,11 +72,15 @@ struct ParsedPackage {
 // target tarvel_core::cbe::archive. Never fails; malformed sections are dropped.
 SectionList scan_sections(std::span<const u8> file);
 
+// Where the main resource table came from.
+enum class MainTableSource : u8 { SinglePackage, PackageRun, SectionScan, None };
+
 // Builds the main resource table and the named packages from the resource
 // package the executable record points at. Never fails: a form that does not
-// parse leaves its collection empty.
+// parse leaves its collection empty. `source`, when given, receives which
+// form filled the main table.
 ResourceCollections build_resource_collections(std::span<const u8> file, const CbeExecutable& executable,
-                                               const SectionList& sections);
+                                               const SectionList& sections, MainTableSource* source = nullptr);
 
 // The package rules at offset q, with the package required to end at or before
 // `limit` (at most the file length). Empty when the bytes at q are not a valid

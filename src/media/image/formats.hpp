@@ -25,6 +25,10 @@ enum class StandardFormat { None, Png, Gif };
 StandardFormat detect_standard_format(std::span<const u8> bytes);
 bool has_firmware_png_signature(std::span<const u8> bytes);
 
+// Where the picture starts in a resource that may carry a leading type byte
+// (a 1, or a 3 with or without eight more bytes of its own). `bytes` is not empty.
+size_t image_resource_start(std::span<const u8> bytes);
+
 // Full decode of a standard PNG or GIF (first frame) to RGBA8.
 Result<DecodedImage> decode_standard_image(std::span<const u8> bytes);
 Result<DecodedImage> decode_png(std::span<const u8> bytes);

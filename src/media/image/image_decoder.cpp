@@ -43,16 +43,10 @@ Status check_dimensions(u64 width, u64 height) {
     return {};
 }
 
-}  // namespace image_format
-
-namespace {
-
-using namespace image_format;
-
 // Resources may carry a type byte before the picture. A 3 is followed by
 // eight more bytes of its own when a picture follows them, and stands alone
 // otherwise; a 1 always stands alone.
-size_t image_start(std::span<const u8> bytes) {
+size_t image_resource_start(std::span<const u8> bytes) {
     if (bytes[0] == 3 && bytes.size() >= 17) {
         const auto after_header = bytes.subspan(9);
         if (detect_standard_format(after_header) != StandardFormat::None ||
@@ -64,11 +58,13 @@ size_t image_start(std::span<const u8> bytes) {
     return 0;
 }
 
-}  // namespace
+}  // namespace image_format
+
+using namespace image_format;
 
 Result<DecodedImage> decode_image_resource(std::span<const u8> bytes) {
     if (bytes.empty()) return Error("Empty image data");
-    const auto image = bytes.subspan(image_start(bytes));
+    const auto image = bytes.subspan(image_resource_start(bytes));
     if (image.empty()) return Error("Empty image data");
 
     if (has_firmware_png_signature(image)) {
