@@ -83,7 +83,9 @@ Sample sample(bool big_endian, std::vector<u8> code = {0x00, 0x00, 0xA0, 0xE3}) 
     cbe_writer::DirectorySpec dir;
     cbe_writer::PackageSpec package;
     package.resources = s.resources;
-    dir.named.push_back(cbe_writer::named_package("..", {{resource("in.txt", bytes("p"))}}));
+    cbe_writer::PackageSpec hostile;
+    hostile.resources = {resource("in.txt", bytes("p"))};
+    dir.named.push_back(cbe_writer::named_package("..", hostile));
     dir.more_packages.push_back(package);
     cbe_writer::CbeBuilder b;
     b.big_endian = big_endian;

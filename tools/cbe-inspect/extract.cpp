@@ -125,7 +125,7 @@ Status extract_table(const cbe::ResourceTable& table, Folder& folder, std::strin
             if (!image) fail(image.error());
             else TARVEL_TRY(write_png(folder.claim(base + ".png"), *image));
         } else if (c.kind == Kind::Sound) {
-            if (auto sound = audio_format::recognise(r.data); sound && sound->kind == audio_format::Kind::Midi)
+            if (auto sound = audio_format::recognise(r.data); sound && sound->kind == SoundKind::Midi)
                 TARVEL_TRY(write_file(folder.claim(base + ".mid"), sound->payload));
             auto wav = write_wav(folder.claim(base + ".wav"), r.data);
             if (!wav) {

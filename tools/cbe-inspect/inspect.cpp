@@ -133,8 +133,8 @@ Classified classify(const cbe::Resource& resource) {
     }
     if (sound.ok()) {
         c.kind = Kind::Sound;
-        c.type = sound->kind == audio_format::Kind::Wav   ? "sound/wav"
-                 : sound->kind == audio_format::Kind::Mp3 ? "sound/mp3"
+        c.type = sound->kind == SoundKind::Wav   ? "sound/wav"
+                 : sound->kind == SoundKind::Mp3 ? "sound/mp3"
                                                           : "sound/midi";
         return c;
     }
