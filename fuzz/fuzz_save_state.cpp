@@ -34,7 +34,7 @@ TarvelMachine make_machine() {
     m.heap.free(m.heap.allocate(32));
     m.heap.allocate(8);
     m.audio_engine.queue = {1, 2, -3, 4};
-    m.audio_engine.loop_source = std::vector<u8>{5, 6};
+    m.audio_engine.loop_source = SharedBytes(std::vector<u8>{5, 6});
     m.timers.push_back({1, 0x01000001, 2, 3});
     m.queued_calls.push_back({1, 2, 3, 4, 5, 6, 7});
     m.service_call_counts[{1, 2}] = 3;
