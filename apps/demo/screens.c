@@ -30,6 +30,7 @@ static void title_logic(void *self, uint32_t event, uint32_t argument) {
     if (event == TV_EVENT_TICK) {
         ++frame;
         game_random(&seed_noise);
+        music_keep_playing();
     } else if (key == TV_KEY_CONFIRM || key == TV_KEY_5 || event == TV_EVENT_PEN_DOWN) {
         tv_screen_replace(&play_screen.screen);
     } else if (key == TV_KEY_SOFT_RIGHT) {
@@ -82,12 +83,21 @@ static void play_init(void *self, uint32_t event, uint32_t argument) {
     tv_timer_start(700, countdown_step, 0);
 }
 
+/* A coin taken or a life lost since `coins` and `lives` were read. */
+static void play_sounds_since(uint32_t coins, uint32_t lives) {
+    if (current.lives < lives) play_crash_sound();
+    else if (current.coins > coins) play_coin_sound();
+}
+
 static void play_logic(void *self, uint32_t event, uint32_t argument) {
     (void)self;
     const int key = key_of(event, argument);
+    const uint32_t coins = current.coins, lives = current.lives;
     if (event == TV_EVENT_TICK) {
         ++frame;
+        music_keep_playing();
         if (countdown == 0) game_tick(&current);
+        play_sounds_since(coins, lives);
         if (current.over) {
             last_game = current;
             last_best = best_score_load();
@@ -103,10 +113,15 @@ static void play_logic(void *self, uint32_t event, uint32_t argument) {
     if (countdown > 0) return;
     if (key == TV_KEY_LEFT || key == TV_KEY_4) game_move(&current, -1);
     else if (key == TV_KEY_RIGHT || key == TV_KEY_6) game_move(&current, 1);
-    else if (key == TV_KEY_CONFIRM || key == TV_KEY_5 || key == TV_KEY_SOFT_LEFT) game_toggle_pause(&current);
+    else if (key == TV_KEY_CONFIRM || key == TV_KEY_5 || key == TV_KEY_SOFT_LEFT) {
+        game_toggle_pause(&current);
+        if (current.paused) tv_audio_pause();
+        else tv_audio_resume();
+    }
     else if (event == TV_EVENT_PEN_DOWN || event == TV_EVENT_PEN_MOVE) {
         if (tv_event_pen_y(argument) >= FIELD_TOP) game_steer_to(&current, tv_event_pen_x(argument) / LANE_WIDTH);
     }
+    play_sounds_since(coins, lives);
 }
 
 static void play_render(void *self, uint32_t event, uint32_t argument) {
@@ -146,6 +161,7 @@ static void over_logic(void *self, uint32_t event, uint32_t argument) {
     const int key = key_of(event, argument);
     if (event == TV_EVENT_TICK) {
         ++frame;
+        music_keep_playing();
         return;
     }
     if (!over_ready) return;

@@ -27,6 +27,13 @@ void demo_resources_load(void) {
 /* Texts are GBK, the machine's narrow character set, and end with a NUL. */
 const char *demo_text(const char *name) { return (const char *)tv_resource_data(name); }
 
+void music_keep_playing(void) {
+    if (tv_audio_state() == TV_AUDIO_IDLE) tv_audio_play_resource(TV_RES_THEME_MID, 1);
+}
+
+void play_coin_sound(void) { tv_audio_play_resource(TV_RES_COIN_WAV, 0); }
+void play_crash_sound(void) { tv_audio_play_resource(TV_RES_CRASH_WAV, 0); }
+
 void draw_ship_picture(int x, int y) {
     if (ship_image.loaded) tv_draw_image(&ship_image, x, y, 1);
 }

@@ -28,6 +28,13 @@ void demo_resources_load(void);
 const char *demo_text(const char *name);
 void draw_ship_picture(int x, int y);
 
+/* Sound: the theme loops whenever nothing else plays (an effect replaces
+ * its looping, so each screen calls this every tick to bring it back), and
+ * the effects play once. */
+void music_keep_playing(void);
+void play_coin_sound(void);
+void play_crash_sound(void);
+
 /* Writes the decimal digits of value and a NUL; returns buffer. */
 char *format_number(char *buffer, uint32_t value);
 /* Copies text after prefix into buffer (which must be large enough). */

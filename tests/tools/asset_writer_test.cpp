@@ -1,6 +1,7 @@
 // The resource maker behind cbe-asset: pixel art read from text, the four
 // picture encodings it writes (checked by decoding them with the machine's
-// own image decoder) and GBK text.
+// own image decoder), GBK text, and tunes and effects (checked with the
+// machine's own MIDI and WAV readers).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,8 @@
 #include "asset_writer/asset_writer.hpp"
 #include "media/image/image_decoder.hpp"
 #include "media/image/encoders.hpp"
+#include "media/audio/formats.hpp"
+#include "media/audio/midi.hpp"
 
 namespace tarvel::assets {
 namespace {
@@ -136,6 +139,72 @@ TEST(GbkText, EncodesChineseAndAsciiWithAFinalNul) {
     EXPECT_EQ(gbk_text_from_utf8("\xF0\x9F\x99\x82").error().to_string(),  // an emoji
               "the text has characters that GBK cannot hold");
     EXPECT_EQ(gbk_text_from_utf8("\xC3").error().to_string(), "the text is not valid UTF-8");
+}
+
+// Two parts from tick 0, a rest, sharps and flats, at 120 quarters a minute:
+// what the engine reads back is the same notes at the same times.
+TEST(Sounds, TuneBecomesAPackagedMidiFileTheEngineReads) {
+    auto tune = parse_tune("# two parts\ntempo 120\npart 0 80 90\nC4/4 -/4 | C#4/2\npart 1 38 100\nBb2/8\n");
+    ASSERT_TRUE(tune.ok()) << tune.error().to_string();
+    auto wrapped = wrap_sound(10, write_midi_file(*tune));
+    ASSERT_TRUE(wrapped.ok());
+    auto recognised = audio_format::recognise(*wrapped);
+    ASSERT_TRUE(recognised.ok()) << recognised.error().to_string();
+    ASSERT_EQ(recognised->kind, SoundKind::Midi);
+    auto song = parse_midi(recognised->payload);
+    ASSERT_TRUE(song.ok()) << song.error().to_string();
+    EXPECT_EQ(song->division, 96u);
+    ASSERT_EQ(song->tempos.size(), 1u);
+    EXPECT_EQ(song->tempos[0].micros_per_quarter, 500000u);
+    struct Seen {
+        u64 tick;
+        u8 note;
+        bool on;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> seen;
+    for (const MidiNoteEvent& e : song->notes) seen.push_back({e.tick, e.note, e.on});
+    EXPECT_EQ(seen, (std::vector<Seen>{{0, 60, true}, {0, 46, true}, {96, 60, false}, {192, 61, true},
+                                       {192, 46, false}, {240, 61, false}}));
+    EXPECT_NEAR(midi_tick_seconds(*song, 240), 1.25, 1e-9);
+
+    const std::pair<const char*, const char*> bad[] = {
+        {"C4/4\n", "line 1: notes before any part"},
+        {"part 0 80 90\nH4/4\n", "line 2: 'H4' is not a note"},
+        {"part 0 80 90\nC4\n", "line 2: 'C4' is not a note or rest with a length"},
+        {"part 16 80 90\n", "line 1: part wants a channel, a program and a velocity"},
+        {"tempo 5\n", "line 1: tempo wants 20 to 400"},
+        {"part 0 80 90\n-/4\n", "the tune has no notes"},
+    };
+    for (const auto& [text, message] : bad) EXPECT_EQ(parse_tune(text).error().to_string(), message) << text;
+}
+
+// An effect is a mono 16-bit WAV the engine accepts, of the segments' total
+// length, never louder than its levels, and the same bytes every time.
+TEST(Sounds, EffectBecomesAWavOfItsSegments) {
+    const char* text = "rate 8000\nsquare 1000 1000 50 0.5\nnoise 3000 300 100 0.25\n";
+    auto wav = effect_wav_from_text(text);
+    ASSERT_TRUE(wav.ok()) << wav.error().to_string();
+    EXPECT_EQ(*wav, *effect_wav_from_text(text));
+    auto decoded = audio_format::decode_wav(*wav);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    EXPECT_EQ(decoded->rate, 8000u);
+    EXPECT_EQ(decoded->channels, 1u);
+    ASSERT_EQ(decoded->samples.size(), 1200u);
+    float square_peak = 0, noise_peak = 0;
+    for (size_t i = 0; i < 400; ++i) square_peak = std::max(square_peak, std::abs(decoded->samples[i]));
+    for (size_t i = 400; i < 1200; ++i) noise_peak = std::max(noise_peak, std::abs(decoded->samples[i]));
+    EXPECT_GT(square_peak, 0.3f);
+    EXPECT_LE(square_peak, 0.5f);
+    EXPECT_GT(noise_peak, 0.1f);
+    EXPECT_LE(noise_peak, 0.25f);
+    EXPECT_EQ(decoded->samples[0], 0.0f) << "segments rise from silence";
+
+    EXPECT_EQ(effect_wav_from_text("saw 1 1 1 1\n").error().to_string(), "line 1: unknown shape 'saw'");
+    EXPECT_EQ(effect_wav_from_text("sine 1 1 0 1\n").error().to_string(),
+              "line 1: a segment wants start Hz, end Hz, milliseconds and a level 0..1");
+    EXPECT_EQ(effect_wav_from_text("sine 9 9 9 1\nrate 8000\n").error().to_string(),
+              "line 2: rate wants 4000 to 48000, before any segment");
 }
 
 }  // namespace

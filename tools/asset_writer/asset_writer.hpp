@@ -6,6 +6,7 @@
 
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/bytes.hpp"
@@ -61,5 +62,55 @@ Result<std::vector<u8>> cbe_gif_from_prepared_gif(std::span<const u8> gif);
 // Text in the phone's narrow character set (GBK), from UTF-8, with a final
 // NUL so that the resource can be drawn as it lies in memory.
 Result<std::vector<u8>> gbk_text_from_utf8(std::string_view utf8);
+
+}  // namespace tarvel::assets
+
+namespace tarvel::assets {
+
+// ---- Sounds: tunes written as Standard MIDI Files and short effects as WAV.
+
+struct MidiNote {
+    u32 tick = 0;    // start, in ticks from the beginning
+    u32 length = 0;  // ticks, at least 1
+    u8 channel = 0;
+    u8 key = 60;
+    u8 velocity = 100;
+};
+
+struct MidiTune {
+    u16 division = 96;                 // ticks per quarter note
+    u32 micros_per_quarter = 500000;
+    std::vector<std::pair<u8, u8>> programs;  // (channel, program) set at tick 0
+    std::vector<MidiNote> notes;
+};
+
+// Reads the tune text form:
+//
+//   # a comment
+//   tempo 160                  (quarter notes per minute)
+//   part 0 80 90               (channel, program, velocity; later lines are its notes)
+//   A4/2 C5/2 - /4 E5/4 | ...  (note name, sharp '#' or flat 'b', octave, then
+//                               '/' and sixteenths; '-/n' rests; '|' is ignored)
+//
+// Every part starts at the beginning of the tune.
+Result<MidiTune> parse_tune(std::string_view text);
+
+// A type-0 Standard MIDI File: tempo and programs at tick 0, then the notes
+// (at equal ticks a note ends before the next starts).
+std::vector<u8> write_midi_file(const MidiTune& tune);
+
+// The platform's packaged sound: a 5-byte header (type as little-endian u16,
+// payload length as big-endian 24-bit) and the payload. Type 10 is MIDI.
+Result<std::vector<u8>> wrap_sound(u16 type, std::span<const u8> payload);
+
+// Reads the effect text form, segments played one after the other:
+//
+//   rate 22050
+//   square 988 988 50 0.5      (shape, start Hz, end Hz, milliseconds, level)
+//   noise 4000 300 300 0.6     (noise held at a rate that sweeps like a pitch)
+//
+// Shapes: square, sine, noise. Each segment rises over 2 ms and falls to
+// silence at its end, so joins never click.
+Result<std::vector<u8>> effect_wav_from_text(std::string_view text);
 
 }  // namespace tarvel::assets
