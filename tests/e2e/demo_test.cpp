@@ -49,6 +49,15 @@ TEST_F(Demo, PlaysThroughTitleCountdownAndSteering) {
     EXPECT_TRUE(matches_golden("demo_end", run.shots["end"]));
     ASSERT_TRUE(run.summary) << run.process.output;
     EXPECT_EQ(run.summary->ticks, 70u);
+    // The theme starts on the title's first tick and loops through the game:
+    // 420 frames of 735 stereo frames, most of them sounding.
+    const WavLevel level = measure_wav(run.wav);
+    ASSERT_TRUE(level.valid);
+    EXPECT_EQ(level.channels, 2u);
+    EXPECT_EQ(level.rate, 44100u);
+    EXPECT_EQ(level.samples, 420u * 735 * 2);
+    EXPECT_GT(level.nonzero, level.samples / 2);
+    EXPECT_GT(level.peak, 0.1);
 }
 
 TEST_F(Demo, BothByteOrdersAndTwoRunsGiveTheSameFramesAndAudio) {

@@ -46,4 +46,17 @@ RunOutcome run_tarvel(const RunSpec& spec);
 // Reads a whole file as bytes ("" when missing).
 std::string read_file(const std::string& path);
 
+// How loud a WAV file is: its samples (16-bit PCM or 32-bit float, any
+// channel count), how many of them are not zero, and the largest magnitude
+// (0..1). `valid` is false when the bytes are not such a file.
+struct WavLevel {
+    bool valid = false;
+    unsigned channels = 0;
+    unsigned rate = 0;
+    size_t samples = 0;
+    size_t nonzero = 0;
+    double peak = 0;
+};
+WavLevel measure_wav(const std::string& bytes);
+
 }  // namespace tarvel::e2e
