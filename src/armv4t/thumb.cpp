@@ -159,8 +159,9 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
         const u32 target = r[rs];
         // H1 set makes BX the register form of BLX (a later-core instruction that
         // applications for this platform use). The link is written after the
-        // target is read, so BLX lr works; the should-be-zero bits 2..0 are
-        // ignored, as the cores that have BLX ignore them.
+        // target is read, so BLX lr works. The should-be-zero bits 2..0 are
+        // ignored in both forms, as the cores that have BLX ignore them: code
+        // that sets them still branches instead of taking an undefined trap.
         if constexpr (H1) r[14] = (pc + 2) | 1;
         if (!(target & 1)) write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
         return target & ~1u;

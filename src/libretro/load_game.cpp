@@ -49,11 +49,10 @@ void describe_input_and_performance() {
     environment(RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS, const_cast<retro_input_descriptor*>(input_descriptors().data()));
     unsigned level = kPerformanceLevel;
     environment(RETRO_ENVIRONMENT_SET_PERFORMANCE_LEVEL, &level);
-    // Key events sampled but not yet delivered to the application (they wait
-    // for the next tick) are not part of a state, so a restore drops them:
-    // good enough for save slots and rewind, not for replaying input exactly
-    // (netplay, and run-ahead, which restores every frame).
-    uint64_t quirks = RETRO_SERIALIZATION_QUIRK_INCOMPLETE;
+    // A state holds everything a run depends on, key events still waiting
+    // for their tick included, and always has the same size: no quirks, so
+    // run-ahead and netplay may rely on restores.
+    uint64_t quirks = 0;
     environment(RETRO_ENVIRONMENT_SET_SERIALIZATION_QUIRKS, &quirks);
 }
 

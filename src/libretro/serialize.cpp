@@ -48,12 +48,9 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     // by itself overwrites newer saves.
     adopt_file_system(state->saves, state->machine->file_system);
     machine::TarvelMachine& m = *state->machine;
-    // Key events queued before the restore belong to the old timeline; the
-    // held keys start from the restored mask, so only keys the player changes
-    // from here on produce events.
-    m.input.key_event_queue.clear();
+    // The state carries the key events still waiting for their tick; nothing
+    // is being delivered between frames.
     m.input.newly_pressed_mask = 0;
-    m.delivered_held_key_mask = m.input.held_key_mask;
     state->stopped = false;
     apply_options(*state, log::Level::Debug);
     state->geometry = geometry_for(state->effective_orientation());

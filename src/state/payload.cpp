@@ -34,14 +34,19 @@
 //   8. the two Auto BGM flags (enabled, suppressed), so that a restore does not
 //      start the automatic music over a game that silenced it;
 //   9. the sounds queued on the audio engine, each with its encoded data and
-//      the cursor its decoding resumes from.
-// Parts 8 and 9 are the exceptions to "no defaults": states written before
+//      the cursor its decoding resumes from;
+//  10. the key presses and releases sampled but not yet delivered, oldest
+//      first. A run of rewind or run-ahead restores every frame; without them
+//      a press sampled in the frame before a restore would be lost.
+// Parts 8 to 10 are the exceptions to "no defaults": states written before
 // they were carried end early. A state that ends after the tick phase restores
 // with both flags clear; one that ends after the flags restores with no queued
-// sound (what it had converted is in the audio queue of the first part).
-// Not written, so empty or default after a restore: the key event queue, the
-// cached Auto BGM music, and the option-derived fields that the frontend
-// binding reapplies.
+// sound (what it had converted is in the audio queue of the first part); one
+// that ends before the key events restores with none waiting and with the
+// delivered keys equal to the held ones, as such states always did, so that
+// only keys changed from then on produce events.
+// Not written, so empty or default after a restore: the cached Auto BGM music
+// and the option-derived fields that the frontend binding reapplies.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -194,6 +199,12 @@ void serialize(Ar& ar, Ref<Ar, QueuedSound> sound) {
                      std::isfinite(c.carry[1]) && audio_format::recognise(sound.data.span()).ok(),
                  "invalid queued sound");
     }
+}
+
+template <class Ar>
+void serialize(Ar& ar, Ref<Ar, KeyEvent> event) {
+    ar(event.pressed, event.key_code);
+    ar.check(event.key_code < 32, [&] { return fmt::format("invalid key code {}", event.key_code); });
 }
 
 template <class Ar>
@@ -413,6 +424,10 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     ar(m.screen_initialized, m.pending_load, m.pending_load_screen, m.input.newly_pressed_mask,
        m.delivered_held_key_mask, m.input.held_key_mask);
     ar(m.app_second_word, m.native_entry, m.native_second_callback, m.pen_delivered_x, m.pen_delivered_y);
+    // Without the key events (older states) the delivered keys start from the
+    // held ones; the saved mask comes back only with the events it goes with.
+    const u32 delivered_held_key_mask = m.delivered_held_key_mask;
+    if constexpr (Ar::kLoading) m.delivered_held_key_mask = m.input.held_key_mask;
     serialize(ar, m.input.pointer);
 
     counted(ar, m.timers, 13, [&](auto& timer) { serialize(ar, timer); }, services::kTimerSlotCount,
@@ -454,6 +469,12 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     }
     counted(ar, m.audio_engine.sounds, 8 + 7 * 8 + 5 * 4 + 1, [&](auto& sound) { serialize(ar, sound); },
             kMaxQueuedSounds, "too many queued sounds");
+    // 10. Key events waiting for their tick, absent from older states.
+    if constexpr (Ar::kLoading) {
+        if (ar.failed() || ar.remaining() == 0) return;
+    }
+    counted(ar, m.input.key_event_queue, 2, [&](auto& event) { serialize(ar, event); });
+    if constexpr (Ar::kLoading) m.delivered_held_key_mask = delivered_held_key_mask;
 }
 
 }  // namespace

@@ -267,6 +267,9 @@ const char* thumb_exclusion(u16 inst, u16 next, const RegisterFile& regs) {
             // executes whatever bits 2..0 hold (hand-tested); the reference treats it
             // as BX or rejects it.
             if ((inst & 0xFF80) == 0x4780) return "BLX register";
+            // Plain BX with bits 2..0 set: this system ignores the bits as it does
+            // for BLX; the reference rejects the encoding.
+            if (inst & 7) return "BX with should-be-zero bits set";
             const u32 rs = (inst >> 3) & 15;
             const u32 target = rs == 15 ? regs.r[15] + 4 : regs.r[rs];
             return ((inst & 0x0300) == 0x0300 && (target & 3) == 2) ? "BX to misaligned ARM code" : nullptr;

@@ -61,7 +61,8 @@ void populate(TarvelMachine& m) {
     m.service_call_counts[{2, 7}] = 11;
     m.screen_stack.push_back(0x01002000);
     m.input.pointer = {true, true, false, 10, 20, 10, 20};
-    m.input.held_key_mask = machine::key_bit(machine::kKeyUp);
+    m.input.held_key_mask = machine::key_bit(machine::kKeyUp) | machine::key_bit(machine::kKeyHash);
+    m.input.key_event_queue.push_back({true, machine::kKeyHash});
     m.resources.main_table.push_back({"title.png", {0x89, 'P', 'N', 'G'}});
     m.resources.named_packages.push_back({"sounds", {{"jump.wav", {1, 2}}}});
     ASSERT_TRUE(m.file_system.make_directory("save/slot"));
@@ -136,28 +137,44 @@ TEST_F(SaveStatePayload, LongMusicSavedPartWayReplaysIdentically) {
     for (int i = 0; i < 40 * 60; ++i) ASSERT_EQ(restored.render_frame(), playing.render_frame()) << "frame " << i;
 }
 
-// The Auto BGM flags are carried (last, so that states written before them
-// still read, with both flags clear); the key queue and the music cache are not.
-TEST_F(SaveStatePayload, AutoBgmFlagsAreCarriedAndOptionalAtTheEnd) {
-    machine.input.key_event_queue.push_back({true, machine::kKeyConfirm});
+// Bytes at the end of the payload: the queued sounds, then the key events.
+size_t queued_sounds_bytes(const TarvelMachine& m) {
+    size_t bytes = 8;
+    for (const QueuedSound& sound : m.audio_engine.sounds) bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
+    return bytes;
+}
+size_t key_events_bytes(const TarvelMachine& m) { return 8 + 2 * m.input.key_event_queue.size(); }
+
+// The records carried after the tick phase (Auto BGM flags, queued sounds,
+// key events) each end a state written before it was carried: such states
+// still read, with the record's older meaning. The music cache is never carried.
+TEST_F(SaveStatePayload, OptionalTailsAreCarriedAndAbsentFromOlderStates) {
     machine.audio.auto_bgm_enabled = true;
     machine.audio.auto_bgm_suppressed = true;
     machine.audio.auto_bgm_cache = std::vector<u8>{1};
+    machine.delivered_held_key_mask = machine::key_bit(machine::kKeyUp);
     std::vector<u8> payload = payload_of(machine);
     auto decoded = decode_payload(payload, machine);
     ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
-    EXPECT_TRUE(decoded->machine->input.key_event_queue.empty());
+    EXPECT_EQ(decoded->machine->input.key_event_queue, machine.input.key_event_queue);
+    EXPECT_EQ(decoded->machine->delivered_held_key_mask, machine.delivered_held_key_mask);
     EXPECT_TRUE(decoded->machine->audio.auto_bgm_enabled);
     EXPECT_TRUE(decoded->machine->audio.auto_bgm_suppressed);
     EXPECT_FALSE(decoded->machine->audio.auto_bgm_cache.has_value());
 
-    // The queued sounds follow the flags: a state that ends after the flags
-    // is one written before sounds were carried.
-    size_t sounds_bytes = 8;
-    for (const QueuedSound& sound : machine.audio_engine.sounds) sounds_bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
-    payload.resize(payload.size() - sounds_bytes);
+    // Before key events were carried: none wait, and the delivered keys are
+    // the held ones, so only keys changed after the restore produce events.
+    payload.resize(payload.size() - key_events_bytes(machine));
+    auto without_keys = decode_payload(payload, machine);
+    ASSERT_TRUE(without_keys.ok()) << without_keys.error().to_string();
+    EXPECT_TRUE(without_keys->machine->input.key_event_queue.empty());
+    EXPECT_EQ(without_keys->machine->delivered_held_key_mask, machine.input.held_key_mask);
+    EXPECT_EQ(without_keys->machine->audio_engine.sounds.size(), machine.audio_engine.sounds.size());
+
+    payload.resize(payload.size() - queued_sounds_bytes(machine));
     auto without_sounds = decode_payload(payload, machine);
     ASSERT_TRUE(without_sounds.ok()) << without_sounds.error().to_string();
+    EXPECT_TRUE(without_sounds->machine->audio_engine.sounds.empty());
     EXPECT_TRUE(without_sounds->machine->audio.auto_bgm_enabled);
     payload.resize(payload.size() - 1);
     EXPECT_FALSE(decode_payload(payload, machine).ok()) << "half of the flags is damage";
@@ -209,15 +226,19 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     *at = 0xFF;  // the path's last byte
     EXPECT_THAT(refuse(bad_text), HasSubstr("is not valid UTF-8"));
 
-    // The queued sounds come last: their count, then the one sound's data.
-    size_t sounds_bytes = 8;
-    for (const QueuedSound& sound : machine.audio_engine.sounds) sounds_bytes += 8 + sound.data.size() + 7 * 8 + 5 * 4 + 1;
+    // The queued sounds come next to last: their count, then the one sound's
+    // data; the key events, last, are a count and (pressed, code) pairs.
+    const size_t keys_bytes = key_events_bytes(machine);
+    const size_t sounds_bytes = queued_sounds_bytes(machine) + keys_bytes;
     std::vector<u8> bad_phase = good;
     store_le32(bad_phase.data() + bad_phase.size() - sounds_bytes - 2 - 4, 60);  // before the Auto BGM flags
     EXPECT_EQ(refuse(bad_phase), "invalid tick phase 60");
     std::vector<u8> bad_sound = good;
     bad_sound[bad_sound.size() - sounds_bytes + 16] ^= 0xFF;  // "RIFF" no more
     EXPECT_EQ(refuse(bad_sound), "invalid queued sound");
+    std::vector<u8> bad_key = good;
+    bad_key.back() = 40;
+    EXPECT_EQ(refuse(bad_key), "invalid key code 40");
 }
 
 // A guest can open the root itself ("/", "." or an empty path) as a file;
