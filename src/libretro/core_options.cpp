@@ -6,6 +6,7 @@
 
 #include "common/utf8.hpp"
 #include "libretro/frontend.hpp"
+#include "libretro/input_mapping.hpp"
 #include "libretro/options.hpp"
 #include "machine/services/audio.hpp"
 
@@ -22,16 +23,27 @@ OptionReader frontend_option_reader(retro_environment_t environment) {
     };
 }
 
-u32 parse_volume_option(std::optional<std::string_view> value) {
-    if (!value) return 100;
+namespace {
+
+// An unsigned decimal with an optional leading "+" and nothing else.
+std::optional<u32> parse_unsigned(std::optional<std::string_view> value) {
+    if (!value) return std::nullopt;
     std::string_view text = *value;
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return 100;
+    if (text.empty()) return std::nullopt;
     u32 number = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, number, 10);
-    if (ec != std::errc() || ptr != end) return 100;
-    return number < 100 ? number : 100;
+    if (ec != std::errc() || ptr != end) return std::nullopt;
+    return number;
+}
+
+}  // namespace
+
+u32 parse_volume_option(std::optional<std::string_view> value) {
+    const std::optional<u32> number = parse_unsigned(value);
+    if (!number) return 100;
+    return *number < 100 ? *number : 100;
 }
 
 bool parse_touch_input_option(std::optional<std::string_view> value) { return !(value && *value == "disabled"); }
@@ -42,6 +54,23 @@ Orientation parse_orientation_option(std::optional<std::string_view> value) {
     if (value && *value == "portrait") return Orientation::Portrait;
     if (value && *value == "landscape") return Orientation::Landscape;
     return Orientation::Auto;
+}
+
+TouchButton parse_pointer_button_option(std::optional<std::string_view> value) {
+    if (value && *value == "l3") return TouchButton::L3;
+    if (value && *value == "r2") return TouchButton::R2;
+    return TouchButton::R3;
+}
+
+u32 parse_pointer_speed_option(std::optional<std::string_view> value) {
+    const std::optional<u32> number = parse_unsigned(value);
+    return number && *number >= 1 && *number <= 40 ? *number : VirtualPointerOptions{}.speed;
+}
+
+CursorStyle parse_pointer_arrow_option(std::optional<std::string_view> value) {
+    if (value && *value == "black") return CursorStyle::Black;
+    if (value && *value == "hidden") return CursorStyle::Hidden;
+    return CursorStyle::White;
 }
 
 AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation) {
@@ -55,6 +84,11 @@ AppliedOptions apply_core_options(const OptionReader& read, Orientation content_
     options.effective_orientation = options.orientation_option == Orientation::Auto
                                         ? content_orientation
                                         : options.orientation_option;
+    VirtualPointerOptions& pointer = options.virtual_pointer;
+    pointer.enabled = parse_enabled_option(get(option_keys::virtual_pointer));
+    pointer.button = parse_pointer_button_option(get(option_keys::pointer_button));
+    pointer.speed = parse_pointer_speed_option(get(option_keys::pointer_speed));
+    pointer.style = parse_pointer_arrow_option(get(option_keys::pointer_arrow));
     return options;
 }
 
@@ -70,6 +104,15 @@ void apply_options(CoreState& state, log::Level line_level) {
     // The player's master volume; the game's own volume stays in the engine.
     m.volume = applied.volume;
     state.touch_input_enabled = applied.touch_input;
+    state.virtual_pointer_options = applied.virtual_pointer;
+    const PadClaims claims = applied.touch_input ? pad_claims(applied.virtual_pointer) : PadClaims{};
+    if (claims != state.described_claims) {
+        // The loaded game was described as the plain keypad; tell the
+        // frontend what the pointer's stick and button do now.
+        environment(RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS,
+                    const_cast<retro_input_descriptor*>(input_descriptors(claims).data()));
+        state.described_claims = claims;
+    }
     machine::services::set_auto_bgm_option(m, applied.auto_bgm);
     m.orientation_option = applied.orientation_option;
     m.effective_orientation = applied.effective_orientation;

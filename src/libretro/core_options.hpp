@@ -14,6 +14,7 @@
 #include "common/log.hpp"
 #include "common/orientation.hpp"
 #include "libretro/core_state.hpp"
+#include "libretro/virtual_pointer.hpp"
 
 namespace tarvel::libretro {
 
@@ -32,6 +33,12 @@ bool parse_touch_input_option(std::optional<std::string_view> value);
 bool parse_enabled_option(std::optional<std::string_view> value);
 // "portrait" and "landscape"; anything else is Auto.
 Orientation parse_orientation_option(std::optional<std::string_view> value);
+// "l3" and "r2"; anything else is R3.
+TouchButton parse_pointer_button_option(std::optional<std::string_view> value);
+// An unsigned decimal from 1 to 40 frame pixels per frame; anything else is 6.
+u32 parse_pointer_speed_option(std::optional<std::string_view> value);
+// "black" and "hidden"; anything else is White.
+CursorStyle parse_pointer_arrow_option(std::optional<std::string_view> value);
 
 struct AppliedOptions {
     u32 volume = 100;
@@ -40,9 +47,10 @@ struct AppliedOptions {
     bool auto_bgm = false;
     Orientation orientation_option = Orientation::Auto;
     Orientation effective_orientation = Orientation::Portrait;  // never Auto
+    VirtualPointerOptions virtual_pointer;
 };
 
-// Reads the five options. For the Auto orientation option the effective
+// Reads the options. For the Auto orientation option the effective
 // orientation is `content_orientation`, the one the orientation profile gave
 // the loaded file. Touches nothing: the caller stores the values, moves the log
 // filter and hands the Auto BGM option to the audio service.

@@ -11,6 +11,7 @@
 #include "common/orientation.hpp"
 #include "libretro/game_saves.hpp"
 #include "libretro/presentation.hpp"
+#include "libretro/virtual_pointer.hpp"
 #include "machine/machine.hpp"
 #include "state/save_state.hpp"
 
@@ -68,6 +69,13 @@ struct CoreState {
     u32 tick_phase = 0;
     bool stopped = false;  // a tick failed; frames are still presented
     bool touch_input_enabled = true;
+    // The right stick's arrow: its options, and its position and whether it
+    // drives the touch screen. Kept out of save states (virtual_pointer.hpp).
+    VirtualPointerOptions virtual_pointer_options;
+    VirtualPointer virtual_pointer;
+    // What the input descriptors last sent describe: the plain keypad, or the
+    // keypad with the virtual pointer's stick and button.
+    PadClaims described_claims;
     // Where the game's files are kept between sessions.
     GameSaves saves;
 

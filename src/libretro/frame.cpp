@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 
 #include <fmt/format.h>
@@ -76,6 +77,26 @@ void announce_geometry(CoreState& state) {
     state.geometry = wanted;
 }
 
+// False only when the frontend says it will not show this frame (run-ahead
+// runs hidden frames before the shown one).
+bool frame_shown() {
+    int flags = 0;
+    if (!environment(RETRO_ENVIRONMENT_GET_AUDIO_VIDEO_ENABLE, &flags)) return true;
+    return (flags & 1) != 0;
+}
+
+void sample_touch(CoreState& state, retro_input_state_t read) {
+    machine::PointerState& pointer = state.machine->input.pointer;
+    const Orientation effective = state.effective_orientation();
+    if (!state.touch_input_enabled) {
+        release_pointer(pointer);  // switched off mid-press: the pen must not stay down
+    } else if (state.virtual_pointer_options.enabled) {
+        state.virtual_pointer.sample(read, state.virtual_pointer_options, effective, frame_shown(), pointer);
+    } else {
+        sample_pointer(read, effective, pointer);
+    }
+}
+
 }  // namespace
 
 void run_frame(CoreState& state) {
@@ -86,18 +107,20 @@ void run_frame(CoreState& state) {
     FrontendCallbacks& callbacks = frontend();
     if (callbacks.input_poll) callbacks.input_poll();
     machine::TarvelMachine& m = *state.machine;
-    sample_keypad(callbacks.input_state, m.input);
-    if (state.touch_input_enabled)
-        sample_pointer(callbacks.input_state, m.effective_orientation, m.input.pointer);
-    else
-        release_pointer(m.input.pointer);  // switched off mid-press: the pen must not stay down
+    const bool virtual_pointer = state.touch_input_enabled && state.virtual_pointer_options.enabled;
+    sample_keypad(callbacks.input_state, m.input,
+                  virtual_pointer ? pad_claims(state.virtual_pointer_options) : PadClaims{});
+    sample_touch(state, callbacks.input_state);
 
     run_due_ticks(state);
 
     // Presented on every frame, also once the application has stopped.
     std::span<const u8> screen = m.screen_bytes();
+    const std::optional<Cursor> cursor =
+        virtual_pointer ? state.virtual_pointer.cursor(state.virtual_pointer_options, m.effective_orientation)
+                        : std::nullopt;
     state.presenter.present_video(callbacks.video_refresh, screen.data(), screen.size(), m.big_endian(),
-                                  m.effective_orientation);
+                                  m.effective_orientation, cursor ? &*cursor : nullptr);
     machine::services::run_auto_bgm(m);
     EngineSamples samples(m.audio_engine);
     state.presenter.present_audio(callbacks.audio_sample_batch, &samples, m.volume);

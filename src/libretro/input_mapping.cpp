@@ -1,7 +1,12 @@
 #include "libretro/input_mapping.hpp"
 
+#include <algorithm>
 #include <array>
+#include <map>
+#include <utility>
+#include <vector>
 
+#include "libretro/presentation.hpp"
 #include "machine/screen.hpp"
 
 namespace tarvel::libretro {
@@ -46,9 +51,10 @@ struct Directions {
     bool up = false, down = false, left = false, right = false;
 };
 
-Directions read_directions(retro_input_state_t read) {
+Directions read_directions(retro_input_state_t read, const PadClaims& claims) {
     Directions d;
     for (unsigned stick : {RETRO_DEVICE_INDEX_ANALOG_LEFT, RETRO_DEVICE_INDEX_ANALOG_RIGHT}) {
+        if (stick == RETRO_DEVICE_INDEX_ANALOG_RIGHT && claims.right_stick) continue;
         const int x = read_input(read, RETRO_DEVICE_ANALOG, stick, RETRO_DEVICE_ID_ANALOG_X);
         const int y = read_input(read, RETRO_DEVICE_ANALOG, stick, RETRO_DEVICE_ID_ANALOG_Y);
         d.up |= y < -kStickThreshold;
@@ -65,8 +71,8 @@ Directions read_directions(retro_input_state_t read) {
 
 u32 bit_if(bool held, u32 key_code) { return held ? key_bit(key_code) : 0; }
 
-u32 read_joypad_keys(retro_input_state_t read) {
-    const Directions d = read_directions(read);
+u32 read_joypad_keys(retro_input_state_t read, const PadClaims& claims) {
+    const Directions d = read_directions(read, claims);
     const bool a = joypad(read, RETRO_DEVICE_ID_JOYPAD_A);
     const bool b = joypad(read, RETRO_DEVICE_ID_JOYPAD_B);
     const bool x = joypad(read, RETRO_DEVICE_ID_JOYPAD_X);
@@ -80,8 +86,8 @@ u32 read_joypad_keys(retro_input_state_t read) {
         return bit_if(d.up, 1) | bit_if(d.down, 2) | bit_if(d.left, 3) | bit_if(d.right, 4) | bit_if(a, 5) |
                bit_if(b, 6) | bit_if(x, 7) | bit_if(y, 8) | bit_if(start, 9) | bit_if(l || r, 0);
     }
-    const bool l2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_L2);
-    const bool r2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_R2);
+    const bool l2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_L2) && claims.button != RETRO_DEVICE_ID_JOYPAD_L2;
+    const bool r2 = joypad(read, RETRO_DEVICE_ID_JOYPAD_R2) && claims.button != RETRO_DEVICE_ID_JOYPAD_R2;
     return bit_if(d.up, machine::kKeyUp) | bit_if(d.down, machine::kKeyDown) | bit_if(d.left, machine::kKeyLeft) |
            bit_if(d.right, machine::kKeyRight) | bit_if(a || b || start, machine::kKeyConfirm) |
            bit_if(x || l, machine::kKeyLeftSoft) | bit_if(y || r, machine::kKeyRightSoft) |
@@ -151,11 +157,35 @@ constexpr retro_keyboard_callback kKeyboardCallback{&ignore_key_event};
 
 }  // namespace
 
-std::span<const retro_input_descriptor> input_descriptors() { return kInputDescriptors; }
+std::span<const retro_input_descriptor> input_descriptors(const PadClaims& claims) {
+    if (claims == PadClaims{}) return kInputDescriptors;
+    // A few tables at most (one per touch button); each is built once and
+    // kept, since a frontend may hold on to the one it was given.
+    static std::map<std::pair<bool, int>, std::vector<retro_input_descriptor>> tables;
+    std::vector<retro_input_descriptor>& table = tables[{claims.right_stick, claims.button ? int(*claims.button) : -1}];
+    if (!table.empty()) return table;
+    for (const retro_input_descriptor& d : kInputDescriptors) {
+        if (!d.description) break;
+        const bool right_stick = d.device == RETRO_DEVICE_ANALOG && d.index == RETRO_DEVICE_INDEX_ANALOG_RIGHT;
+        if (right_stick && claims.right_stick) {
+            table.push_back(stick_descriptor(d.index, d.id, d.id == RETRO_DEVICE_ID_ANALOG_X ? "Pointer Left / Right"
+                                                                                               : "Pointer Up / Down"));
+        } else if (d.device == RETRO_DEVICE_JOYPAD && claims.button == d.id) {
+            continue;  // described below, as the touch button
+        } else {
+            table.push_back(d);
+        }
+    }
+    if (claims.button) table.push_back(joypad_descriptor(*claims.button, "Touch at the Pointer"));
+    table.push_back({0, 0, 0, 0, nullptr});
+    return table;
+}
 const retro_controller_info* controller_info() { return kControllerInfo; }
 const retro_keyboard_callback& keyboard_callback() { return kKeyboardCallback; }
 
-u32 read_keypad(retro_input_state_t read) { return read_joypad_keys(read) | read_keyboard_keys(read); }
+u32 read_keypad(retro_input_state_t read, const PadClaims& claims) {
+    return read_joypad_keys(read, claims) | read_keyboard_keys(read);
+}
 
 void update_held_keys(u32 wanted, machine::InputState& input) {
     for (u8 key : kKeyWalkOrder) {
@@ -167,26 +197,38 @@ void update_held_keys(u32 wanted, machine::InputState& input) {
     }
 }
 
-void sample_keypad(retro_input_state_t read, machine::InputState& input) { update_held_keys(read_keypad(read), input); }
+void sample_keypad(retro_input_state_t read, machine::InputState& input, const PadClaims& claims) {
+    update_held_keys(read_keypad(read, claims), input);
+}
 
-GuestPoint pointer_to_guest(i16 x, i16 y, Orientation effective) {
-    const bool landscape = effective == Orientation::Landscape;
-    const u32 width = landscape ? machine::kScreenHeight : machine::kScreenWidth;
-    const u32 height = landscape ? machine::kScreenWidth : machine::kScreenHeight;
-    const u32 sx = scale_axis(x, width);
-    const u32 sy = scale_axis(y, height);
-    GuestPoint p;
-    if (landscape) {
+GuestPoint frame_to_guest(u32 column, u32 row, Orientation effective) {
+    const FrameGeometry size = frame_geometry(effective);
+    column = std::min(column, size.width - 1);
+    row = std::min(row, size.height - 1);
+    if (effective == Orientation::Landscape) {
         // The landscape frame is the guest screen turned a quarter: its rows
         // run along guest columns from right to left.
-        p.x = sy <= 239 ? 239 - sy : 0;
-        p.y = sx;
-    } else {
-        p.x = sx;
-        p.y = sy;
+        return {machine::kScreenWidth - 1 - row, column};
     }
-    if (p.x > 239) p.x = 239;
-    return p;
+    return {column, row};
+}
+
+GuestPoint pointer_to_guest(i16 x, i16 y, Orientation effective) {
+    const FrameGeometry size = frame_geometry(effective);
+    return frame_to_guest(scale_axis(x, size.width), scale_axis(y, size.height), effective);
+}
+
+void apply_touch(GuestPoint at, bool down, machine::PointerState& pointer) {
+    pointer.x = at.x;
+    pointer.y = at.y;
+    if (down && !pointer.down) {
+        pointer.pressed = true;
+        pointer.press_x = at.x;
+        pointer.press_y = at.y;
+    } else if (!down && pointer.down) {
+        pointer.released = true;
+    }
+    pointer.down = down;
 }
 
 void sample_pointer(retro_input_state_t read, Orientation effective, machine::PointerState& pointer) {
@@ -200,19 +242,7 @@ void sample_pointer(retro_input_state_t read, Orientation effective, machine::Po
         release_pointer(pointer);
         return;
     }
-
-    const GuestPoint p = pointer_to_guest(x, y, effective);
-    pointer.x = p.x;
-    pointer.y = p.y;
-    const bool down = pressed != 0;
-    if (down && !pointer.down) {
-        pointer.pressed = true;
-        pointer.press_x = p.x;
-        pointer.press_y = p.y;
-    } else if (!down && pointer.down) {
-        pointer.released = true;
-    }
-    pointer.down = down;
+    apply_touch(pointer_to_guest(x, y, effective), pressed != 0, pointer);
 }
 
 void release_pointer(machine::PointerState& pointer) {

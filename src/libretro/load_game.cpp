@@ -135,6 +135,7 @@ void reset_game(CoreState& state) {
     state.machine = std::move(rebuilt).value();
     state.saves.synced_changes = carried_changes;
     state.stopped = false;
+    state.virtual_pointer.reset();
     apply_options(state, log::Level::Debug);
     TARVEL_LOG(Debug, kApiTarget, "Game reset");
 }

@@ -15,6 +15,11 @@ constexpr OptionValue kEnabledByDefault[] = {{"enabled"}, {"disabled"}};
 constexpr OptionValue kDisabledByDefault[] = {{"disabled"}, {"enabled"}};
 constexpr OptionValue kOrientationValues[] = {
     {"auto", "Auto (per application)"}, {"landscape", "Landscape"}, {"portrait", "Portrait"}};
+constexpr OptionValue kPointerButtonValues[] = {
+    {"r3", "R3 (right stick click)"}, {"l3", "L3 (left stick click)"}, {"r2", "R2 (no longer Hash)"}};
+constexpr OptionValue kPointerSpeedValues[] = {
+    {"6", "Normal"}, {"3", "Slow"}, {"10", "Fast"}, {"15", "Very fast"}};
+constexpr OptionValue kPointerArrowValues[] = {{"white", "White"}, {"black", "Black"}, {"hidden", "Hidden"}};
 
 constexpr OptionCategory kCategories[] = {
     {"video", "Video", "How the application's screen is shown."},
@@ -42,6 +47,21 @@ constexpr CoreOption kOptions[] = {
      "Auto shows each application the way it was made for: portrait, or turned a quarter into landscape, from "
      "the built-in list and tarvel_orientation.csv in the system directory.",
      "video", kOrientationValues},
+    {option_keys::virtual_pointer, "Virtual Pointer (Right Stick)",
+     "For pads without a mouse or touch screen: the right stick moves an arrow over the screen and the touch "
+     "button taps and drags with it. The right stick then no longer steers. Needs Touch/Pointer Input; a mouse "
+     "or touch screen takes over whenever it is used.",
+     "input", kDisabledByDefault},
+    {option_keys::pointer_button, "Virtual Pointer Touch Button",
+     "The pad button that touches the screen at the arrow's tip while held. R2 then no longer types the Hash "
+     "key.",
+     "input", kPointerButtonValues},
+    {option_keys::pointer_speed, "Virtual Pointer Speed",
+     "How fast the arrow crosses the screen with the right stick fully tilted.", "input", kPointerSpeedValues},
+    {option_keys::pointer_arrow, "Virtual Pointer Arrow",
+     "How the arrow is drawn over the picture (never into the application's screen). It turns amber while "
+     "touching.",
+     "input", kPointerArrowValues},
 };
 
 struct LegacyTable {

@@ -22,6 +22,10 @@ inline constexpr const char* touch_input = "tarvel_touch_input";
 inline constexpr const char* debug_logging = "tarvel_debug_logging";
 inline constexpr const char* auto_bgm = "tarvel_auto_bgm";
 inline constexpr const char* screen_orientation = "tarvel_screen_orientation";
+inline constexpr const char* virtual_pointer = "tarvel_virtual_pointer";
+inline constexpr const char* pointer_button = "tarvel_pointer_button";
+inline constexpr const char* pointer_speed = "tarvel_pointer_speed";
+inline constexpr const char* pointer_arrow = "tarvel_pointer_arrow";
 }  // namespace option_keys
 
 struct OptionValue {

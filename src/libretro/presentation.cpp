@@ -114,7 +114,58 @@ void render_partial(const u8* screen, size_t length, bool big_endian, bool lands
     }
 }
 
+// The arrow, tip at the top left: '#' edge, 'o' fill, ' ' see-through.
+constexpr const char* kCursorRows[kCursorHeight] = {
+    "#          ",
+    "##         ",
+    "#o#        ",
+    "#oo#       ",
+    "#ooo#      ",
+    "#oooo#     ",
+    "#ooooo#    ",
+    "#oooooo#   ",
+    "#ooooooo#  ",
+    "#oooooooo# ",
+    "#ooooo#####",
+    "#oo#oo#    ",
+    "#o# #oo#   ",
+    "##  #oo#   ",
+    "#    #oo#  ",
+    "     ####  ",
+};
+
+constexpr bool cursor_rows_are_whole() {
+    for (const char* row : kCursorRows) {
+        u32 length = 0;
+        while (row[length] != '\0') ++length;
+        if (length != kCursorWidth) return false;
+    }
+    return true;
+}
+static_assert(cursor_rows_are_whole());
+
+constexpr u32 kCursorWhite = 0xFFFFFFFFu;
+constexpr u32 kCursorBlack = 0xFF000000u;
+constexpr u32 kCursorPressedFill = 0xFFFFB000u;
+
 }  // namespace
+
+void draw_cursor(const Cursor& cursor, u32* frame, const FrameGeometry& geometry, size_t pitch_bytes) {
+    if (!frame || cursor.style == CursorStyle::Hidden) return;
+    const bool white = cursor.style == CursorStyle::White;
+    const u32 edge = white ? kCursorBlack : kCursorWhite;
+    const u32 fill = cursor.pressed ? kCursorPressedFill : (white ? kCursorWhite : kCursorBlack);
+    for (u32 dy = 0; dy < kCursorHeight; ++dy) {
+        if (cursor.y >= geometry.height || dy >= geometry.height - cursor.y) break;
+        u32* row = row_at(frame, pitch_bytes, cursor.y + dy);
+        for (u32 dx = 0; dx < kCursorWidth; ++dx) {
+            if (cursor.x >= geometry.width || dx >= geometry.width - cursor.x) break;
+            const char c = kCursorRows[dy][dx];
+            if (c == '#') row[cursor.x + dx] = edge;
+            else if (c == 'o') row[cursor.x + dx] = fill;
+        }
+    }
+}
 
 FrameGeometry frame_geometry(Orientation effective) {
     if (effective == Orientation::Landscape) return {kScreenHeight, kScreenWidth, kScreenHeight * 4};
@@ -145,9 +196,10 @@ void build_audio_batch(AudioSampleSource* source, u32 volume, std::span<i16, kAu
 Presenter::Presenter() : frame_(std::make_unique<u32[]>(kScreenPixels)) {}
 
 void Presenter::present_video(retro_video_refresh_t refresh, const u8* screen, size_t screen_length, bool big_endian,
-                              Orientation effective) {
+                              Orientation effective, const Cursor* cursor) {
     const FrameGeometry geometry = frame_geometry(effective);
     render_frame(screen, screen_length, big_endian, effective, frame_.get(), geometry.pitch_bytes);
+    if (cursor) draw_cursor(*cursor, frame_.get(), geometry, geometry.pitch_bytes);
     if (refresh) refresh(frame_.get(), geometry.width, geometry.height, geometry.pitch_bytes);
 }
 

@@ -46,6 +46,28 @@ constexpr u32 rgb565_to_xrgb8888(u16 v) {
 bool render_frame(const u8* screen, size_t screen_length, bool big_endian, Orientation effective, u32* frame,
                   size_t pitch_bytes);
 
+// ---- Virtual pointer arrow ---------------------------------------------------
+
+// How the virtual pointer's arrow is drawn: a white arrow edged in black, the
+// reverse, or not at all (the pointer still works).
+enum class CursorStyle : u8 { White, Black, Hidden };
+
+// The arrow over one frame; its tip is the pixel the pointer touches.
+struct Cursor {
+    u32 x = 0;  // frame column of the tip
+    u32 y = 0;  // frame row of the tip
+    CursorStyle style = CursorStyle::White;
+    bool pressed = false;  // touching: the arrow is filled in amber
+};
+
+inline constexpr u32 kCursorWidth = 11;
+inline constexpr u32 kCursorHeight = 16;
+
+// Draws the arrow into a converted frame of `geometry` (rows `pitch_bytes`
+// apart), cut off at the frame's edges. Hidden draws nothing. Only the frame
+// handed to the frontend changes; the guest screen never sees the arrow.
+void draw_cursor(const Cursor& cursor, u32* frame, const FrameGeometry& geometry, size_t pitch_bytes);
+
 // ---- Audio ------------------------------------------------------------------
 
 inline constexpr size_t kAudioFramesPerVideoFrame = 735;  // 44100 Hz / 60
@@ -82,8 +104,9 @@ class Presenter {
 public:
     Presenter();
 
+    // `cursor`, when given, is drawn over the converted frame.
     void present_video(retro_video_refresh_t refresh, const u8* screen, size_t screen_length, bool big_endian,
-                       Orientation effective);
+                       Orientation effective, const Cursor* cursor = nullptr);
     void present_audio(retro_audio_sample_batch_t batch, AudioSampleSource* source, u32 volume);
 
     std::span<const u32> frame() const { return {frame_.get(), machine::kScreenPixels}; }

@@ -57,7 +57,11 @@ TEST(EntryPoints, OptionsGoOutAsV2WithCategoriesOrAsTheSameVariables) {
         {"tarvel_touch_input", "Touch/Pointer Input; enabled|disabled"},
         {"tarvel_debug_logging", "CPU/HLE Debug Logging; disabled|enabled"},
         {"tarvel_auto_bgm", "Auto BGM (packaged MIDI); disabled|enabled"},
-        {"tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait"}};
+        {"tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait"},
+        {"tarvel_virtual_pointer", "Virtual Pointer (Right Stick); disabled|enabled"},
+        {"tarvel_pointer_button", "Virtual Pointer Touch Button; r3|l3|r2"},
+        {"tarvel_pointer_speed", "Virtual Pointer Speed; 6|3|10|15"},
+        {"tarvel_pointer_arrow", "Virtual Pointer Arrow; white|black|hidden"}};
     for (std::optional<unsigned> version : {std::optional<unsigned>(), std::optional<unsigned>(0u),
                                             std::optional<unsigned>(1u), std::optional<unsigned>(2u),
                                             std::optional<unsigned>(3u)}) {

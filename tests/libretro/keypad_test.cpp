@@ -91,6 +91,33 @@ TEST_F(Keypad, SticksActOnlyPastAQuarterOfTheirTravel) {
     EXPECT_EQ(keys(), key_bit(1) | key_bit(4));
 }
 
+TEST_F(Keypad, InputsTheVirtualPointerClaimsTypeNothing) {
+    const PadClaims claims{true, RETRO_DEVICE_ID_JOYPAD_R2};
+    devices.stick(RETRO_DEVICE_INDEX_ANALOG_RIGHT, 0x7FFF, 0x7FFF);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_R2, true);
+    EXPECT_EQ(read_keypad(&FakeDevices::read, claims), 0u);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_SELECT, true);
+    EXPECT_EQ(read_keypad(&FakeDevices::read, claims), 0u) << "nor digits under SELECT";
+    devices.clear();
+    // The rest of the pad is untouched.
+    devices.stick(RETRO_DEVICE_INDEX_ANALOG_LEFT, -0x7FFF, 0);
+    devices.joypad(RETRO_DEVICE_ID_JOYPAD_L2, true);
+    EXPECT_EQ(read_keypad(&FakeDevices::read, claims), key_bit(15) | key_bit(19));
+
+    // The descriptors say so: the stick steers the pointer, R2 touches.
+    std::map<std::tuple<unsigned, unsigned, unsigned>, std::string> described;
+    for (const retro_input_descriptor& d : input_descriptors(claims))
+        if (d.description) described[{d.device, d.index, d.id}] = d.description;
+    EXPECT_EQ(described.size() + 1, input_descriptors().size());
+    EXPECT_EQ((described[{RETRO_DEVICE_ANALOG, RETRO_DEVICE_INDEX_ANALOG_RIGHT, RETRO_DEVICE_ID_ANALOG_X}]),
+              "Pointer Left / Right");
+    EXPECT_EQ((described[{RETRO_DEVICE_ANALOG, RETRO_DEVICE_INDEX_ANALOG_RIGHT, RETRO_DEVICE_ID_ANALOG_Y}]),
+              "Pointer Up / Down");
+    EXPECT_EQ((described[{RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_R2}]), "Touch at the Pointer");
+    EXPECT_EQ((described[{RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_L2}]), "Star (*)");
+    EXPECT_EQ(input_descriptors(claims).data(), input_descriptors(claims).data()) << "built once, kept";
+}
+
 TEST_F(Keypad, KeyboardKeysMapInEveryLayer) {
     const ButtonCase cases[] = {
         {RETROK_0, 0}, {RETROK_5, 5}, {RETROK_9, 9}, {RETROK_q, 12}, {RETROK_e, 13}, {RETROK_RETURN, 14},

@@ -41,6 +41,23 @@ TEST(SwitchOptions, OnlyTheExactWordsCount) {
     EXPECT_EQ(parse_orientation_option("Portrait"), Orientation::Auto);
     EXPECT_EQ(parse_orientation_option("portrait"), Orientation::Portrait);
     EXPECT_EQ(parse_orientation_option("landscape"), Orientation::Landscape);
+
+    EXPECT_EQ(parse_pointer_button_option(std::nullopt), TouchButton::R3);
+    EXPECT_EQ(parse_pointer_button_option("L3"), TouchButton::R3);
+    EXPECT_EQ(parse_pointer_button_option("l3"), TouchButton::L3);
+    EXPECT_EQ(parse_pointer_button_option("r2"), TouchButton::R2);
+    EXPECT_EQ(parse_pointer_arrow_option(std::nullopt), CursorStyle::White);
+    EXPECT_EQ(parse_pointer_arrow_option("black"), CursorStyle::Black);
+    EXPECT_EQ(parse_pointer_arrow_option("hidden"), CursorStyle::Hidden);
+    EXPECT_EQ(parse_pointer_arrow_option("none"), CursorStyle::White);
+}
+
+TEST(PointerSpeedOption, TakesOneToFortyPixelsAndOtherwiseTheDefault) {
+    EXPECT_EQ(parse_pointer_speed_option("3"), 3u);
+    EXPECT_EQ(parse_pointer_speed_option("+40"), 40u);
+    EXPECT_EQ(parse_pointer_speed_option("1"), 1u);
+    for (const char* bad : {"0", "41", "-3", "", "fast", "4294967296"}) EXPECT_EQ(parse_pointer_speed_option(bad), 6u) << bad;
+    EXPECT_EQ(parse_pointer_speed_option(std::nullopt), 6u);
 }
 
 class ApplyOptions : public ::testing::Test {
@@ -68,6 +85,7 @@ TEST_F(ApplyOptions, UnsetOptionsGiveTheDefaults) {
     EXPECT_FALSE(o.auto_bgm);
     EXPECT_EQ(o.orientation_option, Orientation::Auto);
     EXPECT_EQ(o.effective_orientation, Orientation::Portrait);
+    EXPECT_EQ(o.virtual_pointer, VirtualPointerOptions{}) << "off, R3, speed 6, white";
     EXPECT_EQ(describe_applied_options(o),
               "Core options applied: volume=100 touch_input=true auto_bgm=false debug_logging=false orientation=Auto");
 }
@@ -77,8 +95,13 @@ TEST_F(ApplyOptions, EveryOptionReadsItsOwnKey) {
               {"tarvel_touch_input", "disabled"},
               {"tarvel_debug_logging", "enabled"},
               {"tarvel_auto_bgm", "enabled"},
-              {"tarvel_screen_orientation", "landscape"}};
+              {"tarvel_screen_orientation", "landscape"},
+              {"tarvel_virtual_pointer", "enabled"},
+              {"tarvel_pointer_button", "l3"},
+              {"tarvel_pointer_speed", "15"},
+              {"tarvel_pointer_arrow", "black"}};
     AppliedOptions o = apply();
+    EXPECT_EQ(o.virtual_pointer, (VirtualPointerOptions{true, TouchButton::L3, 15, CursorStyle::Black}));
     EXPECT_EQ(o.volume, 40u);
     EXPECT_FALSE(o.touch_input);
     EXPECT_TRUE(o.debug_logging);
