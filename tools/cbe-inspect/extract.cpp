@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 #include <png.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <set>
 
@@ -63,20 +65,28 @@ Status write_png(const std::filesystem::path& path, const DecodedImage& image) {
     return {};
 }
 
-// The sound as the audio engine queues it: 44 100 Hz stereo, at most the last
-// ten seconds (what the engine keeps of a longer sound).
+// The sound as the core plays it: 44 100 Hz stereo, from its first sample to
+// its last, rendered a video frame's worth at a time through the audio engine.
+// Half an hour bounds what a forged file can make the tool write.
 Result<std::string> write_wav(const std::filesystem::path& path, std::span<const u8> data) {
+    constexpr u64 kMaxFrames = u64{kOutputRate} * 60 * 30;
     AudioEngine engine = make_audio_engine(100);
     if (auto s = engine.submit(data, 0); !s) return std::move(s).error();
-    const std::vector<i16> samples(engine.queue.begin(), engine.queue.end());
     std::error_code ec;
     std::filesystem::remove(path, ec);
     tarvel_run::WavWriter wav;
     if (auto e = wav.open(path.string(), kOutputRate); !e.empty()) return Error(e);
-    wav.write(samples.data(), samples.size() / 2);
+    std::array<i16, kRenderValues> block;
+    u64 written = 0;
+    while (engine.queued_values() > 0 && written < kMaxFrames) {
+        // The last block is zero-padded past the sound's end: keep only the sound.
+        const u64 frames = std::min<u64>(kRenderFrames, engine.queued_values() / 2);
+        engine.render_frame(block);
+        wav.write(block.data(), static_cast<size_t>(frames));
+        written += frames;
+    }
     if (auto e = wav.close(); !e.empty()) return Error(e);
-    if (engine.frames_queued > samples.size() / 2)
-        return fmt::format("sound of {} frames cut to its last {}", engine.frames_queued, samples.size() / 2);
+    if (engine.queued_values() > 0) return fmt::format("sound cut after {} frames", written);
     return std::string();
 }
 
