@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -277,6 +283,117 @@ TEST(KeyMaskUpdate, EventsQueueBehindUndeliveredOnes) {
     update_held_keys(key_bit(6), input);
     update_held_keys(0, input);
     EXPECT_EQ(drain(input), (std::vector<KeyEvent>{{true, 4}, {true, 6}, {false, 6}}));
+}
+
+// ---- The on-screen keypad overlay -----------------------------------------------
+
+// RetroArch's overlay file as it reads it: "key = value" lines, values
+// optionally quoted, "#" lines are comments.
+std::map<std::string, std::string> read_overlay_config(const std::string& path) {
+    std::map<std::string, std::string> conf;
+    std::ifstream file(path);
+    auto trim = [](std::string text) {
+        const auto first = text.find_first_not_of(" \t\r");
+        const auto last = text.find_last_not_of(" \t\r");
+        text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+        if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+        return text;
+    };
+    for (std::string line; std::getline(file, line);) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        conf[trim(line.substr(0, equals))] = trim(line.substr(equals + 1));
+    }
+    return conf;
+}
+
+// The keyboard names an overlay button may send ("retrok_" + name).
+std::optional<unsigned> overlay_keyboard_key(const std::string& name) {
+    if (name.size() == 4 && name.starts_with("num") && std::isdigit(static_cast<unsigned char>(name[3])))
+        return RETROK_0 + (name[3] - '0');
+    if (name.size() == 1 && std::islower(static_cast<unsigned char>(name[0]))) return RETROK_a + (name[0] - 'a');
+    const std::map<std::string, unsigned> named = {
+        {"enter", RETROK_RETURN}, {"up", RETROK_UP}, {"down", RETROK_DOWN}, {"left", RETROK_LEFT}, {"right", RETROK_RIGHT}};
+    auto it = named.find(name);
+    return it == named.end() ? std::nullopt : std::optional<unsigned>(it->second);
+}
+
+// Each layout of the built overlay has every key of the handheld exactly once,
+// each button sends a pad button or keyboard key the core turns into that key
+// (or is one of the frontend's own commands), each image is there, and no two
+// buttons overlap or leave the screen.
+TEST(KeypadOverlay, EveryButtonReachesAKeyAndEveryImageExists) {
+    const std::filesystem::path dir = TARVEL_KEYPAD_OVERLAY_DIR;
+    if (dir.empty()) GTEST_SKIP() << "the overlay is not built without rsvg-convert";
+    const auto conf = read_overlay_config(dir / "tarvel-keypad.cfg");
+    ASSERT_TRUE(conf.count("overlays")) << "no overlay file in " << dir;
+    const std::map<std::string, unsigned> pad = {
+        {"up", RETRO_DEVICE_ID_JOYPAD_UP}, {"down", RETRO_DEVICE_ID_JOYPAD_DOWN},
+        {"left", RETRO_DEVICE_ID_JOYPAD_LEFT}, {"right", RETRO_DEVICE_ID_JOYPAD_RIGHT},
+        {"a", RETRO_DEVICE_ID_JOYPAD_A}, {"b", RETRO_DEVICE_ID_JOYPAD_B}, {"x", RETRO_DEVICE_ID_JOYPAD_X},
+        {"y", RETRO_DEVICE_ID_JOYPAD_Y}, {"start", RETRO_DEVICE_ID_JOYPAD_START}, {"l", RETRO_DEVICE_ID_JOYPAD_L},
+        {"r", RETRO_DEVICE_ID_JOYPAD_R}, {"l2", RETRO_DEVICE_ID_JOYPAD_L2}, {"r2", RETRO_DEVICE_ID_JOYPAD_R2}};
+    const std::set<std::string> frontend_commands = {"menu_toggle", "overlay_next"};
+    u32 every_key = 0;
+    for (u32 k = 0; k <= 20; ++k)
+        if (k != 10 && k != 11) every_key |= key_bit(k);
+
+    std::set<std::string> names, targets;
+    const int overlays = std::stoi(conf.at("overlays"));
+    for (int n = 0; n < overlays; ++n) {
+        const std::string prefix = "overlay" + std::to_string(n);
+        SCOPED_TRACE(prefix);
+        names.insert(conf.at(prefix + "_name"));
+        EXPECT_EQ(conf.at(prefix + "_normalized"), "true");
+        EXPECT_EQ(conf.at(prefix + "_full_screen"), "true");
+        struct Box {
+            double x0, y0, x1, y1;
+        };
+        std::vector<Box> boxes;
+        u32 keys = 0;
+        const int descs = std::stoi(conf.at(prefix + "_descs"));
+        for (int i = 0; i < descs; ++i) {
+            const std::string desc = prefix + "_desc" + std::to_string(i);
+            SCOPED_TRACE(desc);
+            std::vector<std::string> fields;
+            std::stringstream text(conf.at(desc));
+            for (std::string field; std::getline(text, field, ',');) fields.push_back(field);
+            ASSERT_EQ(fields.size(), 6u);
+            EXPECT_EQ(fields[3], "rect");
+            const double x = std::stod(fields[1]), y = std::stod(fields[2]);
+            const double rx = std::stod(fields[4]), ry = std::stod(fields[5]);
+            const Box box{x - rx, y - ry, x + rx, y + ry};
+            EXPECT_TRUE(box.x0 >= 0 && box.y0 >= 0 && box.x1 <= 1 && box.y1 <= 1) << "off the screen";
+            for (const Box& other : boxes)
+                EXPECT_FALSE(box.x0 < other.x1 && other.x0 < box.x1 && box.y0 < other.y1 && other.y0 < box.y1)
+                    << "overlaps an earlier button";
+            boxes.push_back(box);
+            EXPECT_TRUE(std::filesystem::is_regular_file(dir / conf.at(desc + "_overlay"))) << "missing image";
+
+            const std::string& input = fields[0];
+            if (frontend_commands.count(input)) {
+                if (input == "overlay_next") targets.insert(conf.at(desc + "_next_target"));
+                continue;
+            }
+            FakeDevices devices;
+            if (pad.count(input)) {
+                devices.joypad(pad.at(input), true);
+            } else {
+                const auto key = input.starts_with("retrok_") ? overlay_keyboard_key(input.substr(7)) : std::nullopt;
+                ASSERT_TRUE(key.has_value()) << "'" << input << "' is nothing the core reads";
+                devices.key(*key, true);
+            }
+            const u32 got = read_keypad(&FakeDevices::read);
+            EXPECT_EQ(std::popcount(got), 1) << input;
+            EXPECT_EQ(got & keys, 0u) << input << " repeats a key";
+            keys |= got;
+        }
+        EXPECT_EQ(keys, every_key);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"portrait", "landscape"}));
+    for (const std::string& target : targets) EXPECT_TRUE(names.count(target)) << target;
 }
 
 }  // namespace
