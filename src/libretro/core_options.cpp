@@ -1,10 +1,13 @@
 #include "libretro/core_options.hpp"
 
 #include <charconv>
+#include <cstdlib>
+#include <utility>
 
 #include <fmt/format.h>
 
 #include "common/utf8.hpp"
+#include "libretro/debugging.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/input_mapping.hpp"
 #include "libretro/options.hpp"
@@ -73,6 +76,26 @@ CursorStyle parse_pointer_arrow_option(std::optional<std::string_view> value) {
     return CursorStyle::White;
 }
 
+std::optional<u16> parse_port(std::optional<std::string_view> value) {
+    if (!value || value->empty()) return std::nullopt;
+    u32 number = 0;
+    const char* end = value->data() + value->size();
+    auto [ptr, ec] = std::from_chars(value->data(), end, number, 10);
+    if (ec != std::errc() || ptr != end || number == 0 || number > 65535) return std::nullopt;
+    return static_cast<u16>(number);
+}
+
+std::optional<u16> gdb_port_setting(const OptionReader& read) {
+    if (const char* variable = std::getenv(kGdbPortVariable)) {
+        if (auto port = parse_port(variable)) return port;
+        static bool warned = false;  // options are read again on every restore
+        if (!std::exchange(warned, true))
+            TARVEL_LOG(Warn, kApiTarget, "{} is not a port number from 1 to 65535: \"{}\"; ignored", kGdbPortVariable,
+                   variable);
+    }
+    return parse_port(read ? read(option_keys::gdb_port) : std::nullopt);
+}
+
 AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation) {
     auto get = [&read](const char* key) -> std::optional<std::string> { return read ? read(key) : std::nullopt; };
     AppliedOptions options;
@@ -81,6 +104,7 @@ AppliedOptions apply_core_options(const OptionReader& read, Orientation content_
     options.debug_logging = parse_enabled_option(get(option_keys::debug_logging));
     options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
     options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
+    options.gdb_port = gdb_port_setting(read);
     options.effective_orientation = options.orientation_option == Orientation::Auto
                                         ? content_orientation
                                         : options.orientation_option;
@@ -118,6 +142,7 @@ void apply_options(CoreState& state, log::Level line_level) {
     m.effective_orientation = applied.effective_orientation;
     log::set_debug_flag(applied.debug_logging);
     log::set_filter(applied.debug_logging ? log::Level::Debug : log::Level::Info);
+    follow_gdb_port_setting(state, applied.gdb_port);
     if (log::enabled(line_level)) log::write(line_level, kApiTarget, "{}", describe_applied_options(applied));
 }
 

@@ -39,6 +39,14 @@ TouchButton parse_pointer_button_option(std::optional<std::string_view> value);
 u32 parse_pointer_speed_option(std::optional<std::string_view> value);
 // "black" and "hidden"; anything else is White.
 CursorStyle parse_pointer_arrow_option(std::optional<std::string_view> value);
+// A decimal port number from 1 to 65535 ("disabled", unset and anything else: none).
+std::optional<u16> parse_port(std::optional<std::string_view> value);
+
+// The environment variable that turns the GDB stub on at a port, ahead of the option.
+inline constexpr const char* kGdbPortVariable = "TARVEL_GDB_PORT";
+// Where the GDB stub listens: the environment variable when it is set (a value
+// that is no port is logged and ignored), else the option; none when off.
+std::optional<u16> gdb_port_setting(const OptionReader& read);
 
 struct AppliedOptions {
     u32 volume = 100;
@@ -48,11 +56,12 @@ struct AppliedOptions {
     Orientation orientation_option = Orientation::Auto;
     Orientation effective_orientation = Orientation::Portrait;  // never Auto
     VirtualPointerOptions virtual_pointer;
+    std::optional<u16> gdb_port;
 };
 
-// Reads the options. For the Auto orientation option the effective
-// orientation is `content_orientation`, the one the orientation profile gave
-// the loaded file. Touches nothing: the caller stores the values, moves the log
+// Reads the options and the GDB stub's environment variable. For the Auto
+// orientation option the effective orientation is `content_orientation`, the
+// one the orientation profile gave the loaded file. Touches nothing: the caller stores the values, moves the log
 // filter and hands the Auto BGM option to the audio service.
 AppliedOptions apply_core_options(const OptionReader& read, Orientation content_orientation);
 
@@ -61,10 +70,10 @@ AppliedOptions apply_core_options(const OptionReader& read, Orientation content_
 std::string describe_applied_options(const AppliedOptions& options);
 
 // Reads the options from the frontend and stores them in the core state and
-// its machine, moves the log filter and hands the Auto BGM option to the
-// audio service. `line_level` is the level of the "Core options applied"
-// line: resets and restores (every frame with rewind or run-ahead) log it at
-// Debug.
+// its machine, moves the log filter, hands the Auto BGM option to the audio
+// service and starts or stops the GDB stub. `line_level` is the level of the
+// "Core options applied" line: resets and restores (every frame with rewind or
+// run-ahead) log it at Debug.
 void apply_options(CoreState& state, log::Level line_level = log::Level::Info);
 
 }  // namespace tarvel::libretro

@@ -9,6 +9,7 @@
 #include "cbe/archive.hpp"
 #include "common/bytes.hpp"
 #include "common/orientation.hpp"
+#include "debugger/gdb_server.hpp"
 #include "libretro/game_saves.hpp"
 #include "libretro/presentation.hpp"
 #include "libretro/virtual_pointer.hpp"
@@ -86,6 +87,10 @@ struct CoreState {
     std::vector<retro_memory_descriptor> memory_descriptors;
     // Kept between save-state calls (rewind and run-ahead make one a frame).
     SaveStateBuffers save_buffers;
+    // The GDB stub while one is wanted, and the port it was last asked for
+    // (so that a port that cannot be had is not tried again on every restore).
+    std::unique_ptr<debugger::GdbServer> debugger;
+    std::optional<u16> gdb_port;
 
     Orientation effective_orientation() const { return machine->effective_orientation; }
 };

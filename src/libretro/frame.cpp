@@ -11,6 +11,7 @@
 #include "common/error.hpp"
 #include "common/log.hpp"
 #include "libretro/core_options.hpp"
+#include "libretro/debugging.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/input_mapping.hpp"
 #include "machine/services/audio.hpp"
@@ -41,6 +42,15 @@ private:
     AudioEngine& engine_;
 };
 
+// The application can no longer run, but the frontend still gets frames and
+// audio until a reset, a reload or a state restore.
+void stop_application(CoreState& state, const Error& reason) {
+    const std::string text = fmt::format("CBE frame callback stopped: {}", reason.to_string());
+    TARVEL_LOG(Warn, kApiTarget, "{}", text);
+    show_message(text, RETRO_LOG_WARN);
+    state.stopped = true;
+}
+
 void run_due_ticks(CoreState& state) {
     if (state.stopped) return;
     TickSchedule schedule = advance_tick_phase(state.tick_phase);
@@ -48,15 +58,26 @@ void run_due_ticks(CoreState& state) {
     for (u32 i = 0; i < schedule.due_ticks; ++i) {
         auto ticked = machine::run_tick(*state.machine, state.step_budget);
         if (!ticked) {
-            // The application can no longer run, but the frontend still gets
-            // frames and audio until a reset, a reload or a state restore.
-            const std::string text = fmt::format("CBE frame callback stopped: {}", ticked.error().to_string());
-            TARVEL_LOG(Warn, kApiTarget, "{}", text);
-            show_message(text, RETRO_LOG_WARN);
-            state.stopped = true;
+            stop_application(state, ticked.error());
+            // An attached debugger gets to look at the machine as the fault left it.
+            if (state.debugger) state.debugger->report_fault(*state.machine, ticked.error());
             return;
         }
     }
+}
+
+// Ticks with the GDB stub looking on: it takes debuggers and interrupts
+// between frames and watches every instruction while one is attached.
+void run_debugged_ticks(CoreState& state, debugger::GdbServer& gdb) {
+    machine::TarvelMachine& m = *state.machine;
+    if (!gdb.poll(m, application_state(state)) && !state.stopped) {
+        m.run_state = machine::RunState::Stopped;
+        stop_application(state, Error("CBE application ended by the debugger"));
+    }
+    m.monitor = gdb.monitor();
+    run_due_ticks(state);
+    m.monitor = nullptr;
+    gdb.after_frame(m, application_state(state));
 }
 
 // Sends the geometry wanted for the effective orientation when it differs from
@@ -112,7 +133,8 @@ void run_frame(CoreState& state) {
                   virtual_pointer ? pad_claims(state.virtual_pointer_options) : PadClaims{});
     sample_touch(state, callbacks.input_state);
 
-    run_due_ticks(state);
+    if (state.debugger) run_debugged_ticks(state, *state.debugger);
+    else run_due_ticks(state);
 
     // Presented on every frame, also once the application has stopped.
     std::span<const u8> screen = m.screen_bytes();

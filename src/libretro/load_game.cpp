@@ -13,6 +13,7 @@
 #include "common/log.hpp"
 #include "common/utf8.hpp"
 #include "libretro/core_options.hpp"
+#include "libretro/debugging.hpp"
 #include "libretro/frontend.hpp"
 #include "libretro/input_mapping.hpp"
 #include "libretro/memory_map.hpp"
@@ -28,6 +29,8 @@ struct LoadedContent {
     cbe::CbeArchive archive;
     std::unique_ptr<machine::TarvelMachine> machine;
     GameSaves saves;
+    std::unique_ptr<debugger::GdbServer> debugger;
+    std::optional<u16> gdb_port;
 };
 
 Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& archive) {
@@ -40,7 +43,7 @@ Result<std::unique_ptr<machine::TarvelMachine>> build(const cbe::CbeArchive& arc
 Result<LoadedContent> read_and_build(const std::string& path) {
     TARVEL_TRY_ASSIGN(auto archive, cbe::load_archive(path));
     TARVEL_TRY_ASSIGN(auto machine, build(archive));
-    return LoadedContent{std::move(archive), std::move(machine), {}};
+    return LoadedContent{std::move(archive), std::move(machine), {}, {}, {}};
 }
 
 // Tells the frontend which pad buttons mean something, how demanding the
@@ -62,6 +65,8 @@ void install_core_state(LoadedContent content) {
     state->archive = std::move(content.archive);
     state->machine = std::move(content.machine);
     state->saves = std::move(content.saves);
+    state->debugger = std::move(content.debugger);
+    state->gdb_port = content.gdb_port;
     state->geometry = geometry_for(state->effective_orientation());
     // A previous game goes only now that the new one is complete.
     if (core_state()) flush_game_saves(core_state()->saves, core_state()->machine->file_system);
@@ -97,8 +102,20 @@ bool load_game(const retro_game_info* info) {
     if (!content) return fail(fmt::format("Failed to load game: {}", content.error().to_string()));
     // The game's kept files are in place before its first code runs.
     content->saves = open_game_saves(path, content->machine->file_system);
-    auto booted = machine::boot(*content->machine, kStepBudget);
-    if (!booted) return fail(fmt::format("Failed to boot CBE application: {}", booted.error().to_string()));
+    // With the GDB stub on, the first instruction waits for the debugger, so
+    // that it can break anywhere, the start-up code included.
+    content->gdb_port = gdb_port_setting(frontend_option_reader(frontend().environment));
+    if (content->gdb_port) content->debugger = start_gdb_server(*content->gdb_port);
+    debugger::GdbServer* gdb = content->debugger.get();
+    machine::TarvelMachine& m = *content->machine;
+    if (gdb) gdb->wait_for_debugger();
+    m.monitor = gdb ? gdb->monitor() : nullptr;
+    auto booted = machine::boot(m, kStepBudget);
+    m.monitor = nullptr;
+    if (!booted) {
+        if (gdb && gdb->report_fault(m, booted.error())) gdb->after_frame(m, debugger::AppState::Faulted);
+        return fail(fmt::format("Failed to boot CBE application: {}", booted.error().to_string()));
+    }
     TARVEL_LOG(Info, kApiTarget, "Game loaded: {}", path);
     install_core_state(std::move(content).value());
     return true;
@@ -121,7 +138,10 @@ void reset_game(CoreState& state) {
     fresh.file_system.stored_bytes = kept.stored_bytes;
     // What the new start itself writes is a change to be kept.
     const u64 carried_changes = fresh.file_system.changes;
-    if (Status booted = machine::boot(fresh, state.step_budget); !booted) {
+    fresh.monitor = state.debugger ? state.debugger->monitor() : nullptr;
+    Status booted = machine::boot(fresh, state.step_budget);
+    fresh.monitor = nullptr;
+    if (!booted) {
         fail(fmt::format("Failed to reset game: {}", booted.error().to_string()));
         return;
     }

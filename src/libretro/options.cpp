@@ -13,6 +13,7 @@ constexpr OptionValue kVolumeValues[] = {{"100"}, {"90"}, {"80"}, {"70"}, {"60"}
                                          {"40"},  {"30"}, {"20"}, {"10"}, {"0"}};
 constexpr OptionValue kEnabledByDefault[] = {{"enabled"}, {"disabled"}};
 constexpr OptionValue kDisabledByDefault[] = {{"disabled"}, {"enabled"}};
+constexpr OptionValue kGdbPortValues[] = {{"disabled"}, {"1234"}, {"2345"}, {"3333"}};
 constexpr OptionValue kOrientationValues[] = {
     {"auto", "Auto (per application)"}, {"landscape", "Landscape"}, {"portrait", "Portrait"}};
 constexpr OptionValue kPointerButtonValues[] = {
@@ -62,6 +63,11 @@ constexpr CoreOption kOptions[] = {
      "How the arrow is drawn over the picture (never into the application's screen). It turns amber while "
      "touching.",
      "input", kPointerArrowValues},
+    {option_keys::gdb_port, "GDB Remote Debugging Port",
+     "Listens for gdb on 127.0.0.1 at this port (target remote :PORT). Set before loading a game, the game "
+     "waits at its first instruction until a debugger attaches. The environment variable TARVEL_GDB_PORT "
+     "overrides this.",
+     "advanced", kGdbPortValues},
 };
 
 struct LegacyTable {

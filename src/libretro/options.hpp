@@ -26,6 +26,7 @@ inline constexpr const char* virtual_pointer = "tarvel_virtual_pointer";
 inline constexpr const char* pointer_button = "tarvel_pointer_button";
 inline constexpr const char* pointer_speed = "tarvel_pointer_speed";
 inline constexpr const char* pointer_arrow = "tarvel_pointer_arrow";
+inline constexpr const char* gdb_port = "tarvel_gdb_port";
 }  // namespace option_keys
 
 struct OptionValue {

@@ -154,6 +154,29 @@ PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, std::optional<Error>&
     return PassEnd::Next;
 }
 
+// With a monitor every instruction goes through the pass, and the monitor is
+// asked before each one. The pass alone gives the same machine as the stretches.
+Status run_monitored(TarvelMachine& m, u64 budget) {
+    u64 steps = 0;
+    for (;;) {
+        const bool thumb = m.cpu.regs.thumb();
+        const u32 pc = m.cpu.regs.r[15] & (thumb ? ~1u : ~3u);
+        if (!in_trap_area(pc) && pc != kReturnSentinel && m.monitor) {
+            m.cpu.regs.set(15, pc);
+            if (!m.monitor->before_instruction(m)) {
+                m.run_state = RunState::Stopped;
+                return Error::format("CBE application ended by the debugger at 0x{:08x}", m.cpu.regs.r[15]);
+            }
+        }
+        std::optional<Error> failure;
+        switch (run_pass(m, steps, budget, failure)) {
+            case PassEnd::Next: break;
+            case PassEnd::Done: return {};
+            case PassEnd::Failed: return std::move(*failure);
+        }
+    }
+}
+
 }  // namespace
 
 void branch_exchange(TarvelMachine& machine, u32 target) {
@@ -163,6 +186,7 @@ void branch_exchange(TarvelMachine& machine, u32 target) {
 
 Status run_guest(TarvelMachine& m, u64 budget) {
     if (budget == 0) return budget_error(m, budget);
+    if (m.monitor) return run_monitored(m, budget);
     u64 steps = 0;
     for (;;) {
         // Long stretch of plain code, if the pc is in plain memory.

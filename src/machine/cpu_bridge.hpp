@@ -11,7 +11,9 @@
 // Plain code runs in long stretches on Cpu::run with a window that covers only
 // memory where none of those checks can fire; everything else goes through the
 // per-instruction pass. Both produce the same machine, the same instruction
-// count and the same recent-pc ring.
+// count and the same recent-pc ring. While an ExecutionMonitor is set on the
+// machine (a debugger), every instruction takes the pass and the monitor is
+// asked before each.
 
 #include "common/error.hpp"
 #include "machine/machine.hpp"
