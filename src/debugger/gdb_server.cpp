@@ -81,8 +81,7 @@ bool GdbServer::accept_client(bool blocking) {
     last_packet_.clear();
     running_ = false;
     halt_requested_ = false;
-    instructions_before_halt_ = -1;
-    resume_pc_.reset();
+    step_pending_ = false;
     TARVEL_LOG(Info, kTarget, "GDB stub: debugger attached");
     return true;
 }
@@ -148,13 +147,12 @@ void GdbServer::send_packet(std::string_view payload) {
     send_raw(last_packet_);
 }
 
-Resume GdbServer::halt(machine::TarvelMachine& m, u8 signal, bool at_instruction) {
+Resume GdbServer::halt(machine::TarvelMachine& m, u8 signal) {
     session_.set_stop_signal(signal);
     if (running_) send_packet(session_.stop_reply(m));
     running_ = false;
     halt_requested_ = false;
-    instructions_before_halt_ = -1;
-    resume_pc_.reset();
+    step_pending_ = false;
     using Kind = PacketEvent::Kind;
     for (;;) {
         while (pending_.empty()) {
@@ -189,11 +187,12 @@ Resume GdbServer::halt(machine::TarvelMachine& m, u8 signal, bool at_instruction
             case Resume::None: continue;
             case Resume::Continue:
             case Resume::Step: {
+                // Halted before an instruction, that instruction runs as soon
+                // as this returns, without being checked again: a breakpoint
+                // there is passed, and a step halts before the one after it.
                 running_ = true;
                 poll_countdown_ = kPollInterval;
-                const armv4t::RegisterFile& regs = m.cpu.regs;
-                if (at_instruction) resume_pc_ = regs.r[15] & (regs.thumb() ? ~1u : ~3u);
-                if (outcome.resume == Resume::Step) instructions_before_halt_ = at_instruction ? 1 : 0;
+                step_pending_ = outcome.resume == Resume::Step;
                 return outcome.resume;
             }
             case Resume::Detach:
@@ -208,18 +207,11 @@ bool GdbServer::before_instruction(machine::TarvelMachine& m) {
     if (waiting_) {
         waiting_ = false;
         if (!accept_client(true)) return true;
-        return halt(m, kSignalTrap, true) != Resume::Kill;
+        return halt(m, kSignalTrap) != Resume::Kill;
     }
     if (client_ < 0 || closing_) return true;
-    const u32 pc = m.cpu.regs.r[15];
-    const bool passing = resume_pc_ == pc;  // the instruction the machine halted at runs first
-    resume_pc_.reset();
-    bool stop = halt_requested_;
-    if (instructions_before_halt_ >= 0) {
-        if (instructions_before_halt_ == 0) stop = true;
-        else --instructions_before_halt_;
-    }
-    if (!passing && session_.has_breakpoints() && session_.is_breakpoint(pc)) stop = true;
+    bool stop = halt_requested_ || step_pending_;
+    if (session_.has_breakpoints() && session_.is_breakpoint(m.cpu.regs.r[15])) stop = true;
     if (!stop && --poll_countdown_ == 0) {
         poll_countdown_ = kPollInterval;
         if (!receive(false)) {
@@ -229,7 +221,7 @@ bool GdbServer::before_instruction(machine::TarvelMachine& m) {
         stop = take_interrupt();
     }
     if (!stop) return true;
-    return halt(m, kSignalTrap, true) != Resume::Kill;
+    return halt(m, kSignalTrap) != Resume::Kill;
 }
 
 bool GdbServer::poll(machine::TarvelMachine& m, AppState app) {
@@ -237,7 +229,7 @@ bool GdbServer::poll(machine::TarvelMachine& m, AppState app) {
     if (client_ < 0) {
         if (!accept_client(false)) return true;
         // The new debugger's first questions are answered right here.
-        return halt(m, signal, false) != Resume::Kill;
+        return halt(m, signal) != Resume::Kill;
     }
     accept_client(false);  // turns away a second debugger
     if (!receive(false)) {
@@ -253,7 +245,7 @@ bool GdbServer::poll(machine::TarvelMachine& m, AppState app) {
         halt_requested_ = true;  // before the next guest instruction
         return true;
     }
-    return halt(m, signal, false) != Resume::Kill;
+    return halt(m, signal) != Resume::Kill;
 }
 
 void GdbServer::after_frame(machine::TarvelMachine&, AppState app) {
@@ -266,7 +258,7 @@ void GdbServer::after_frame(machine::TarvelMachine&, AppState app) {
 bool GdbServer::report_fault(machine::TarvelMachine& m, const Error& reason) {
     if (client_ < 0 || !running_) return true;
     send_packet("O" + hex_of("Tarvel: " + reason.to_string() + "\n"));
-    return halt(m, kSignalSegv, false) != Resume::Kill;
+    return halt(m, kSignalSegv) != Resume::Kill;
 }
 
 }  // namespace tarvel::debugger

@@ -69,10 +69,8 @@ public:
 private:
     GdbServer(int listener, u16 port) : listener_(listener), port_(port) {}
 
-    // Halts and serves packets until the debugger resumes or goes. `at_instruction`:
-    // halted before a guest instruction (a step then runs that one instruction),
-    // rather than between frames.
-    Resume halt(machine::TarvelMachine& machine, u8 signal, bool at_instruction);
+    // Halts and serves packets until the debugger resumes or goes.
+    Resume halt(machine::TarvelMachine& machine, u8 signal);
     bool accept_client(bool blocking);
     void close_client();
     // Reads what arrived without waiting (or waiting when `blocking`) into
@@ -97,9 +95,8 @@ private:
 
     // While the debugger has resumed the machine:
     bool running_ = false;             // a stop reply is owed
-    bool halt_requested_ = false;      // an interrupt, or a step that has run its instruction
-    int instructions_before_halt_ = -1;  // a step: instructions still to run; -1 none
-    std::optional<u32> resume_pc_;     // the breakpoint there is passed once
+    bool halt_requested_ = false;  // an interrupt: halt before the next instruction
+    bool step_pending_ = false;    // a step: the halted instruction ran; halt before the next
     u32 poll_countdown_ = 0;
 };
 

@@ -61,7 +61,8 @@ TEST(EntryPoints, OptionsGoOutAsV2WithCategoriesOrAsTheSameVariables) {
         {"tarvel_virtual_pointer", "Virtual Pointer (Right Stick); disabled|enabled"},
         {"tarvel_pointer_button", "Virtual Pointer Touch Button; r3|l3|r2"},
         {"tarvel_pointer_speed", "Virtual Pointer Speed; 6|3|10|15"},
-        {"tarvel_pointer_arrow", "Virtual Pointer Arrow; white|black|hidden"}};
+        {"tarvel_pointer_arrow", "Virtual Pointer Arrow; white|black|hidden"},
+        {"tarvel_gdb_port", "GDB Remote Debugging Port; disabled|1234|2345|3333"}};
     for (std::optional<unsigned> version : {std::optional<unsigned>(), std::optional<unsigned>(0u),
                                             std::optional<unsigned>(1u), std::optional<unsigned>(2u),
                                             std::optional<unsigned>(3u)}) {
