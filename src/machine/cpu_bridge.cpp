@@ -161,7 +161,7 @@ Status run_monitored(TarvelMachine& m, u64 budget) {
     for (;;) {
         const bool thumb = m.cpu.regs.thumb();
         const u32 pc = m.cpu.regs.r[15] & (thumb ? ~1u : ~3u);
-        if (!in_trap_area(pc) && pc != kReturnSentinel && m.monitor) {
+        if (!in_trap_area(pc) && m.monitor) {
             m.cpu.regs.set(15, pc);
             if (!m.monitor->before_instruction(m)) {
                 m.run_state = RunState::Stopped;

@@ -13,10 +13,11 @@ public:
     virtual ~ExecutionMonitor() = default;
 
     // Called by the bridge before each guest instruction while the monitor is
-    // set, with r15 holding the aligned pc. Passes at the service trap area and
-    // the return sentinel are not instructions and are not reported. The monitor
-    // may block here and may change registers and memory. Returning false ends
-    // the run: run_guest stops the application and fails.
+    // set, with r15 holding the aligned pc. Passes at the service trap area are
+    // part of the call that reached the stub and are not reported; the return
+    // sentinel is, so that a debugger can stop where a guest call ends. The
+    // monitor may block here and may change registers and memory. Returning
+    // false ends the run: run_guest stops the application and fails.
     virtual bool before_instruction(TarvelMachine& machine) = 0;
 };
 

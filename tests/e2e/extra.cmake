@@ -46,6 +46,26 @@ foreach(app IN ITEMS
   endif()
 endforeach()
 
+# The debugger's application: the timer screens again, without optimisation
+# so that its locals live where the debugger can read them, as Thumb code
+# and as big-endian ARM code; and the debugger itself when it is installed.
+foreach(app IN ITEMS "e2e_debug_thumb_le;little;thumb" "e2e_debug_arm_be;big;arm")
+  list(GET app 0 name)
+  list(GET app 1 endian)
+  list(GET app 2 isa)
+  tarvel_add_guest_app(NAME ${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/apps/timer_screens.c
+                       ENDIAN ${endian} ISA ${isa} OPTIMIZE -O0)
+  if(TARGET ${name})
+    add_dependencies(${test_target} ${name})
+    string(TOUPPER ${name} upper)
+    list(APPEND e2e_definitions ${upper}_CBE="${${name}_CBE}" ${upper}_ELF="${${name}_ELF}")
+  endif()
+endforeach()
+find_program(TARVEL_GDB_MULTIARCH gdb-multiarch)
+if(TARVEL_GDB_MULTIARCH)
+  list(APPEND e2e_definitions TARVEL_GDB_EXE="${TARVEL_GDB_MULTIARCH}")
+endif()
+
 if(TARGET tarvel_demo)
   add_dependencies(${test_target} tarvel_demo)
   list(APPEND e2e_definitions TARVEL_DEMO_LE_CBE="${TARVEL_DEMO_CBE}")

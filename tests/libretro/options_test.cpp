@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -58,6 +59,28 @@ TEST(PointerSpeedOption, TakesOneToFortyPixelsAndOtherwiseTheDefault) {
     EXPECT_EQ(parse_pointer_speed_option("1"), 1u);
     for (const char* bad : {"0", "41", "-3", "", "fast", "4294967296"}) EXPECT_EQ(parse_pointer_speed_option(bad), 6u) << bad;
     EXPECT_EQ(parse_pointer_speed_option(std::nullopt), 6u);
+}
+
+// The option offers a few ports; the environment variable takes any, and
+// wins over the option while it holds one.
+TEST(GdbPortSetting, EnvironmentOverOptionAndOnlyRealPorts) {
+    EXPECT_EQ(parse_port("1234"), u16{1234});
+    EXPECT_EQ(parse_port("65535"), u16{65535});
+    for (const char* bad : {"disabled", "", "0", "65536", "+80", "-1", "80 ", "0x50"})
+        EXPECT_EQ(parse_port(bad), std::nullopt) << "'" << bad << "'";
+    EXPECT_EQ(parse_port(std::nullopt), std::nullopt);
+
+    const OptionReader option = [](const char* key) -> std::optional<std::string> {
+        return std::string(key) == "tarvel_gdb_port" ? std::optional<std::string>("3333") : std::nullopt;
+    };
+    ::unsetenv(kGdbPortVariable);
+    EXPECT_EQ(gdb_port_setting(option), u16{3333});
+    EXPECT_EQ(gdb_port_setting(nullptr), std::nullopt);
+    ::setenv(kGdbPortVariable, "40001", 1);
+    EXPECT_EQ(gdb_port_setting(option), u16{40001});
+    ::setenv(kGdbPortVariable, "not a port", 1);
+    EXPECT_EQ(gdb_port_setting(option), u16{3333});
+    ::unsetenv(kGdbPortVariable);
 }
 
 class ApplyOptions : public ::testing::Test {
