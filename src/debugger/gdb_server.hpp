@@ -43,7 +43,7 @@ public:
     // there, so that it can set breakpoints before the application starts.
     void wait_for_debugger();
 
-    // What the core sets as the machine's monitor while guest code runs: null
+    // What the core sets as the execution monitor while guest code runs: null
     // when no debugger is attached or awaited, so guest code runs at full speed.
     machine::ExecutionMonitor* monitor() { return (attached() && !closing_) || waiting_ ? this : nullptr; }
 

@@ -74,9 +74,10 @@ void run_debugged_ticks(CoreState& state, debugger::GdbServer& gdb) {
         m.run_state = machine::RunState::Stopped;
         stop_application(state, Error("CBE application ended by the debugger"));
     }
-    m.monitor = gdb.monitor();
-    run_due_ticks(state);
-    m.monitor = nullptr;
+    {
+        machine::ScopedExecutionMonitor watch(gdb.monitor());
+        run_due_ticks(state);
+    }
     gdb.after_frame(m, application_state(state));
 }
 

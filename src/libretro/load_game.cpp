@@ -109,9 +109,11 @@ bool load_game(const retro_game_info* info) {
     debugger::GdbServer* gdb = content->debugger.get();
     machine::TarvelMachine& m = *content->machine;
     if (gdb) gdb->wait_for_debugger();
-    m.monitor = gdb ? gdb->monitor() : nullptr;
-    auto booted = machine::boot(m, kStepBudget);
-    m.monitor = nullptr;
+    Status booted;
+    {
+        machine::ScopedExecutionMonitor watch(gdb ? gdb->monitor() : nullptr);
+        booted = machine::boot(m, kStepBudget);
+    }
     if (!booted) {
         if (gdb && gdb->report_fault(m, booted.error())) gdb->after_frame(m, debugger::AppState::Faulted);
         return fail(fmt::format("Failed to boot CBE application: {}", booted.error().to_string()));
@@ -138,9 +140,11 @@ void reset_game(CoreState& state) {
     fresh.file_system.stored_bytes = kept.stored_bytes;
     // What the new start itself writes is a change to be kept.
     const u64 carried_changes = fresh.file_system.changes;
-    fresh.monitor = state.debugger ? state.debugger->monitor() : nullptr;
-    Status booted = machine::boot(fresh, state.step_budget);
-    fresh.monitor = nullptr;
+    Status booted;
+    {
+        machine::ScopedExecutionMonitor watch(state.debugger ? state.debugger->monitor() : nullptr);
+        booted = machine::boot(fresh, state.step_budget);
+    }
     if (!booted) {
         fail(fmt::format("Failed to reset game: {}", booted.error().to_string()));
         return;

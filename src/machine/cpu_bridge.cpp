@@ -6,12 +6,15 @@
 
 #include "common/log.hpp"
 #include "common/utf8.hpp"
+#include "machine/execution_monitor.hpp"
 #include "machine/trace_filter.hpp"
 #include "memory/guest_strings.hpp"
 
 namespace tarvel::machine {
 
 namespace {
+
+thread_local ExecutionMonitor* current_monitor = nullptr;
 
 constexpr const char* kBridgeTarget = "tarvel_core::machine::cpu_bridge";
 
@@ -156,14 +159,14 @@ PassEnd run_pass(TarvelMachine& m, u64& steps, u64 budget, std::optional<Error>&
 
 // With a monitor every instruction goes through the pass, and the monitor is
 // asked before each one. The pass alone gives the same machine as the stretches.
-Status run_monitored(TarvelMachine& m, u64 budget) {
+Status run_monitored(TarvelMachine& m, u64 budget, ExecutionMonitor& monitor) {
     u64 steps = 0;
     for (;;) {
         const bool thumb = m.cpu.regs.thumb();
         const u32 pc = m.cpu.regs.r[15] & (thumb ? ~1u : ~3u);
-        if (!in_trap_area(pc) && m.monitor) {
+        if (!in_trap_area(pc)) {
             m.cpu.regs.set(15, pc);
-            if (!m.monitor->before_instruction(m)) {
+            if (!monitor.before_instruction(m)) {
                 m.run_state = RunState::Stopped;
                 return Error::format("CBE application ended by the debugger at 0x{:08x}", m.cpu.regs.r[15]);
             }
@@ -179,6 +182,14 @@ Status run_monitored(TarvelMachine& m, u64 budget) {
 
 }  // namespace
 
+ExecutionMonitor* execution_monitor() { return current_monitor; }
+
+ScopedExecutionMonitor::ScopedExecutionMonitor(ExecutionMonitor* monitor) : previous_(current_monitor) {
+    current_monitor = monitor;
+}
+
+ScopedExecutionMonitor::~ScopedExecutionMonitor() { current_monitor = previous_; }
+
 void branch_exchange(TarvelMachine& machine, u32 target) {
     set_thumb(machine.cpu.regs, target & 1);
     machine.cpu.regs.set(15, target & ~1u);
@@ -186,7 +197,9 @@ void branch_exchange(TarvelMachine& machine, u32 target) {
 
 Status run_guest(TarvelMachine& m, u64 budget) {
     if (budget == 0) return budget_error(m, budget);
-    if (m.monitor) return run_monitored(m, budget);
+    // While a debugger watches, every instruction takes the pass and the
+    // monitor is asked before each.
+    if (current_monitor) return run_monitored(m, budget, *current_monitor);
     u64 steps = 0;
     for (;;) {
         // Long stretch of plain code, if the pc is in plain memory.

@@ -11,9 +11,7 @@
 // Plain code runs in long stretches on Cpu::run with a window that covers only
 // memory where none of those checks can fire; everything else goes through the
 // per-instruction pass. Both produce the same machine, the same instruction
-// count and the same recent-pc ring. While an ExecutionMonitor is set on the
-// machine (a debugger), every instruction takes the pass and the monitor is
-// asked before each.
+// count and the same recent-pc ring.
 
 #include "common/error.hpp"
 #include "machine/machine.hpp"

@@ -27,7 +27,6 @@
 #include "common/orientation.hpp"
 #include "memory/guest_heap.hpp"
 #include "memory/guest_memory.hpp"
-#include "machine/execution_monitor.hpp"
 #include "machine/input_state.hpp"
 #include "machine/screen.hpp"
 #include "machine/virtual_fs.hpp"
@@ -281,11 +280,6 @@ struct TarvelMachine {
     AudioServiceState audio;
     NetworkState network;
     DrawingState drawing;
-
-    // Set only while a debugger watches guest code (see execution_monitor.hpp);
-    // not part of the machine's state, never saved. With none set the bridge
-    // runs plain code in long stretches.
-    ExecutionMonitor* monitor = nullptr;
 
     bool big_endian() const { return memory.big_endian(); }
     // The screen buffer in guest byte order (240 x 400 RGB565, row stride 480 bytes).

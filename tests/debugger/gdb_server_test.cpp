@@ -132,9 +132,11 @@ TEST(GdbServer, BreaksAndStepsInArmAndThumbCode) {
                 heard.push_back(d.ask("c"));
             });
             gdb.wait_for_debugger();
-            m.monitor = gdb.monitor();
-            const Status ran = machine::call_guest(m, kBase | (thumb ? 1 : 0), 0, 0, 0, 1000);
-            m.monitor = nullptr;
+            Status ran;
+            {
+                machine::ScopedExecutionMonitor watch(gdb.monitor());
+                ran = machine::call_guest(m, kBase | (thumb ? 1 : 0), 0, 0, 0, 1000);
+            }
             gdb.after_frame(m, AppState::Ended);
             debugger.join();
 
@@ -192,9 +194,11 @@ TEST(GdbServer, InterruptHaltsARunningLoopAndKillEndsIt) {
         heard.push_back(d.next_packet());  // nothing: the stub hangs up
     });
     gdb.wait_for_debugger();
-    m.monitor = gdb.monitor();
-    const Status ran = machine::call_guest(m, kBase | 1, 0, 0, 0, u64{1} << 40);
-    m.monitor = nullptr;
+    Status ran;
+    {
+        machine::ScopedExecutionMonitor watch(gdb.monitor());
+        ran = machine::call_guest(m, kBase | 1, 0, 0, 0, u64{1} << 40);
+    }
     debugger.join();
 
     ASSERT_FALSE(ran);
