@@ -4,12 +4,6 @@
 // kill in a loop that never ends by itself.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +11,7 @@
 #include "debugger/gdb_server.hpp"
 #include "debugger/rsp_packet.hpp"
 #include "machine/cpu_bridge.hpp"
+#include "support/gdb_client.hpp"
 #include "support/test_machine.hpp"
 #include "support/thumb_program.hpp"
 
@@ -26,64 +21,8 @@ namespace {
 using machine::TarvelMachine;
 constexpr u32 kBase = machine::kDefaultCodeBase;
 
-// A debugger that knows only what the test tells it to say. Every wait has a
-// generous limit, after which the connection is dropped (the stub then lets
-// the machine run on) and the transcript shows what was missing.
-class ScriptedDebugger {
-public:
-    explicit ScriptedDebugger(u16 port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval limit{60, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) hang_up();
-    }
-    ~ScriptedDebugger() { hang_up(); }
-
-    void send_raw(const std::string& bytes) {
-        if (fd_ >= 0) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    }
-    // Sends a packet and returns the next packet received ("<none>" if none came).
-    std::string ask(const std::string& payload) {
-        send_raw(encode_packet(payload));
-        return next_packet();
-    }
-    std::string next_packet() {
-        while (fd_ >= 0) {
-            for (size_t i = 0; i < events_.size(); ++i) {
-                if (events_[i].kind != PacketEvent::Kind::Packet) continue;
-                std::string payload = events_[i].payload;
-                events_.erase(events_.begin(), events_.begin() + static_cast<long>(i) + 1);
-                return payload;
-            }
-            char buffer[1024];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0) hang_up();
-            else decoder_.feed(std::string_view(buffer, static_cast<size_t>(n)), events_);
-        }
-        return "<none>";
-    }
-    void hang_up() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-    PacketDecoder decoder_;
-    std::vector<PacketEvent> events_;
-};
-
-std::string guest_hex(u32 value, bool big_endian) {
-    u8 bytes[4];
-    store32(bytes, value, big_endian);
-    std::string out;
-    append_hex(out, bytes);
-    return out;
-}
+using test::guest_hex;
+using test::ScriptedDebugger;
 
 std::string pc_field(u32 pc, bool big_endian) { return "0f:" + guest_hex(pc, big_endian) + ";"; }
 

@@ -8,6 +8,7 @@
 
 #include "debugger/gdb_session.hpp"
 #include "debugger/rsp_packet.hpp"
+#include "support/gdb_client.hpp"
 #include "support/test_machine.hpp"
 
 namespace tarvel::debugger {
@@ -17,14 +18,7 @@ using machine::kRamBase;
 using machine::kRamSize;
 using machine::TarvelMachine;
 
-// A register or word as the debugger sees it: hex of its bytes in guest order.
-std::string guest_hex(u32 value, bool big_endian) {
-    u8 bytes[4];
-    store32(bytes, value, big_endian);
-    std::string out;
-    append_hex(out, bytes);
-    return out;
-}
+using test::guest_hex;
 
 std::string reply(GdbSession& session, TarvelMachine& m, std::string_view packet) {
     return session.handle(m, packet).reply.value_or("<none>");

@@ -5,10 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/gdb_client.hpp"
 #include "support/stderr_capture.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_frontend.hpp"
@@ -347,6 +351,56 @@ TEST_F(RunningGame, UnloadAndDeinitDropTheGame) {
     frontend.run(1);
     EXPECT_THAT(frontend.log_summary(), ElementsAre("WARN retro_run called before loading a game"));
     EXPECT_TRUE(frontend.video_frames().empty());
+}
+
+// The GDB stub never holds on to a machine: a debugger attached at the first
+// instruction, still attached through a reset and a state restore, halts and
+// reads the machine that runs now, and the game runs on once it detaches.
+TEST_F(RunningGame, DebuggerSessionOutlivesResetAndRestore) {
+    const u16 port = free_loopback_port();
+    frontend.set_variable("tarvel_gdb_port", std::to_string(port));
+    std::atomic<bool> restored{false};
+    std::atomic<bool> done{false};
+    std::vector<std::string> heard;
+    std::thread debugger([&] {
+        ScriptedDebugger d(port);
+        heard.push_back(d.ask("QStartNoAckMode"));
+        heard.push_back(d.ask("pf"));  // waiting at the first instruction
+        d.send("c");
+        while (!restored) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        d.send_raw("\x03");
+        heard.push_back(d.next_packet());
+        heard.push_back(d.ask("pf"));
+        heard.push_back(d.ask("D"));
+        done = true;
+    });
+    const bool loaded = frontend.load(app());
+    std::vector<u8> saved(retro_serialize_size());
+    const bool serialized = loaded && retro_serialize(saved.data(), saved.size());
+    frontend.run(12);
+    retro_reset();
+    const bool unserialized = serialized && retro_unserialize(saved.data(), saved.size());
+    restored = true;
+    // The interrupt halts the next tick's first instruction, however late it comes.
+    for (long frame = 0; frame < 10'000'000 && !done; ++frame) frontend.run(1);
+    debugger.join();
+
+    EXPECT_TRUE(loaded && serialized && unserialized);
+    ASSERT_EQ(heard.size(), 5u);
+    EXPECT_EQ(heard[0], "OK");
+    EXPECT_EQ(heard[1], guest_hex(kCodeBase, false));
+    EXPECT_TRUE(heard[2].starts_with("T05")) << heard[2];
+    u32 pc = 0;
+    EXPECT_TRUE(debugger::parse_hex_u32(heard[3].substr(6, 2) + heard[3].substr(4, 2) + heard[3].substr(2, 2) +
+                                            heard[3].substr(0, 2),
+                                        pc))
+        << heard[3];
+    EXPECT_GE(pc, kCodeBase);
+    EXPECT_LT(pc, kCodeBase + kDataOffset) << "halted in the application's code";
+    EXPECT_EQ(heard[4], "OK");
+    const u32 renders = ram_word(kRenderCountOffset);
+    frontend.run(12);
+    EXPECT_GT(ram_word(kRenderCountOffset), renders) << "the game runs on after the debugger left";
 }
 
 }  // namespace
