@@ -12,6 +12,7 @@
 #include "libretro/input_mapping.hpp"
 #include "libretro/options.hpp"
 #include "machine/services/audio.hpp"
+#include "media/audio/sound_font.hpp"
 
 namespace tarvel::libretro {
 
@@ -103,6 +104,7 @@ AppliedOptions apply_core_options(const OptionReader& read, Orientation content_
     options.touch_input = parse_touch_input_option(get(option_keys::touch_input));
     options.debug_logging = parse_enabled_option(get(option_keys::debug_logging));
     options.auto_bgm = parse_enabled_option(get(option_keys::auto_bgm));
+    options.enhanced_sound = parse_enabled_option(get(option_keys::enhanced_sound));
     options.orientation_option = parse_orientation_option(get(option_keys::screen_orientation));
     options.gdb_port = gdb_port_setting(read);
     options.effective_orientation = options.orientation_option == Orientation::Auto
@@ -138,6 +140,10 @@ void apply_options(CoreState& state, log::Level line_level) {
         state.described_claims = claims;
     }
     machine::services::set_auto_bgm_option(m, applied.auto_bgm);
+    // Loading the SoundFont takes a moment: it happens here, once per
+    // process, never while a frame renders.
+    if (applied.enhanced_sound) sound_font::prepare();
+    m.audio_engine.set_enhanced(applied.enhanced_sound);
     m.orientation_option = applied.orientation_option;
     m.effective_orientation = applied.effective_orientation;
     log::set_debug_flag(applied.debug_logging);

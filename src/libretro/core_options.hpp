@@ -53,6 +53,7 @@ struct AppliedOptions {
     bool touch_input = true;
     bool debug_logging = false;
     bool auto_bgm = false;
+    bool enhanced_sound = false;
     Orientation orientation_option = Orientation::Auto;
     Orientation effective_orientation = Orientation::Portrait;  // never Auto
     VirtualPointerOptions virtual_pointer;

@@ -24,7 +24,7 @@ constexpr OptionValue kPointerArrowValues[] = {{"white", "White"}, {"black", "Bl
 
 constexpr OptionCategory kCategories[] = {
     {"video", "Video", "How the application's screen is shown."},
-    {"audio", "Audio", "Loudness and background music."},
+    {"audio", "Audio", "Loudness, background music and sound quality."},
     {"input", "Input", "How the frontend's devices reach the handheld's touch screen."},
     {"advanced", "Advanced", "Diagnostics for application and core developers."},
 };
@@ -43,6 +43,11 @@ constexpr CoreOption kOptions[] = {
     {option_keys::auto_bgm, "Auto BGM (packaged MIDI)",
      "Plays the first MIDI music packaged with the application as endless background music, until the "
      "application plays sound itself.",
+     "audio", kDisabledByDefault},
+    {option_keys::enhanced_sound, "Enhanced Sound",
+     "Sound effects mixed over the music instead of waiting behind it, a band-limited resampler, MIDI music "
+     "through the General MIDI SoundFont (Debian's fluid-soundfont-gm) and short fades instead of clicks. "
+     "Disabled, applications sound as they do on the handheld.",
      "audio", kDisabledByDefault},
     {option_keys::screen_orientation, "Screen Orientation",
      "Auto shows each application the way it was made for: portrait, or turned a quarter into landscape, from "

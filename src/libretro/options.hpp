@@ -21,6 +21,7 @@ inline constexpr const char* volume = "tarvel_volume";
 inline constexpr const char* touch_input = "tarvel_touch_input";
 inline constexpr const char* debug_logging = "tarvel_debug_logging";
 inline constexpr const char* auto_bgm = "tarvel_auto_bgm";
+inline constexpr const char* enhanced_sound = "tarvel_enhanced_sound";
 inline constexpr const char* screen_orientation = "tarvel_screen_orientation";
 inline constexpr const char* virtual_pointer = "tarvel_virtual_pointer";
 inline constexpr const char* pointer_button = "tarvel_pointer_button";

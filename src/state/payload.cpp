@@ -38,7 +38,9 @@
 //  10. the key presses and releases sampled but not yet delivered, oldest
 //      first. A run of rewind or run-ahead restores every frame; without them
 //      a press sampled in the frame before a restore would be lost.
-// Parts 8 to 10 are the exceptions to "no defaults": states written before
+//  11. the enhanced sound's state (on, output gain, effects, fade tail), only
+//      while it is on: a state that ends before it has it off.
+// Parts 8 to 11 are the exceptions to "no defaults": states written before
 // they were carried end early. A state that ends after the tick phase restores
 // with both flags clear; one that ends after the flags restores with no queued
 // sound (what it had converted is in the audio queue of the first part); one
@@ -475,6 +477,19 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     }
     counted(ar, m.input.key_event_queue, 2, [&](auto& event) { serialize(ar, event); });
     if constexpr (Ar::kLoading) m.delivered_held_key_mask = delivered_held_key_mask;
+    // 11. The enhanced sound's state, written only while it is on.
+    auto& audio = m.audio_engine;
+    if constexpr (Ar::kLoading) {
+        if (ar.failed() || ar.remaining() < 1 + 4 + 8 + 8) return;
+    } else {
+        if (!audio.enhanced && audio.effects.empty() && audio.fade_tail.empty()) return;
+    }
+    ar(audio.enhanced, audio.gain);
+    ar.check(audio.gain <= kFullGain, [&] { return fmt::format("invalid audio gain {}", audio.gain); });
+    counted(ar, audio.effects, 8 + 7 * 8 + 5 * 4 + 1, [&](auto& sound) { serialize(ar, sound); }, kMaxEffects,
+            "too many sound effects");
+    counted(ar, audio.fade_tail, 2, [&](auto& sample) { ar(sample); }, size_t{kFadeFrames} * 2,
+            "fade tail too long");
 }
 
 }  // namespace

@@ -139,6 +139,9 @@ void install_saved_game(SavedGame game, std::unique_ptr<machine::TarvelMachine>&
         restored.set_unmapped_accesses(std::move(unmapped));
         restored.set_big_endian(big_endian);
     }
+    // Enhanced sounds that the restore set back by only a few frames keep
+    // their decoders (see AudioEngine::adopt_decoders).
+    game.machine->audio_engine.adopt_decoders(running->audio_engine);
     running = std::move(game.machine);
 }
 

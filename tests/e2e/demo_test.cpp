@@ -75,6 +75,28 @@ TEST_F(Demo, BothByteOrdersAndTwoRunsGiveTheSameFramesAndAudio) {
     EXPECT_TRUE(little.wav == again.wav);
 }
 
+// With the enhanced sound on, the game looks exactly the same; its sound is
+// its own (the theme through FluidSynth when the SoundFont is there, effects
+// over it), mostly music, and the same bytes in a second run.
+TEST_F(Demo, EnhancedSoundChangesTheSoundButNotThePictures) {
+    RunSpec spec = demo_spec(TARVEL_DEMO_LE_CBE);
+    RunOutcome plain = run_tarvel(spec);
+    spec.arguments.insert(spec.arguments.end(), {"-o", "tarvel_enhanced_sound=enabled"});
+    RunOutcome enhanced = run_tarvel(spec);
+    RunOutcome again = run_tarvel(spec);
+    for (RunOutcome* run : {&plain, &enhanced, &again}) ASSERT_EQ(run->process.exit_code, 0) << run->process.output;
+    EXPECT_THAT(enhanced.process.output, ::testing::HasSubstr("Enhanced sound: "));
+    for (const char* name : {"title", "countdown", "keys", "touch", "end"})
+        EXPECT_EQ(first_difference(plain.shots[name], enhanced.shots[name]), "") << name;
+    const WavLevel level = measure_wav(enhanced.wav);
+    ASSERT_TRUE(level.valid);
+    EXPECT_EQ(level.samples, 420u * 735 * 2);
+    EXPECT_GT(level.nonzero, level.samples / 2);
+    EXPECT_GT(level.peak, 0.05);
+    EXPECT_TRUE(enhanced.wav == again.wav);
+    EXPECT_FALSE(enhanced.wav == plain.wav);
+}
+
 // Left alone after the start, the ship is hit three times: the game-over
 // panel, then the 0 key goes back to the title. Both byte orders agree.
 TEST_F(Demo, GameEndsAndReturnsToTheTitle) {

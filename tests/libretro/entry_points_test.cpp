@@ -57,6 +57,7 @@ TEST(EntryPoints, OptionsGoOutAsV2WithCategoriesOrAsTheSameVariables) {
         {"tarvel_touch_input", "Touch/Pointer Input; enabled|disabled"},
         {"tarvel_debug_logging", "CPU/HLE Debug Logging; disabled|enabled"},
         {"tarvel_auto_bgm", "Auto BGM (packaged MIDI); disabled|enabled"},
+        {"tarvel_enhanced_sound", "Enhanced Sound; disabled|enabled"},
         {"tarvel_screen_orientation", "Screen Orientation; auto|landscape|portrait"},
         {"tarvel_virtual_pointer", "Virtual Pointer (Right Stick); disabled|enabled"},
         {"tarvel_pointer_button", "Virtual Pointer Touch Button; r3|l3|r2"},

@@ -15,6 +15,10 @@
 //   warning on every frame.
 // - The Auto BGM searches the main resource table only, never the named
 //   packages.
+// - With the enhanced sound on, a sound played once (a buffer, a file, or a
+//   resource without looping) while music plays is an effect: it is mixed over
+//   the music, and the current sound and the loop source stay the music's, so
+//   that the music goes on and asking for it again still finds it playing.
 
 #include "machine/services/audio.hpp"
 
@@ -76,6 +80,17 @@ std::vector<u8> copy_guest_bytes(TarvelMachine& m, u32 address, u32 length) {
 
 // ---- play buffer (indices 1, 9) ----
 
+// Enhanced sound: submits a one-shot sound as an effect over the music when
+// music plays. Returns false when the sound is to be queued as usual.
+bool played_as_effect(TarvelMachine& m, std::span<const u8> sound, u32 repeats) {
+    if (!m.audio_engine.mixes_effects()) return false;
+    if (Status submitted = m.audio_engine.submit_effect(sound, repeats); !submitted)
+        TARVEL_LOG(Warn, kAudioTarget, "Effect rejected: {}", submitted.error().to_string());
+    else
+        TARVEL_LOG(Debug, kAudioTarget, "Effect mixed over the music ({} bytes)", sound.size());
+    return true;
+}
+
 void play_buffer(TarvelMachine& m) {
     const u32 address = service_arg(m, 0);
     const u32 repeats = service_arg(m, 1);
@@ -83,6 +98,7 @@ void play_buffer(TarvelMachine& m) {
                          u32{m.memory.read8(address + 4)};
     const u32 length = std::min(declared, kMaxWrappedPayload);
     const std::vector<u8> sound = copy_guest_bytes(m, address, length + kWrapperHeaderBytes);
+    if (played_as_effect(m, sound, repeats)) return;
     if (Status submitted = m.audio_engine.submit(sound, repeats); !submitted) {
         TARVEL_LOG(Warn, kAudioTarget, "Guest audio rejected: {}", submitted.error().to_string());
         return;
@@ -121,6 +137,7 @@ u32 play_for_game(TarvelMachine& m, bool loop) {
         TARVEL_LOG(Warn, kAudioTarget, "PlayForGame: resource id {} was not found", number);
         return 0;
     }
+    if (!loop && played_as_effect(m, *data, repeats)) return 0;
     if (Status submitted = m.audio_engine.submit(*data, repeats); !submitted) {
         forget_current_sound(m);
         TARVEL_LOG(Warn, kAudioTarget, "PlayForGame rejected id={}: {}", number, submitted.error().to_string());
@@ -155,6 +172,7 @@ void play_by_file(TarvelMachine& m) {
         return;
     }
     const size_t size = data->size();
+    if (played_as_effect(m, *data, repeats)) return;
     if (Status submitted = m.audio_engine.submit(*data, repeats); !submitted) {
         TARVEL_LOG(Warn, kAudioTarget, "PlayByFile rejected path={}: {}", path, submitted.error().to_string());
         return;

@@ -88,12 +88,51 @@ AudioEngine make_audio_engine(u32 volume) {
 }
 
 Status AudioEngine::submit(std::span<const u8> data, u32 repeats) {
-    return enqueue(SharedBytes(std::vector<u8>(data.begin(), data.end())), repeats);
+    return enqueue(SharedBytes(std::vector<u8>(data.begin(), data.end())), repeats, sounds);
 }
 
-Status AudioEngine::submit(SharedBytes data, u32 repeats) { return enqueue(std::move(data), repeats); }
+Status AudioEngine::submit(SharedBytes data, u32 repeats) { return enqueue(std::move(data), repeats, sounds); }
 
-Status AudioEngine::enqueue(SharedBytes data, u32 repeats) {
+Status AudioEngine::submit_effect(std::span<const u8> data, u32 repeats) {
+    return enqueue(SharedBytes(std::vector<u8>(data.begin(), data.end())), repeats, effects);
+}
+
+bool AudioEngine::mixes_effects() const {
+    if (!enhanced || !active || paused) return false;
+    if (loop_source) return true;
+    if (sounds.empty()) return false;
+    const auto front = audio_format::recognise(sounds.front().data.span());
+    return front.ok() && front->kind == SoundKind::Midi;
+}
+
+void AudioEngine::set_enhanced(bool on) {
+    if (on == enhanced) return;
+    enhanced = on;
+    effects.clear();
+    fade_tail.clear();
+    gain = on ? volume_gain() : kFullGain;
+}
+
+void AudioEngine::adopt_decoders(AudioEngine& running) {
+    for (std::deque<QueuedSound>* restored : {&sounds, &effects}) {
+        for (QueuedSound& sound : *restored) {
+            if (sound.decoder.stream || sound.cursor.block != kEnhancedBlock) continue;
+            for (std::deque<QueuedSound>* live : {&running.sounds, &running.effects}) {
+                const auto found = std::find_if(live->begin(), live->end(), [&](const QueuedSound& s) {
+                    return s.decoder.stream && s.decoder.stream->can_resume_at(sound.cursor) && s.data == sound.data;
+                });
+                if (found == live->end()) continue;
+                // The decoder reads the running sound's bytes (the same
+                // bytes): the restored sound shares them from now on.
+                sound.decoder.stream = std::move(found->decoder.stream);
+                sound.data = found->data;
+                break;
+            }
+        }
+    }
+}
+
+Status AudioEngine::enqueue(SharedBytes data, u32 repeats, std::deque<QueuedSound>& into) {
     bytes_submitted = saturating_add(bytes_submitted, data.size());
     if (auto recognised = audio_format::recognise(data.span()); !recognised) {
         rejected = saturating_add(rejected, 1);
@@ -102,6 +141,7 @@ Status AudioEngine::enqueue(SharedBytes data, u32 repeats) {
     QueuedSound sound;
     sound.data = std::move(data);
     sound.cursor.copies_left = repeats;
+    if (enhanced) sound.cursor.block = kEnhancedBlock;
     TARVEL_TRY_ASSIGN(sound.decoder.stream, SoundStream::open(sound.data.span(), sound.cursor));
     const StreamCursor& c = sound.cursor;
     if (c.copy_frames == 0 && sound.decoder.stream->kind() != SoundKind::Mp3) {
@@ -113,6 +153,11 @@ Status AudioEngine::enqueue(SharedBytes data, u32 repeats) {
     // are counted as they finish.
     if (c.copy_frames != 0) frames_queued = saturating_add(frames_queued, saturating_mul(c.copy_frames, std::min<u64>(u64{repeats} + 1, 0xFFFFFFFFu)));
 
+    if (&into == &effects) {
+        if (effects.size() >= kMaxEffects) effects.pop_front();
+        effects.push_back(std::move(sound));
+        return {};
+    }
     if (sounds.size() >= kMaxQueuedSounds) sounds.pop_front();
     sounds.push_back(std::move(sound));
     u64 known = queue.size() / 2;
@@ -128,12 +173,24 @@ Status AudioEngine::enqueue(SharedBytes data, u32 repeats) {
 bool AudioEngine::queue_loop_copy() {
     // The loop source is shared, not copied: submit never changes it.
     const SharedBytes source = *loop_source;
-    return enqueue(source, 0).ok();
+    return enqueue(source, 0, sounds).ok();
 }
 
 void AudioEngine::render_frame(std::span<i16, kRenderValues> out) {
+    if (enhanced) {
+        render_enhanced(out);
+        return;
+    }
+    const size_t taken = play_queue(out, false);
+    std::transform(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(taken), out.begin(),
+                   [v = volume](i16 s) { return scaled(s, v); });
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(taken), out.end(), i16{0});
+}
+
+size_t AudioEngine::play_queue(std::span<i16> out, bool even_paused) {
+    const size_t room = out.size() & ~size_t{1};
     size_t taken = 0;
-    if (active && !paused) {
+    if (active && (!paused || even_paused)) {
         bool resubmitted = false;
         const bool was_empty = nothing_queued();
         if (was_empty && loop_source) {
@@ -141,11 +198,11 @@ void AudioEngine::render_frame(std::span<i16, kRenderValues> out) {
             if (!resubmitted) active = false;
         }
         if (active) {
-            taken = std::min(queue.size(), kRenderValues);
+            taken = std::min(queue.size(), room);
             std::copy_n(queue.begin(), taken, out.begin());
             queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(taken));
             bool looped_without_sound = false;
-            while (taken < kRenderValues && !sounds.empty()) {
+            while (taken < room && !sounds.empty()) {
                 QueuedSound& sound = sounds.front();
                 if (!sound.decoder.stream) {
                     auto reopened = SoundStream::open(sound.data.span(), sound.cursor);
@@ -156,9 +213,10 @@ void AudioEngine::render_frame(std::span<i16, kRenderValues> out) {
                     }
                     sound.decoder.stream = std::move(*reopened);
                 }
-                const SoundStream::Step step = sound.decoder.stream->convert(sound.cursor, out.subspan(taken));
+                const SoundStream::Step step = sound.decoder.stream->convert(sound.cursor, out.subspan(taken, room - taken));
                 taken += step.values;
                 nonzero_samples = saturating_add(nonzero_samples, step.nonzero);
+                if (step.waiting) break;  // a rebuilt enhanced stream catching up holds the queue
                 if (!step.finished) continue;
                 if (step.error)
                     TARVEL_LOG(Warn, audio_format::kLogTarget, "Sound ended early: {}", step.error->to_string());
@@ -177,16 +235,77 @@ void AudioEngine::render_frame(std::span<i16, kRenderValues> out) {
                     }
                 }
             }
-            std::transform(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(taken), out.begin(),
-                           [v = volume](i16 s) { return scaled(s, v); });
             if (nothing_queued() && !loop_source) active = false;
         }
         if (was_empty && !resubmitted) {
-            silent_frames = saturating_add(silent_frames, kRenderFrames);
+            silent_frames = saturating_add(silent_frames, room / 2);
             active = false;
         }
     }
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(taken), out.end(), i16{0});
+    return taken;
+}
+
+void AudioEngine::mix_layers(std::span<i32> mix, bool even_paused) {
+    std::array<i16, kRenderValues> part{};
+    const size_t room = std::min(mix.size(), part.size()) & ~size_t{1};
+    const size_t taken = play_queue(std::span<i16>(part).first(room), even_paused);
+    for (size_t i = 0; i < taken; ++i) mix[i] += part[i];
+    for (auto it = effects.begin(); it != effects.end();) {
+        QueuedSound& fx = *it;
+        if (!fx.decoder.stream) {
+            auto reopened = SoundStream::open(fx.data.span(), fx.cursor);
+            if (!reopened) {
+                TARVEL_LOG(Warn, audio_format::kLogTarget, "Queued sound dropped: {}", reopened.error().to_string());
+                it = effects.erase(it);
+                continue;
+            }
+            fx.decoder.stream = std::move(*reopened);
+        }
+        size_t got = 0;
+        bool finished = false;
+        while (got < room) {
+            const SoundStream::Step step = fx.decoder.stream->convert(fx.cursor, std::span<i16>(part).subspan(got, room - got));
+            got += step.values;
+            nonzero_samples = saturating_add(nonzero_samples, step.nonzero);
+            if (step.error) TARVEL_LOG(Warn, audio_format::kLogTarget, "Sound ended early: {}", step.error->to_string());
+            finished = step.finished;
+            if (step.finished || step.waiting || step.values == 0) break;
+        }
+        for (size_t i = 0; i < got; ++i) mix[i] += part[i];
+        it = finished ? effects.erase(it) : it + 1;
+    }
+}
+
+namespace {
+
+i16 apply_gain(i32 v, u32 gain) {
+    const i64 scaled_value = i64{v} * gain / kFullGain;
+    return static_cast<i16>(std::clamp<i64>(scaled_value, -32768, 32767));
+}
+
+u32 step_gain(u32 gain, u32 target) {
+    constexpr u32 kStep = (kFullGain + kFadeFrames - 1) / kFadeFrames;
+    return gain < target ? std::min(target, gain + kStep) : std::max<i64>(target, i64{gain} - kStep);
+}
+
+}  // namespace
+
+void AudioEngine::render_enhanced(std::span<i16, kRenderValues> out) {
+    std::array<i32, kRenderValues> mix{};
+    const u32 target = paused ? 0 : volume_gain();
+    // While paused the sound plays on only until its fade has ended.
+    constexpr u32 kStep = (kFullGain + kFadeFrames - 1) / kFadeFrames;
+    const size_t frames = !paused ? kRenderFrames : std::min<size_t>(kRenderFrames, (gain + kStep - 1) / kStep);
+    if (frames > 0) mix_layers(std::span<i32>(mix).first(frames * 2), true);
+    for (size_t f = 0; f < kRenderFrames; ++f) {
+        out[2 * f] = apply_gain(mix[2 * f], gain);
+        out[2 * f + 1] = apply_gain(mix[2 * f + 1], gain);
+        gain = step_gain(gain, target);
+    }
+    // A stopped sound's tail has had its fade already.
+    const size_t tail = std::min(fade_tail.size(), out.size());
+    for (size_t i = 0; i < tail; ++i) out[i] = static_cast<i16>(std::clamp(out[i] + fade_tail[i], -32768, 32767));
+    fade_tail.erase(fade_tail.begin(), fade_tail.begin() + static_cast<std::ptrdiff_t>(tail));
 }
 
 std::array<i16, kRenderValues> AudioEngine::render_frame() {
@@ -196,6 +315,19 @@ std::array<i16, kRenderValues> AudioEngine::render_frame() {
 }
 
 void AudioEngine::stop() {
+    if (enhanced && gain > 0 && (active || !effects.empty())) {
+        // What would have played next, faded from the present gain to silence.
+        std::array<i32, kFadeFrames * 2> mix{};
+        mix_layers(mix, paused);
+        fade_tail.resize(mix.size());
+        for (u32 f = 0; f < kFadeFrames; ++f) {
+            const u32 g = static_cast<u32>(u64{gain} * (kFadeFrames - f) / kFadeFrames);
+            fade_tail[2 * f] = apply_gain(mix[2 * f], g);
+            fade_tail[2 * f + 1] = apply_gain(mix[2 * f + 1], g);
+        }
+        gain = volume_gain();
+    }
+    effects.clear();
     queue.clear();
     sounds.clear();
     loop_source.reset();
@@ -207,7 +339,7 @@ void AudioEngine::set_volume(u32 percent) { volume = std::min<u32>(percent, 100)
 
 u32 AudioEngine::state() const {
     if (paused) return 2;
-    return active ? 1 : 0;
+    return active || !effects.empty() ? 1 : 0;
 }
 
 void AudioEngine::set_loop_source(std::optional<std::vector<u8>> data) {

@@ -20,6 +20,19 @@
 // The engine is plain data owned by the machine record and saved with it: the
 // decoder state behind a queued sound is not saved but rebuilt from its
 // cursor, which gives the same samples (see QueuedSound).
+//
+// Enhanced sound (a core option, off by default; off, nothing below changes a
+// single output value):
+// - a one-shot sound submitted while music plays (something loops, or a MIDI
+//   tune is at the front of the queue) is an effect: it is mixed over the
+//   music at once instead of waiting behind it, and the music, still looping,
+//   carries on after it (submit_effect; the audio service decides);
+// - sounds are converted with a band-limited resampler and MIDI is played
+//   through FluidSynth with the General MIDI SoundFont (enhanced_stream.hpp);
+// - stop, pause, resume and volume changes fade over kFadeFrames instead of
+//   jumping: the output gain moves at most 1/kFadeFrames of full scale per
+//   frame, pause plays on until the gain reaches 0, and stop keeps a faded
+//   tail of what was playing.
 
 #include <algorithm>
 #include <array>
@@ -42,6 +55,10 @@ inline constexpr size_t kRenderValues = kRenderFrames * 2;   // interleaved left
 // were converted as they play held up to 10 s there).
 inline constexpr size_t kMaxQueuedValues = 882000;
 inline constexpr size_t kMaxQueuedSounds = 32;
+inline constexpr size_t kMaxEffects = 8;
+// 5 ms: the length of a fade from full volume to silence.
+inline constexpr u32 kFadeFrames = 220;
+inline constexpr u32 kFullGain = 32768;  // the output gain, in 1/32768
 
 enum class SoundKind : u8 { Wav, Mp3, Midi };
 
@@ -118,11 +135,28 @@ struct AudioEngine {
     bool active = false;
     bool paused = false;
     std::deque<QueuedSound> sounds;        // front plays first, behind `queue`
+    // Enhanced sound; saved only while it is on (a state of a game that never
+    // used it has the same bytes as before the option existed).
+    bool enhanced = false;
+    u32 gain = kFullGain;                  // applied to the mix; moves towards the volume
+    std::deque<QueuedSound> effects;       // mixed over the queue
+    std::vector<i16> fade_tail;            // the faded end of a stopped sound, mixed in next
 
     // Checks `data` and queues it repeats + 1 times; on failure nothing is
     // queued and the error says why.
     Status submit(std::span<const u8> data, u32 repeats);
     Status submit(SharedBytes data, u32 repeats);
+    // Enhanced sound: whether a one-shot sound submitted now is an effect
+    // mixed over music, and its submission (the queue and the loop source are
+    // left alone). At most kMaxEffects play; one more drops the oldest.
+    bool mixes_effects() const;
+    Status submit_effect(std::span<const u8> data, u32 repeats);
+    void set_enhanced(bool on);
+    // After a restore: each enhanced sound without a decoder takes over the
+    // decoder of the same sound in `running` when that one can go on at its
+    // cursor (it went at most kHistoryFrames further), instead of rendering
+    // its copy again from the start.
+    void adopt_decoders(AudioEngine& running);
 
     // The next 735 stereo frames at the current volume, zero-padded. Decodes
     // what this frame plays; allocates only when a decoder starts or a block
@@ -147,7 +181,14 @@ struct AudioEngine {
     friend bool operator==(const AudioEngine&, const AudioEngine&) = default;
 
 private:
-    Status enqueue(SharedBytes data, u32 repeats);
+    Status enqueue(SharedBytes data, u32 repeats, std::deque<QueuedSound>& into);
+    // The queue's next values into `out` (before volume): loops, counters and
+    // the active flag as render_frame describes; returns the values taken.
+    size_t play_queue(std::span<i16> out, bool even_paused);
+    void render_enhanced(std::span<i16, kRenderValues> out);
+    // The next out.size() / 2 frames of the queue and the effects, added.
+    void mix_layers(std::span<i32> mix, bool even_paused);
+    u32 volume_gain() const { return std::min<u32>(volume, 100) * kFullGain / 100; }
     bool queue_loop_copy();
     bool nothing_queued() const { return queue.empty() && sounds.empty(); }
 };

@@ -67,6 +67,15 @@ Result<DecodedSound> decode_mp3(std::span<const u8> data);
 
 // ---- conversion
 
+// A sample in -1..1 as i16: scaled by 32767, clamped, truncated toward zero
+// (NaN becomes -32768).
+inline i16 sample_to_i16(float v) {
+    const float scaled = v * 32767.0f;
+    if (!(scaled > -32768.0f)) return -32768;
+    if (scaled > 32767.0f) return 32767;
+    return static_cast<i16>(scaled);
+}
+
 // The output frame count of a whole stream of `frames_in` frames at `rate`:
 // ceil(frames_in * 44100 / rate), exact.
 u64 output_frames(u64 frames_in, u32 rate);

@@ -17,13 +17,6 @@ using audio_format::output_frames;
 
 namespace {
 
-i16 to_i16(float v) {
-    const float scaled = v * 32767.0f;
-    if (!(scaled > -32768.0f)) return -32768;  // also catches NaN
-    if (scaled > 32767.0f) return 32767;
-    return static_cast<i16>(scaled);  // truncates toward zero
-}
-
 // The first input frame output frame i reads.
 u64 input_frame_of(u64 i, u32 rate) {
     return static_cast<u64>(static_cast<unsigned __int128>(i) * rate / kOutputRate);
@@ -34,6 +27,10 @@ u64 input_frame_of(u64 i, u32 rate) {
 Result<std::unique_ptr<SoundStream>> SoundStream::open(std::span<const u8> data, StreamCursor& c) {
     TARVEL_TRY_ASSIGN(const audio_format::Recognised what, audio_format::recognise(data));
     std::unique_ptr<SoundStream> s(new SoundStream(what));
+    if (c.block == kEnhancedBlock) {
+        TARVEL_TRY_ASSIGN(s->enhanced_, EnhancedStream::open(what, c));
+        return s;
+    }
     const bool fresh = c.channels == 0;
     switch (what.kind) {
     case SoundKind::Wav: {
@@ -140,6 +137,7 @@ void SoundStream::restart_copy(StreamCursor& c) const {
 }
 
 SoundStream::Step SoundStream::convert(StreamCursor& c, std::span<i16> out) {
+    if (enhanced_) return enhanced_->convert(c, out);
     Step step;
     const size_t room = out.size() & ~size_t{1};
     while (step.values < room) {
@@ -166,8 +164,8 @@ SoundStream::Step SoundStream::convert(StreamCursor& c, std::span<i16> out) {
                 const float ra = input(c, a, 1);
                 right = ra + (input(c, b, 1) - ra) * frac;
             }
-            const i16 l = to_i16(left);
-            const i16 r = to_i16(right);
+            const i16 l = audio_format::sample_to_i16(left);
+            const i16 r = audio_format::sample_to_i16(right);
             out[step.values] = l;
             out[step.values + 1] = r;
             if (c.first_copy) step.nonzero += (l != 0) + (r != 0);

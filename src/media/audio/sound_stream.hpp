@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/audio/audio_engine.hpp"
+#include "media/audio/enhanced_stream.hpp"
 #include "media/audio/formats.hpp"
 #include "media/audio/midi.hpp"
 
@@ -23,7 +24,8 @@ class SoundStream {
 public:
     // Checks the data and, with `cursor` at a fresh sound, fills in what is
     // known before playing (format, length of a copy). MP3 decodes its first
-    // chunk here, so a stream that cannot start fails its submission.
+    // chunk here, so a stream that cannot start fails its submission. A
+    // cursor whose block is kEnhancedBlock gets the enhanced conversion.
     static Result<std::unique_ptr<SoundStream>> open(std::span<const u8> data, StreamCursor& cursor);
 
     SoundKind kind() const { return what_.kind; }
@@ -34,12 +36,9 @@ public:
     // Converts the next output values of the sound into `out` (whole frames).
     // Returns the values written; `finished` is set once the last copy has
     // ended. A decoding failure ends the sound early with the error.
-    struct Step {
-        size_t values = 0;
-        u64 nonzero = 0;
-        bool finished = false;
-        std::optional<Error> error;
-    };
+    using Step = StreamStep;
+    // An enhanced stream that can go on at `cursor` (see EnhancedStream).
+    bool can_resume_at(const StreamCursor& cursor) const { return enhanced_ && enhanced_->can_resume_at(cursor); }
     Step convert(StreamCursor& cursor, std::span<i16> out);
 
 private:
@@ -55,6 +54,7 @@ private:
     bool loaded_ = false;
     bool last_ = false;
     audio_format::Mp3ChunkStart next_chunk_;
+    std::unique_ptr<EnhancedStream> enhanced_;
 };
 
 }  // namespace tarvel
