@@ -477,7 +477,8 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
     }
     counted(ar, m.input.key_event_queue, 2, [&](auto& event) { serialize(ar, event); });
     if constexpr (Ar::kLoading) m.delivered_held_key_mask = delivered_held_key_mask;
-    // 11. The enhanced sound's state, written only while it is on.
+    // 11. The enhanced sound's state, written only while it is on. Fewer
+    // bytes than its smallest form are not it: they are left over.
     auto& audio = m.audio_engine;
     if constexpr (Ar::kLoading) {
         if (ar.failed() || ar.remaining() < 1 + 4 + 8 + 8) return;

@@ -137,6 +137,38 @@ TEST_F(SaveStatePayload, LongMusicSavedPartWayReplaysIdentically) {
     for (int i = 0; i < 40 * 60; ++i) ASSERT_EQ(restored.render_frame(), playing.render_frame()) << "frame " << i;
 }
 
+// The enhanced sound's state (on, the gain before a fade to a new volume, an
+// effect over looping music) comes last, only while it is on: with it off
+// the payload has the bytes it had before the option existed.
+TEST_F(SaveStatePayload, EnhancedSoundStateIsCarriedOnlyWhileOn) {
+    AudioEngine& engine = machine.audio_engine;
+    const std::vector<u8> plain = payload_of(machine);
+    engine.set_enhanced(true);
+    engine.set_enhanced(false);
+    EXPECT_EQ(payload_of(machine), plain);
+
+    engine.set_enhanced(true);
+    engine.stop();
+    ASSERT_TRUE(engine.submit(wav_constant(4410, 1000), 0));
+    engine.loop_last_submitted();
+    engine.render_frame();
+    ASSERT_TRUE(engine.mixes_effects());
+    ASSERT_TRUE(engine.submit_effect(wav_constant(2000, 3000), 0));
+    engine.render_frame();
+    engine.set_volume(40);  // the next frame fades from full volume to 40 %
+    const std::vector<u8> payload = payload_of(machine);
+    auto decoded = decode_payload(payload, machine);
+    ASSERT_TRUE(decoded.ok()) << decoded.error().to_string();
+    const AudioEngine& restored = decoded->machine->audio_engine;
+    EXPECT_EQ(payload_of(*decoded->machine), payload);
+    EXPECT_TRUE(restored.enhanced);
+    EXPECT_EQ(restored.gain, kFullGain);
+    EXPECT_EQ(restored.volume, 40u);
+    ASSERT_EQ(restored.effects.size(), 1u);
+    EXPECT_EQ(restored.effects.front().cursor, engine.effects.front().cursor);
+    EXPECT_EQ(restored, engine);
+}
+
 // Bytes at the end of the payload: the queued sounds, then the key events.
 size_t queued_sounds_bytes(const TarvelMachine& m) {
     size_t bytes = 8;

@@ -150,6 +150,33 @@ TEST_P(AudioService, LoopingPlayForGameThenStopIsSilent) {
     EXPECT_EQ(m.audio.current_sound_kind, AudioServiceState::kSoundOther);
 }
 
+// With the enhanced sound, a one-shot sound of any of the three kinds while
+// music loops is mixed over it: the loop source and the current sound stay
+// the music's, so asking for the music again finds it playing.
+TEST_P(AudioService, EnhancedSoundMixesOneShotsOverLoopingMusic) {
+    ensure_main_package_copied(m);
+    m.audio_engine.set_enhanced(true);
+    audio(kPlayLooping, 0, 0);  // BGM.wav, 2000
+    m.audio_engine.render_frame();
+    audio(kPlayForGame, 1, 0);  // beep.wav, 1000 for 100 frames
+    audio(kPlayBuffer, guest_bytes(wrapped(1, short_sound(500))), 0);
+    audio(kPlayByFile, text("snd/beep.wav"), 0);
+    EXPECT_EQ(m.audio_engine.effects.size(), 3u);
+    EXPECT_EQ(m.audio_engine.sounds.size(), 1u) << "nothing queued behind the music";
+    EXPECT_TRUE(m.audio_engine.loop_source.has_value());
+    EXPECT_EQ(m.audio.current_sound_resource, 0u);
+    EXPECT_EQ(audio(kPlayForGame, 0, 0), 1u) << "the music still plays";
+    const auto frame = m.audio_engine.render_frame();
+    EXPECT_EQ(frame[0], 1999 + 999 + 499 + 999);
+    EXPECT_EQ(frame[300], 1999) << "the effects are over, the music goes on";
+
+    // Stopped, nothing plays and the next one-shot is queued as usual.
+    audio(kStop);
+    audio(kPlayForGame, 1, 0);
+    EXPECT_TRUE(m.audio_engine.effects.empty());
+    EXPECT_EQ(m.audio_engine.sounds.size(), 1u);
+}
+
 TEST_P(AudioService, PlayForGameLooksUpThroughTheDirectoryAndItsNames) {
     test::LogCapture log;
     // Nothing copied into the guest and no directory: resource 0 is unknown.
