@@ -63,6 +63,12 @@ Result<std::vector<u8>> cbe_gif_from_prepared_gif(std::span<const u8> gif);
 // NUL so that the resource can be drawn as it lies in memory.
 Result<std::vector<u8>> gbk_text_from_utf8(std::string_view utf8);
 
+// ---- The plain-text sources (pixel art, tunes, effects) are read line by
+// line and word by word: blanks are spaces and tabs, a line may end in CR.
+std::string_view trim_blanks(std::string_view s);
+// Splits off the first word of `line`.
+std::string_view next_word(std::string_view& line);
+
 }  // namespace tarvel::assets
 
 namespace tarvel::assets {

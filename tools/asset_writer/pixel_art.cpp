@@ -7,21 +7,6 @@
 namespace tarvel::assets {
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-    return s;
-}
-
-// Splits off the first word of `line` (words are separated by blanks).
-std::string_view next_word(std::string_view& line) {
-    line = trim(line);
-    size_t end = 0;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    std::string_view word = line.substr(0, end);
-    line.remove_prefix(end);
-    return word;
-}
 
 std::optional<u32> parse_number(std::string_view word, int base) {
     u32 value = 0;
@@ -44,7 +29,7 @@ Result<IndexedPicture> parse_pixel_art(std::string_view text) {
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         ++line_number;
-        line = trim(line);
+        line = trim_blanks(line);
         if (line.empty() || (!in_rows && line.front() == '#')) continue;
         if (in_rows) {
             if (rows_read == picture.height)
@@ -63,13 +48,13 @@ Result<IndexedPicture> parse_pixel_art(std::string_view text) {
         const std::string_view keyword = next_word(line);
         if (keyword == "size") {
             const auto w = parse_number(next_word(line), 10), h = parse_number(next_word(line), 10);
-            if (!w || !h || *w == 0 || *h == 0 || *w > 4096 || *h > 4096 || !trim(line).empty())
+            if (!w || !h || *w == 0 || *h == 0 || *w > 4096 || *h > 4096 || !trim_blanks(line).empty())
                 return Error::format("line {}: size needs a width and a height of 1 to 4096", line_number);
             picture.width = *w;
             picture.height = *h;
         } else if (keyword == "color") {
             const std::string_view key = next_word(line), value = next_word(line);
-            if (key.size() != 1 || value.empty() || !trim(line).empty())
+            if (key.size() != 1 || value.empty() || !trim_blanks(line).empty())
                 return Error::format("line {}: color needs one character and a value", line_number);
             if (index_of[static_cast<u8>(key[0])] >= 0)
                 return Error::format("line {}: the color '{}' is declared twice", line_number, key);
@@ -100,6 +85,21 @@ Result<IndexedPicture> parse_pixel_art(std::string_view text) {
     if (!in_rows || rows_read != picture.height)
         return Error::format("the picture has {} of its {} rows", rows_read, picture.height);
     return picture;
+}
+
+std::string_view trim_blanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view next_word(std::string_view& line) {
+    line = trim_blanks(line);
+    size_t end = 0;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    std::string_view word = line.substr(0, end);
+    line.remove_prefix(end);
+    return word;
 }
 
 }  // namespace tarvel::assets

@@ -14,20 +14,6 @@
 namespace tarvel::assets {
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-    return s;
-}
-
-std::string_view next_word(std::string_view& line) {
-    line = trim(line);
-    size_t end = 0;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    std::string_view word = line.substr(0, end);
-    line.remove_prefix(end);
-    return word;
-}
 
 template <typename T>
 std::optional<T> parse_value(std::string_view word) {
@@ -43,7 +29,7 @@ Status for_each_line(std::string_view text, Each each) {
     size_t number = 0;
     while (!text.empty()) {
         const size_t end = text.find('\n');
-        std::string_view line = trim(text.substr(0, end));
+        std::string_view line = trim_blanks(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         ++number;
         if (line.empty() || line.front() == '#') continue;
@@ -109,14 +95,14 @@ Result<MidiTune> parse_tune(std::string_view text) {
             const auto program = parse_value<u32>(next_word(rest));
             const auto velocity = parse_value<u32>(next_word(rest));
             if (!channel || !program || !velocity || *channel > 15 || *program > 127 || *velocity == 0 ||
-                *velocity > 127 || !trim(rest).empty())
+                *velocity > 127 || !trim_blanks(rest).empty())
                 return Error::format("line {}: part wants a channel, a program and a velocity", number);
             part = Part{static_cast<u8>(*channel), static_cast<u8>(*velocity), 0};
             tune.programs.emplace_back(part->channel, static_cast<u8>(*program));
             return {};
         }
         if (!part) return Error::format("line {}: notes before any part", number);
-        for (rest = line; !trim(rest).empty();) {
+        for (rest = line; !trim_blanks(rest).empty();) {
             const std::string_view word = next_word(rest);
             if (word == "|") continue;
             const size_t slash = word.find('/');
