@@ -6,7 +6,11 @@ namespace tarvel_run {
 
 std::unique_ptr<CoreLibrary> CoreLibrary::open(const std::string& path, std::string& error) {
     std::unique_ptr<CoreLibrary> core(new CoreLibrary);
-    core->handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: the core and the libraries it brought in stay mapped
+    // until the process ends. Some of those libraries keep process-wide state
+    // they never free; unmapped at dlclose, it would look like a leak to a
+    // leak checker that can no longer even name the code that made it.
+    core->handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (core->handle_ == nullptr) {
         const char* why = ::dlerror();
         error = "cannot load the core " + path + ": " + (why ? why : "unknown error");
