@@ -110,6 +110,9 @@ TEST(ResumedStreams, ACopiedEngineContinuesWithTheSameSamples) {
     for (int i = 0; i < 3 * 22050; ++i) ramp.insert(ramp.end(), {static_cast<i16>(i * 7), static_cast<i16>(-i * 3)});
     const std::vector<std::pair<const char*, std::vector<u8>>> sounds = {
         {"wav at 22050 Hz", wav(ramp, {1, 2, 22050, 16})},
+        // Two output frames a copy: each frame of output skips 54 000 input
+        // frames, far past the block, and copies end on frame boundaries.
+        {"wav at 2.4 GHz", wav(ramp, {1, 2, 0x90610001u, 16})},
         {"midi", time_as_pitch(6)},
     };
     for (const auto& [name, data] : sounds) {
