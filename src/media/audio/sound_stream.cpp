@@ -84,12 +84,12 @@ Status SoundStream::load(StreamCursor& c) {
     loaded_ = false;
     switch (what_.kind) {
     case SoundKind::Wav: {
+        // The samples are read where they lie (see input()): a block only
+        // marks how far the cursor has come.
         const u64 total = wav_.values / wav_.channels;
         const u64 start = std::min(c.block_start, total);
         block_frames_ = std::min(kWavBlockFrames, total - start);
         last_ = start + block_frames_ >= total;
-        block_.resize(static_cast<size_t>(block_frames_ * wav_.channels));
-        audio_format::read_wav_values(what_.payload, wav_, start * wav_.channels, block_);
         break;
     }
     case SoundKind::Midi: {
@@ -126,6 +126,15 @@ Status SoundStream::load(StreamCursor& c) {
 
 float SoundStream::input(const StreamCursor& c, u64 frame, u32 channel) const {
     const u32 ch = std::min(channel, c.channels - 1);
+    if (what_.kind == SoundKind::Wav && block_frames_ > 0) {
+        // Straight from the data: converting a whole block for the one or two
+        // frames a high-rate sound reads from it would cost a block per
+        // output frame. Frames before the block are the carry's frame.
+        const u64 local = std::min(frame, c.block_start + block_frames_ - 1);
+        float value = 0.0f;
+        audio_format::read_wav_values(what_.payload, wav_, local * c.channels + ch, std::span<float>(&value, 1));
+        return value;
+    }
     if (frame < c.block_start || block_frames_ == 0) return c.carry[std::min<u32>(ch, 1)];
     const u64 local = std::min(frame - c.block_start, block_frames_ - 1);
     return block_[static_cast<size_t>(local * c.channels + ch)];

@@ -49,7 +49,7 @@ private:
     audio_format::Recognised what_;
     audio_format::WavLayout wav_;
     std::optional<MidiRenderer> midi_;
-    std::vector<float> block_;  // interleaved input frames of the loaded block
+    std::vector<float> block_;  // interleaved input frames of the loaded block (MIDI, MP3)
     u64 block_frames_ = 0;
     bool loaded_ = false;
     bool last_ = false;
