@@ -13,17 +13,38 @@ namespace tarvel {
 
 namespace {
 
+// Whether a 4 KiB block is all zero: the words ORed together, 32 bytes at a
+// time (the compiler's vector extension maps this onto the host's vector
+// registers), with the block after next requested early because the
+// hardware prefetcher stops at page ends. Reading the 48 MiB tail is the
+// largest part of a save: this is about a quarter faster than memcmp against
+// a block of zeros, which reads a second stream.
+constexpr size_t kClearBlock = 4096;
+bool block_is_zero(const u8* p) {
+    using Lanes = u64 __attribute__((vector_size(32)));
+    __builtin_prefetch(p + 2 * kClearBlock);
+    Lanes any{};
+    for (size_t i = 0; i < kClearBlock; i += 4 * sizeof(Lanes)) {
+        Lanes a, b, c, d;
+        std::memcpy(&a, p + i, sizeof a);
+        std::memcpy(&b, p + i + sizeof a, sizeof b);
+        std::memcpy(&c, p + i + 2 * sizeof a, sizeof c);
+        std::memcpy(&d, p + i + 3 * sizeof a, sizeof d);
+        any |= (a | b) | (c | d);
+    }
+    return (any[0] | any[1] | any[2] | any[3]) == 0;
+}
+
 // Zeroes `bytes`, writing only the blocks that are not zero already. The
 // frontend's buffer mostly holds an earlier state of ours, zero but for its
 // first few hundred KiB, and reading that is cheaper than writing all of it
 // again (and leaves pages the frontend never touched untouched).
 void clear(std::span<u8> bytes) {
-    static constexpr u8 kZeros[4096] = {};
-    while (!bytes.empty()) {
-        const size_t n = std::min(bytes.size(), sizeof kZeros);
-        if (std::memcmp(bytes.data(), kZeros, n) != 0) std::memset(bytes.data(), 0, n);
-        bytes = bytes.subspan(n);
+    while (bytes.size() >= kClearBlock) {
+        if (!block_is_zero(bytes.data())) std::memset(bytes.data(), 0, kClearBlock);
+        bytes = bytes.subspan(kClearBlock);
     }
+    std::fill(bytes.begin(), bytes.end(), u8{0});
 }
 
 // The header checks, the checksum and the decompression into `payload`.
