@@ -48,7 +48,10 @@ void clear(std::span<u8> bytes) {
 }
 
 // The header checks, the checksum and the decompression into `payload`.
-Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payload) {
+// `payload_block`, when given, is the block `payload` already holds the
+// decoding of: the same bytes again are not decompressed again.
+Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payload,
+              std::vector<u8>* payload_block = nullptr) {
     if (data.size() < kSaveStateHeaderSize) return Error("save state is truncated");
     if (std::memcmp(data.data(), kSaveStateMagic, sizeof kSaveStateMagic) != 0)
         return Error("invalid save-state signature");
@@ -64,6 +67,10 @@ Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payloa
         return Error("invalid save-state payload length");
     std::span<const u8> block = data.subspan(kSaveStateHeaderSize, static_cast<size_t>(compressed_length));
     if (crc32_of(block) != load_le32(data.data() + kHeaderPayloadCrc)) return Error("save-state checksum mismatch");
+    if (payload_block) {
+        if (payload.size() == uncompressed_length && std::ranges::equal(block, *payload_block)) return {};
+        payload_block->clear();
+    }
 
     // Every byte is written by the decompressor (the length is checked
     // below), so a kept buffer needs no zero-filling first.
@@ -76,6 +83,7 @@ Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payloa
     if (static_cast<u64>(decoded) != uncompressed_length)
         return Error::format("block decoded to {} bytes, the header says {}", decoded, uncompressed_length)
             .context("failed to decompress save state");
+    if (payload_block) payload_block->assign(block.begin(), block.end());
     return {};
 }
 
@@ -89,6 +97,7 @@ Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u
 Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u32 content_crc, std::span<u8> out,
                         SaveStateBuffers& work) {
     if (out.size() < kSaveStateCapacity) return Error("save-state buffer is smaller than the fixed capacity");
+    work.payload_block.clear();
     if (Status encoded = encode_payload_into(machine, tick_phase, work.payload); !encoded)
         return std::move(encoded).error().context("failed to encode save-state payload");
     const std::vector<u8>& payload = work.payload;
@@ -125,6 +134,7 @@ Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u
     store_le32(out.data() + kHeaderUncompressedLength, static_cast<u32>(payload.size()));
     store_le32(out.data() + kHeaderPayloadCrc, crc32_of(std::span<const u8>(block, compressed_length)));
     store_le32(out.data() + kHeaderReserved, 0);
+    work.payload_block.assign(block, block + compressed_length);
     clear(out.subspan(kSaveStateHeaderSize + compressed_length, kSaveStateCapacity - kSaveStateHeaderSize -
                                                                     compressed_length));
     return {};
@@ -140,7 +150,7 @@ Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, con
 
 Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, const machine::TarvelMachine& running,
                                   SaveStateBuffers& work) {
-    TARVEL_TRY(unpack(data, content_crc, work.payload));
+    TARVEL_TRY(unpack(data, content_crc, work.payload, &work.payload_block));
     auto game = decode_payload_in_place(work.payload, running);
     if (!game) return std::move(game).error().context("failed to decode save state");
     return game;

@@ -55,6 +55,10 @@ struct SavedGame {
 struct SaveStateBuffers {
     std::vector<u8> payload;     // the uncompressed payload, written or decompressed
     std::vector<u8> compressed;  // only for payloads too large to compress in place
+    // The LZ4 block `payload` was compressed into or decompressed from (empty
+    // when unknown). Run-ahead restores the state it saved a moment before:
+    // those bytes are recognised and not decompressed again.
+    std::vector<u8> payload_block;
 };
 
 // The uncompressed payload of a machine (sized exactly by a first pass).
