@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "memory/guest_strings.hpp"
@@ -20,12 +21,40 @@ bool holds(const GuestRegion& region, u32 address, u32 length) {
 void GuestMemory::FreeTable::operator()(const void* table) const { std::free(const_cast<void*>(table)); }
 
 namespace {
+// Tables of memories gone, all entries null again. A few are enough: the
+// memories alive at once are mostly the running machine's and a decoded
+// state's or two. The pool is never destroyed (it holds only plain pointers),
+// so a memory that outlives every other static can still hand its tables in.
+struct TablePool {
+    static constexpr int kCapacity = 6;
+    std::mutex lock;
+    void* tables[kCapacity] = {};
+    int count = 0;
+};
+constinit TablePool table_pool;
+
 void* zeroed_table() {
+    {
+        std::lock_guard hold(table_pool.lock);
+        if (table_pool.count > 0) return table_pool.tables[--table_pool.count];
+    }
     void* table = std::calloc(GuestMemory::kPageCount, sizeof(void*));
     if (!table) throw std::bad_alloc();  // allocation failure ends the process
     return table;
 }
 }  // namespace
+
+template <typename T>
+void GuestMemory::recycle(PageTable<T>& table) {
+    if (!table) return;
+    for (u32 page : mapped_pages_) table[page] = nullptr;
+    std::lock_guard hold(table_pool.lock);
+    if (table_pool.count == TablePool::kCapacity) {
+        table.reset();
+        return;
+    }
+    table_pool.tables[table_pool.count++] = const_cast<void*>(static_cast<const void*>(table.release()));
+}
 
 GuestMemory::PageTable<const u8> GuestMemory::new_read_table() {
     return PageTable<const u8>(static_cast<const u8**>(zeroed_table()));
@@ -34,6 +63,12 @@ GuestMemory::PageTable<u8> GuestMemory::new_write_table() { return PageTable<u8>
 
 GuestMemory::GuestMemory(bool big_endian)
     : big_endian_(big_endian), read_pages_(new_read_table()), write_pages_(new_write_table()) {}
+
+GuestMemory::~GuestMemory() {
+    recycle(read_pages_);
+    recycle(write_pages_);
+    recycle(watched_pages_);
+}
 
 GuestMemory::GuestMemory(const GuestMemory& other) : GuestMemory(other.big_endian_) {
     regions_ = other.regions_;
@@ -114,7 +149,7 @@ void GuestMemory::clear_regions() {
 
 void GuestMemory::rebuild_pages() {
     // New regions end any write watch.
-    watched_pages_.reset();
+    recycle(watched_pages_);
     written_pages_.clear();
     if (!read_pages_) {
         read_pages_ = new_read_table();

@@ -47,6 +47,7 @@ public:
     static constexpr size_t kMaxUnmappedRecords = 65536;
 
     explicit GuestMemory(bool big_endian = false);
+    ~GuestMemory();
     GuestMemory(const GuestMemory& other);
     GuestMemory& operator=(const GuestMemory& other);
     // A moved-from memory is left valid and empty (no regions).
@@ -204,8 +205,11 @@ private:
     AddressRecord unmapped_{kMaxUnmappedRecords};
     bool big_endian_ = false;
     // Page tables come zeroed from calloc, which for tables this large takes
-    // fresh zero pages from the system instead of clearing memory: building a
-    // memory (a machine, a decoded save state) stays cheap.
+    // fresh zero pages from the system instead of clearing memory. A memory
+    // that goes away hands its tables, cleared again entry by mapped entry,
+    // to a small per-thread pool for the next one: a machine decoded from a
+    // state every frame (rewind, run-ahead, a fuzzer) would otherwise map,
+    // fault in and unmap a megabyte of tables each time.
     struct FreeTable {
         void operator()(const void* table) const;
     };
@@ -213,6 +217,10 @@ private:
     using PageTable = std::unique_ptr<T*[], FreeTable>;
     static PageTable<const u8> new_read_table();
     static PageTable<u8> new_write_table();
+    // Clears the entries of mapped_pages_ in `table` (the only ones a table
+    // ever sets) and keeps it for new_*_table, or frees it when the pool is full.
+    template <typename T>
+    void recycle(PageTable<T>& table);
 
     PageTable<const u8> read_pages_;
     PageTable<u8> write_pages_;
