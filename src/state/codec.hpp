@@ -143,6 +143,7 @@ public:
     bool failed() const { return !error_.empty(); }
     const std::string& error() const { return error_; }
     size_t remaining() const { return in_.size() - pos_; }
+    size_t position() const { return pos_; }
     // Records the first failure; later reads yield zeros.
     void fail(std::string message) {
         if (error_.empty()) error_ = std::move(message);

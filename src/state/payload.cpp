@@ -60,6 +60,7 @@
 #include "machine/services/timer.hpp"
 #include "state/save_state.hpp"
 #include "state/codec.hpp"
+#include "state/zero_blocks.hpp"
 
 namespace tarvel {
 
@@ -112,17 +113,77 @@ void ring(Ar& ar, Ring& entries, size_t min_element_bytes, Visit&& visit) {
 
 // ---------------------------------------------------------------- records
 
-// A guest memory region as the payload holds it. Reading leaves the contents
-// in the payload; they reach guest memory only once the whole state is good.
-struct RegionImage {
-    u32 base = 0;
-    std::span<const u8> bytes;
-    bool read_only = false;
-};
+// A guest memory region as the payload holds it: its base, its contents and
+// whether it is read-only. The contents are a u64 with kPagedContents set
+// over the region's size, the count of pages present and each page as its
+// number and bytes (see RegionContents); states written before pages were
+// left out hold the size and every byte, and are still read. Reading leaves
+// the contents in the payload; they reach guest memory only once the whole
+// state is good.
+constexpr u64 kPagedContents = u64{1} << 63;
 
-template <class Ar>
-void serialize(Ar& ar, Ref<Ar, RegionImage> region) {
-    ar(region.base, region.bytes, region.read_only);
+u64 page_count(u64 size) { return (size + kStatePageSize - 1) / kStatePageSize; }
+u64 page_length(u64 size, u64 page) { return std::min<u64>(kStatePageSize, size - page * kStatePageSize); }
+
+// The pages of `bytes` that are not all zero.
+RegionContents nonzero_pages(std::span<const u8> bytes) {
+    RegionContents contents;
+    contents.size = static_cast<u32>(bytes.size());
+    for (u64 page = 0; page < page_count(bytes.size()); ++page) {
+        const std::span<const u8> at = bytes.subspan(page * kStatePageSize, page_length(bytes.size(), page));
+        if (save_state_detail::all_zero(at)) continue;
+        contents.pages.push_back(static_cast<u32>(page));
+        contents.page_bytes.push_back(at.data());
+    }
+    return contents;
+}
+
+void serialize(PayloadWriter& ar, const RegionContents& contents) {
+    ar(kPagedContents | contents.size);
+    ar.count(contents.pages.size());
+    for (size_t i = 0; i < contents.pages.size(); ++i) {
+        ar(contents.pages[i]);
+        ar.raw(contents.page_bytes[i], static_cast<size_t>(page_length(contents.size, contents.pages[i])));
+    }
+}
+
+void serialize(PayloadReader& ar, RegionContents& contents) {
+    const size_t at = ar.position();
+    u64 header = 0;
+    ar(header);
+    if (ar.failed()) return;
+    if (!(header & kPagedContents)) {
+        // Every byte, as states before pages were left out hold them.
+        ar.check(header <= ar.remaining(), [&] {
+            return fmt::format("element count {} at offset {} exceeds the remaining data", header, at);
+        });
+        const u8* bytes = ar.raw(static_cast<size_t>(header));
+        if (!bytes) return;
+        contents.size = static_cast<u32>(std::min<u64>(header, ~u32{0}));
+        ar.check(contents.size == header, "guest memory region is too large");
+        for (u64 page = 0; page < page_count(header) && !ar.failed(); ++page) {
+            contents.pages.push_back(static_cast<u32>(page));
+            contents.page_bytes.push_back(bytes + page * kStatePageSize);
+        }
+        return;
+    }
+    const u64 size = header & ~kPagedContents;
+    ar.check(size <= ~u32{0}, "guest memory region is too large");
+    if (ar.failed()) return;
+    contents.size = static_cast<u32>(size);
+    const size_t n = ar.count(4 + 1);
+    ar.check(n <= page_count(size), [&] { return fmt::format("guest memory region holds {} pages", n); });
+    for (size_t i = 0; i < n && !ar.failed(); ++i) {
+        u32 page = 0;
+        ar(page);
+        ar.check(page < page_count(size) && (contents.pages.empty() || page > contents.pages.back()),
+                 [&] { return fmt::format("guest memory page {} out of order or outside its region", page); });
+        if (ar.failed()) return;
+        const u8* bytes = ar.raw(static_cast<size_t>(page_length(size, page)));
+        if (!bytes) return;
+        contents.pages.push_back(page);
+        contents.page_bytes.push_back(bytes);
+    }
 }
 
 template <class Ar>
@@ -252,7 +313,7 @@ void serialize(Ar& ar, Ref<Ar, armv4t::Cpu> cpu) {
 // regions' contents in `contents` and leaves `memory` without regions.
 template <class Ar>
 void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout,
-               std::vector<std::span<const u8>>& contents) {
+               std::vector<RegionContents>& contents) {
     const auto& expected = layout.regions();
     const size_t count = ar.count(expected.size(), 13);
     ar.check(count == expected.size(), [&] {
@@ -260,16 +321,24 @@ void serialize(Ar& ar, Ref<Ar, GuestMemory> memory, const GuestMemory& layout,
     });
     for (size_t i = 0; i < count && !ar.failed(); ++i) {
         const GuestRegion& running = expected[i];
-        RegionImage region{running.base, running.bytes, running.read_only};
-        serialize(ar, region);
+        u32 base = running.base;
+        bool read_only = running.read_only;
         if constexpr (Ar::kLoading) {
+            RegionContents region;
+            ar(base);
+            serialize(ar, region);
+            ar(read_only);
             if (ar.failed()) break;
-            if (region.base != running.base || region.bytes.size() != running.bytes.size() ||
-                region.read_only != running.read_only) {
+            if (base != running.base || region.size != running.bytes.size() || read_only != running.read_only) {
                 ar.fail(fmt::format("guest memory region {} does not match the running content", i));
                 break;
             }
-            contents.push_back(region.bytes);
+            contents.push_back(std::move(region));
+        } else {
+            // The writer gets each region's pages found once for both passes.
+            ar(base);
+            serialize(ar, contents[i]);
+            ar(read_only);
         }
     }
     if constexpr (Ar::kLoading) {
@@ -405,7 +474,7 @@ void serialize(Ar& ar, Ref<Ar, VirtualFs> fs) {
 // have (the running machine's while reading); see the memory for `contents`.
 template <class Ar>
 void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const GuestMemory& layout,
-               std::vector<std::span<const u8>>& contents) {
+               std::vector<RegionContents>& contents) {
     serialize(ar, m.cpu);
     serialize(ar, m.memory, layout, contents);
     ar(m.volume);
@@ -496,14 +565,15 @@ void serialize(Ar& ar, Ref<Ar, TarvelMachine> m, Ref<Ar, u32> tick_phase, const 
 }  // namespace
 
 Status encode_payload_into(const TarvelMachine& machine, u32 tick_phase, std::vector<u8>& out) {
-    std::vector<std::span<const u8>> unused;
+    std::vector<RegionContents> pages;
+    for (const GuestRegion& region : machine.memory.regions()) pages.push_back(nonzero_pages(region.bytes));
     PayloadWriter counter;
-    serialize(counter, machine, tick_phase, machine.memory, unused);
+    serialize(counter, machine, tick_phase, machine.memory, pages);
     if (counter.failed()) return Error(counter.error());
     // Resizing a kept buffer to a size it had before costs nothing.
     out.resize(counter.size());
     PayloadWriter writer(out.data());
-    serialize(writer, machine, tick_phase, machine.memory, unused);
+    serialize(writer, machine, tick_phase, machine.memory, pages);
     if (writer.size() != out.size()) return Error("payload size changed between the sizing and writing passes");
     return {};
 }
@@ -531,9 +601,9 @@ Result<SavedGame> decode_payload(std::span<const u8> payload, const TarvelMachin
     TARVEL_TRY_ASSIGN(SavedGame game, decode_payload_in_place(payload, running));
     const auto& layout = running.memory.regions();
     for (size_t i = 0; i < layout.size(); ++i) {
-        std::span<const u8> bytes = game.memory_contents[i];
-        game.machine->memory.add_region(layout[i].base, std::vector<u8>(bytes.begin(), bytes.end()),
-                                        layout[i].read_only);
+        std::vector<u8> bytes(game.memory_contents[i].size);
+        game.memory_contents[i].copy_into(bytes);
+        game.machine->memory.add_region(layout[i].base, std::move(bytes), layout[i].read_only);
     }
     game.memory_contents.clear();
     return game;

@@ -8,44 +8,11 @@
 #include <set>
 
 #include "common/crc32.hpp"
+#include "state/zero_blocks.hpp"
 
 namespace tarvel {
 
 namespace {
-
-// Whether a 4 KiB block is all zero: the words ORed together, 32 bytes at a
-// time (the compiler's vector extension maps this onto the host's vector
-// registers), with the block after next requested early because the
-// hardware prefetcher stops at page ends. Reading the 48 MiB tail is the
-// largest part of a save: this is about a quarter faster than memcmp against
-// a block of zeros, which reads a second stream.
-constexpr size_t kClearBlock = 4096;
-bool block_is_zero(const u8* p) {
-    using Lanes = u64 __attribute__((vector_size(32)));
-    __builtin_prefetch(p + 2 * kClearBlock);
-    Lanes any{};
-    for (size_t i = 0; i < kClearBlock; i += 4 * sizeof(Lanes)) {
-        Lanes a, b, c, d;
-        std::memcpy(&a, p + i, sizeof a);
-        std::memcpy(&b, p + i + sizeof a, sizeof b);
-        std::memcpy(&c, p + i + 2 * sizeof a, sizeof c);
-        std::memcpy(&d, p + i + 3 * sizeof a, sizeof d);
-        any |= (a | b) | (c | d);
-    }
-    return (any[0] | any[1] | any[2] | any[3]) == 0;
-}
-
-// Zeroes `bytes`, writing only the blocks that are not zero already. The
-// frontend's buffer mostly holds an earlier state of ours, zero but for its
-// first few hundred KiB, and reading that is cheaper than writing all of it
-// again (and leaves pages the frontend never touched untouched).
-void clear(std::span<u8> bytes) {
-    while (bytes.size() >= kClearBlock) {
-        if (!block_is_zero(bytes.data())) std::memset(bytes.data(), 0, kClearBlock);
-        bytes = bytes.subspan(kClearBlock);
-    }
-    std::fill(bytes.begin(), bytes.end(), u8{0});
-}
 
 // The header checks, the checksum and the decompression into `payload`.
 // `payload_block`, when given, is the block `payload` already holds the
@@ -135,8 +102,11 @@ Status write_save_state(const machine::TarvelMachine& machine, u32 tick_phase, u
     store_le32(out.data() + kHeaderPayloadCrc, crc32_of(std::span<const u8>(block, compressed_length)));
     store_le32(out.data() + kHeaderReserved, 0);
     work.payload_block.assign(block, block + compressed_length);
-    clear(out.subspan(kSaveStateHeaderSize + compressed_length, kSaveStateCapacity - kSaveStateHeaderSize -
-                                                                    compressed_length));
+    // The frontend's buffer mostly holds an earlier state of ours, zero but
+    // for its first few hundred KiB: reading the tail is the largest part of
+    // a save, and writing all of it again would be larger still.
+    save_state_detail::clear_nonzero(out.subspan(
+        kSaveStateHeaderSize + compressed_length, kSaveStateCapacity - kSaveStateHeaderSize - compressed_length));
     return {};
 }
 
@@ -156,6 +126,18 @@ Result<SavedGame> read_save_state(std::span<const u8> data, u32 content_crc, con
     return game;
 }
 
+void RegionContents::copy_into(std::span<u8> region) const {
+    size_t present = 0;
+    for (u64 offset = 0; offset < region.size(); offset += kStatePageSize) {
+        const std::span<u8> page = region.subspan(offset, std::min<u64>(kStatePageSize, region.size() - offset));
+        if (present < pages.size() && pages[present] == offset / kStatePageSize) {
+            std::memcpy(page.data(), page_bytes[present++], page.size());
+        } else {
+            save_state_detail::clear_nonzero(page);
+        }
+    }
+}
+
 void install_saved_game(SavedGame game, std::unique_ptr<machine::TarvelMachine>& running) {
     machine::GuestMemory& restored = game.machine->memory;
     if (game.memory_contents.empty()) {
@@ -164,8 +146,7 @@ void install_saved_game(SavedGame game, std::unique_ptr<machine::TarvelMachine>&
         std::set<u32> unmapped = restored.unmapped_accesses();
         const bool big_endian = restored.big_endian();
         restored = std::move(running->memory);
-        for (size_t i = 0; i < game.memory_contents.size(); ++i)
-            std::copy(game.memory_contents[i].begin(), game.memory_contents[i].end(), restored.region_bytes(i).begin());
+        for (size_t i = 0; i < game.memory_contents.size(); ++i) game.memory_contents[i].copy_into(restored.region_bytes(i));
         restored.clear_unmapped_accesses();
         restored.set_unmapped_accesses(std::move(unmapped));
         restored.set_big_endian(big_endian);

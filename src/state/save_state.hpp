@@ -38,15 +38,33 @@ inline constexpr size_t kHeaderReserved = 28;
 // frames than the saved one did, and a restore would not replay identically.
 inline constexpr u32 kTickPhaseLimit = 60;
 
+// Guest memory is carried in pages of this size, and pages that are all zero
+// (most of a game's memory) are left out: a save then compresses, and a
+// restore decompresses, a few hundred KiB instead of the whole address space.
+inline constexpr u32 kStatePageSize = 4096;
+
+// The contents of one guest memory region in a payload: the pages present,
+// in ascending order, each kStatePageSize bytes (the region's last page may
+// be shorter), and zeros everywhere else. States written before pages were
+// left out hold every page.
+struct RegionContents {
+    u32 size = 0;
+    std::vector<u32> pages;
+    std::vector<const u8*> page_bytes;  // still inside the payload they were read from
+
+    // Makes `region` (`size` bytes) hold these contents, writing only the
+    // absent pages that are not zero already.
+    void copy_into(std::span<u8> region) const;
+};
+
 // What a state holds: the machine and the tick phase.
 struct SavedGame {
     std::unique_ptr<machine::TarvelMachine> machine;
     u32 tick_phase = 0;
     // Only from the in-place readers: the machine's guest memory has no
     // regions yet, and these are the contents of the running content's
-    // regions, in order, still inside the payload they were read from.
-    // install_saved_game puts them into place.
-    std::vector<std::span<const u8>> memory_contents;
+    // regions, in order. install_saved_game puts them into place.
+    std::vector<RegionContents> memory_contents;
 };
 
 // Work buffers kept from one save or restore to the next, so that a frontend

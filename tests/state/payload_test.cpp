@@ -6,6 +6,9 @@
 #include <lz4.h>
 #include <zlib.h>
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -76,17 +79,29 @@ void populate(TarvelMachine& m) {
     m.file_system.close(*other);
 }
 
-std::vector<u8> payload_of(const TarvelMachine& m) {
-    auto payload = encode_payload(m);
+std::vector<u8> payload_of(const TarvelMachine& m, u32 tick_phase = 0) {
+    auto payload = encode_payload(m, tick_phase);
     EXPECT_TRUE(payload.ok());
     return payload.ok() ? std::move(payload).value() : std::vector<u8>();
 }
 
 // Offset of the memory byte-order flag: registers and bank, the regions, then
 // the unmapped-address set.
+// Guest memory follows the registers: a count of regions, then each region's
+// base, size, count of pages present, each present page's number and bytes,
+// and read-only flag. Pages that are all zero are left out.
+constexpr size_t kFirstRegionOffset = 37 * 4 + 8 + 8;
+size_t region_bytes(const machine::GuestRegion& region) {
+    size_t at = 4 + 8 + 8 + 1;
+    for (size_t offset = 0; offset < region.bytes.size(); offset += kStatePageSize) {
+        const auto page = std::span<const u8>(region.bytes).subspan(offset, std::min<size_t>(kStatePageSize, region.bytes.size() - offset));
+        if (std::ranges::any_of(page, [](u8 b) { return b != 0; })) at += 4 + page.size();
+    }
+    return at;
+}
 size_t byte_order_flag_offset(const TarvelMachine& m) {
-    size_t at = 37 * 4 + 8 + 8;
-    for (const auto& region : m.memory.regions()) at += 4 + 8 + region.bytes.size() + 1;
+    size_t at = kFirstRegionOffset;
+    for (const auto& region : m.memory.regions()) at += region_bytes(region);
     return at + 8 + 4 * m.memory.unmapped_accesses().size();
 }
 
@@ -246,6 +261,24 @@ TEST_F(SaveStatePayload, DecoderRefusesDamagedPayloads) {
     store_le32(huge_count.data() + 37 * 4 + 8, 0xFFFFFFF0);  // region count
     EXPECT_THAT(refuse(huge_count), HasSubstr("exceeds the remaining data"));
 
+    // The first region's pages: more than it has, a number past its end, one
+    // out of order; its base unlike the running region's.
+    const size_t pages_at = kFirstRegionOffset + 4 + 8;
+    ASSERT_GT(load_le32(good.data() + pages_at), 1u) << "the first region has pages present";
+    std::vector<u8> bad_pages = good;
+    store_le32(bad_pages.data() + pages_at, 0x7FFFFFFF);
+    EXPECT_THAT(refuse(bad_pages), HasSubstr("exceeds the remaining data"));
+    const u32 first_page = load_le32(good.data() + pages_at + 8);
+    const u32 second_page_at = static_cast<u32>(pages_at + 8 + 4 + kStatePageSize);
+    for (u32 page : {0x00100000u, first_page}) {
+        bad_pages = good;
+        store_le32(bad_pages.data() + second_page_at, page);
+        EXPECT_EQ(refuse(bad_pages), fmt::format("guest memory page {} out of order or outside its region", page));
+    }
+    bad_pages = good;
+    bad_pages[kFirstRegionOffset + 3] ^= 0x10;  // its base
+    EXPECT_EQ(refuse(bad_pages), "guest memory region 0 does not match the running content");
+
     std::vector<u8> bad_mode = good;
     store_le32(bad_mode.data() + 16 * 4, 0x15);  // CPSR with mode bits that name no mode
     EXPECT_NE(refuse(bad_mode), "accepted");
@@ -348,7 +381,9 @@ TEST_F(SaveStateContainer, HeaderDescribesTheBlockAndTheRestIsZero) {
     EXPECT_EQ(field(kHeaderUncompressedLength), payload_of(machine).size());
     EXPECT_EQ(field(kHeaderReserved), 0u);
     const u32 compressed = field(kHeaderCompressedLength);
-    EXPECT_LT(compressed, field(kHeaderUncompressedLength) / 10) << "mostly zero memory compresses well";
+    size_t memory_size = 0;
+    for (const auto& region : machine.memory.regions()) memory_size += region.bytes.size();
+    EXPECT_LT(compressed, memory_size / 10) << "mostly zero memory is left out or compresses well";
     EXPECT_EQ(field(kHeaderPayloadCrc), static_cast<u32>(::crc32(0, state.data() + 32, compressed)));
     EXPECT_TRUE(std::all_of(state.begin() + 32 + compressed, state.end(), [](u8 b) { return b == 0; }));
 
@@ -468,6 +503,18 @@ TEST_F(SaveStateContainer, KeptStateIsWrittenAndRestoredByteForByte) {
     std::vector<u8> again(kSaveStateCapacity, 0xEE);
     ASSERT_TRUE(write_save_state(*restored->machine, restored->tick_phase, kContentCrc, again).ok());
     EXPECT_TRUE(again == block) << "the restored machine saves as the kept state";
+}
+
+// States written before all-zero pages were left out hold every byte of
+// memory: the kept one restores to the machine the kept state holds.
+TEST_F(SaveStateContainer, StateWrittenWithEveryMemoryByteRestores) {
+    const std::vector<u8> dense = read_gzip(TARVEL_DENSE_MEMORY_STATE_FIXTURE);
+    ASSERT_FALSE(dense.empty()) << "cannot read " << TARVEL_DENSE_MEMORY_STATE_FIXTURE;
+    std::vector<u8> block(kSaveStateCapacity, 0);
+    std::copy(dense.begin(), dense.end(), block.begin());
+    auto restored = read_save_state(block, kContentCrc, machine);
+    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
+    EXPECT_EQ(payload_of(*restored->machine, restored->tick_phase), payload_of(machine, 17));
 }
 
 // States written before queued sounds were saved end after the tick phase;
