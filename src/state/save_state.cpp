@@ -32,6 +32,10 @@ Status unpack(std::span<const u8> data, u32 content_crc, std::vector<u8>& payloa
     const u64 compressed_length = load_le32(data.data() + kHeaderCompressedLength);
     if (compressed_length > kMaxCompressedPayload || kSaveStateHeaderSize + compressed_length > data.size())
         return Error("invalid save-state payload length");
+    // An LZ4 block grows at most about 255-fold (a match-length byte stands
+    // for 255 output bytes), so a header claiming more is damage: caught here,
+    // before the payload buffer is sized (and zero-filled) to its claim.
+    if (uncompressed_length > 256 * compressed_length + 256) return Error("save-state decoded size exceeds its block");
     std::span<const u8> block = data.subspan(kSaveStateHeaderSize, static_cast<size_t>(compressed_length));
     if (crc32_of(block) != load_le32(data.data() + kHeaderPayloadCrc)) return Error("save-state checksum mismatch");
     if (payload_block) {

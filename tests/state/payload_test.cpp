@@ -412,6 +412,8 @@ TEST_F(SaveStateContainer, EveryHeaderCheckHasItsMessage) {
     const u32 uncompressed = field(kHeaderUncompressedLength);
     store_le32(state.data() + kHeaderUncompressedLength, 0x4000001);
     EXPECT_EQ(refusal(state), "save-state decoded size exceeds the limit");
+    store_le32(state.data() + kHeaderUncompressedLength, 256 * field(kHeaderCompressedLength) + 257);
+    EXPECT_EQ(refusal(state), "save-state decoded size exceeds its block") << "no LZ4 block grows that much";
     store_le32(state.data() + kHeaderUncompressedLength, uncompressed);
 
     const u32 compressed = field(kHeaderCompressedLength);
@@ -457,9 +459,11 @@ TEST_F(SaveStateContainer, BadBlockOrPayloadBehindAValidChecksumIsRefused) {
     refresh_checksum();
     EXPECT_EQ(refusal(state), "failed to decode save state: Slice had bytes remaining after deserialization");
 
-    // Garbage bytes with a matching checksum.
+    // Garbage bytes with a matching checksum (and a length such a block could
+    // decode to, so that they reach the decompressor).
     for (size_t i = 0; i < 64; ++i) state[32 + i] = static_cast<u8>(i * 37 + 11);
     store_le32(state.data() + kHeaderCompressedLength, 64);
+    store_le32(state.data() + kHeaderUncompressedLength, 1000);
     refresh_checksum();
     EXPECT_THAT(refusal(state), StartsWith("failed to"));
 }
