@@ -112,10 +112,10 @@ inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
     constexpr u64 kStepCap = 4096;
     const auto inside = [&] { return cpu.regs.r[15] - kCodeBase < code_end - kCodeBase; };
     if (flags & 0x08) {
-        const armv4t::RunLimits limits{kStepCap, kCodeBase, code_end};
         u64 executed = 0;
         while (executed < kStepCap) {
-            const armv4t::RunResult result = cpu.run(memory, limits);
+            // What is left of the cap, so that both ways stop after as many steps.
+            const armv4t::RunResult result = cpu.run(memory, {kStepCap - executed, kCodeBase, code_end});
             executed += result.steps;
             if (result.stop == armv4t::RunStop::StepLimit || result.stop == armv4t::RunStop::OutsideWindow) break;
             // An instruction the caller handles: take one plain step there (as a
