@@ -306,8 +306,8 @@ bool encode_gbk_code_point(char32_t c, std::vector<u8>& out) {
     };
     UChar units[2];
     int32_t length = 0;
-    UBool error = false;
-    U16_APPEND(units, length, 2, static_cast<UChar32>(c), error);
+    // c is a scalar value (checked above), so it always fits in two units.
+    U16_APPEND_UNSAFE(units, length, static_cast<UChar32>(c));
     char icu_bytes[8];
     UErrorCode status = U_ZERO_ERROR;
     const int32_t written =
