@@ -141,6 +141,32 @@ TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
     EXPECT_EQ(b.read8(0x05000000), 0);
 }
 
+TEST(GuestMemoryRegions, MemoriesGoneLeaveNothingMappedForTheNext) {
+    // Page tables pass from memories that go away to new ones: however the old
+    // memory ended (watching, with pages written or not), the new one must
+    // see none of its pages.
+    {
+        std::vector<GuestMemory> gone;
+        for (int i = 0; i < 4; ++i) {
+            gone.push_back(standard_layout());
+            if (i % 2 == 0) gone.back().watch_writes();
+            if (i == 2) gone.back().write32(0x05000000, 1);
+        }
+    }
+    std::vector<GuestMemory> fresh(10);
+    for (GuestMemory& memory : fresh) {
+        memory.watch_writes();
+        for (u32 address : {0x01000000u, 0x02010000u, 0x05000000u, 0x05FF0000u, 0x0C000000u}) {
+            EXPECT_EQ(memory.fast_read_span(address, 4), nullptr);
+            EXPECT_EQ(memory.fast_write_span(address, 4), nullptr);
+            memory.write32(address, 7);
+            EXPECT_EQ(memory.read32(address), 0u);
+        }
+        EXPECT_TRUE(memory.written_pages().empty());
+        EXPECT_EQ(memory.unmapped_accesses().size(), 5u);
+    }
+}
+
 TEST(GuestMemoryUnmapped, RecordIsBoundedAndCountsOverflow) {
     GuestMemory memory;
     for (u32 i = 0; i < GuestMemory::kMaxUnmappedRecords + 10; ++i) memory.read8(0x40000000 + i);
