@@ -509,30 +509,27 @@ TEST_F(SaveStateContainer, KeptStateIsWrittenAndRestoredByteForByte) {
     EXPECT_TRUE(again == block) << "the restored machine saves as the kept state";
 }
 
-// States written before all-zero pages were left out hold every byte of
-// memory: the kept one restores to the machine the kept state holds.
-TEST_F(SaveStateContainer, StateWrittenWithEveryMemoryByteRestores) {
-    const std::vector<u8> dense = read_gzip(TARVEL_DENSE_MEMORY_STATE_FIXTURE);
-    ASSERT_FALSE(dense.empty()) << "cannot read " << TARVEL_DENSE_MEMORY_STATE_FIXTURE;
-    std::vector<u8> block(kSaveStateCapacity, 0);
-    std::copy(dense.begin(), dense.end(), block.begin());
-    auto restored = read_save_state(block, kContentCrc, machine);
-    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
-    EXPECT_EQ(payload_of(*restored->machine, restored->tick_phase), payload_of(machine, 17));
-}
+// Kept states written by earlier builds restore: one from before all-zero
+// pages were left out (every byte of memory) to exactly the machine the kept
+// state holds, one from before queued sounds were saved (it ends after the
+// tick phase) with no queued sound and what it had converted still queued.
+TEST_F(SaveStateContainer, StatesOfEarlierBuildsRestore) {
+    auto restore = [&](const char* path) {
+        const std::vector<u8> kept = read_gzip(path);
+        EXPECT_FALSE(kept.empty()) << "cannot read " << path;
+        std::vector<u8> block(kSaveStateCapacity, 0);
+        std::copy(kept.begin(), kept.end(), block.begin());
+        return read_save_state(block, kContentCrc, machine);
+    };
+    auto dense = restore(TARVEL_DENSE_MEMORY_STATE_FIXTURE);
+    ASSERT_TRUE(dense.ok()) << dense.error().to_string();
+    EXPECT_EQ(payload_of(*dense->machine, dense->tick_phase), payload_of(machine, 17));
 
-// States written before queued sounds were saved end after the tick phase;
-// they restore with no queued sound and what they had converted still queued.
-TEST_F(SaveStateContainer, StateWrittenBeforeQueuedSoundsRestores) {
-    const std::vector<u8> earlier = read_gzip(TARVEL_EARLIER_STATE_FIXTURE);
-    ASSERT_FALSE(earlier.empty()) << "cannot read " << TARVEL_EARLIER_STATE_FIXTURE;
-    std::vector<u8> block(kSaveStateCapacity, 0);
-    std::copy(earlier.begin(), earlier.end(), block.begin());
-    auto restored = read_save_state(block, kContentCrc, machine);
-    ASSERT_TRUE(restored.ok()) << restored.error().to_string();
-    EXPECT_TRUE(restored->machine->audio_engine.sounds.empty());
-    EXPECT_EQ(restored->machine->audio_engine.queue, (std::deque<i16>{1, -2, 300, -32768}));
-    EXPECT_EQ(restored->machine->audio_engine.loop_source, std::optional<SharedBytes>(SharedBytes({1, 2, 3})));
+    auto earlier = restore(TARVEL_EARLIER_STATE_FIXTURE);
+    ASSERT_TRUE(earlier.ok()) << earlier.error().to_string();
+    EXPECT_TRUE(earlier->machine->audio_engine.sounds.empty());
+    EXPECT_EQ(earlier->machine->audio_engine.queue, (std::deque<i16>{1, -2, 300, -32768}));
+    EXPECT_EQ(earlier->machine->audio_engine.loop_source, std::optional<SharedBytes>(SharedBytes({1, 2, 3})));
 }
 
 }  // namespace
