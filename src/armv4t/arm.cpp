@@ -74,9 +74,9 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
         nzcv = nz_of(result) | (shifter_carry << 29) | (cpsr & kFlagV);
     } else {
         AddResult sum{};
-        if constexpr (Op == 2 || Op == 10) sum = sub_with_flags(a, b, 1);
-        if constexpr (Op == 3) sum = sub_with_flags(b, a, 1);
-        if constexpr (Op == 4 || Op == 11) sum = add_with_flags(a, b, 0);
+        if constexpr (Op == 2 || Op == 10) sum = sub_flags(a, b);
+        if constexpr (Op == 3) sum = sub_flags(b, a);
+        if constexpr (Op == 4 || Op == 11) sum = add_flags(a, b);
         if constexpr (Op == 5) sum = add_with_flags(a, b, carry_in);
         if constexpr (Op == 6) sum = sub_with_flags(a, b, carry_in);
         if constexpr (Op == 7) sum = sub_with_flags(b, a, carry_in);
@@ -191,7 +191,10 @@ TARVEL_HOT u32 arm_swap(Exec& e, u32 inst, u32 pc) {
 }
 
 // Stores of r15 store the instruction's address + 8, like every other read of r15.
-template <bool RegisterOffset, bool Pre, bool Up, bool Byte, bool Writeback, bool Load, u32 ShiftType>
+// Single transfers: the access comes first and changes nothing when it misses
+// the fast path (A::kFast); the instruction is then executed again by its slow
+// twin.
+template <bool RegisterOffset, bool Pre, bool Up, bool Byte, bool Writeback, bool Load, u32 ShiftType, typename A>
 TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     u32 offset;
@@ -209,7 +212,13 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
     constexpr bool kWriteback = !Pre || Writeback;
     u32 next = pc + 4;
     if constexpr (Load) {
-        const u32 value = Byte ? e.mem.read8(address) : load_word_rotated(e.mem, address);
+        u32 value;
+        const bool done = Byte ? A::load_byte(e, address, value) : A::load_word(e, address, value);
+        if constexpr (A::kFast) {
+            if (!done) [[unlikely]]
+                return out_of_line<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
+                                                        SlowAccess>>(e, inst, pc);
+        }
         // Base written back first, so that a load into the base register wins.
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
@@ -217,10 +226,11 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
         if (rd == 15) next = value; else r[rd] = value;
     } else {
         const u32 value = r[rd];
-        if constexpr (Byte) {
-            e.mem.write8(address, static_cast<u8>(value));
-        } else {
-            store_word_aligned(e.mem, address, value);
+        const bool done = Byte ? A::store_byte(e, address, value) : A::store_word(e, address, value);
+        if constexpr (A::kFast) {
+            if (!done) [[unlikely]]
+                return out_of_line<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
+                                                        SlowAccess>>(e, inst, pc);
         }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
@@ -230,7 +240,7 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
 }
 
 // Sh: 1 unsigned halfword, 2 signed byte, 3 signed halfword (loads only).
-template <bool Pre, bool Up, bool Immediate, bool Writeback, bool Load, u32 Sh>
+template <bool Pre, bool Up, bool Immediate, bool Writeback, bool Load, u32 Sh, typename A>
 TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 offset = Immediate ? (((inst >> 4) & 0xF0) | (inst & 0xF)) : r[inst & 15];
@@ -243,15 +253,26 @@ TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
     u32 next = pc + 4;
     if constexpr (Load) {
         u32 value;
-        if constexpr (Sh == 1) value = load_half(e.mem, address);
-        if constexpr (Sh == 2) value = load_signed_byte(e.mem, address);
-        if constexpr (Sh == 3) value = load_signed_half(e.mem, address);
+        bool done;
+        if constexpr (Sh == 1) done = A::load_half(e, address, value);
+        if constexpr (Sh == 2) done = A::load_signed_byte(e, address, value);
+        if constexpr (Sh == 3) done = A::load_signed_half(e, address, value);
+        if constexpr (A::kFast) {
+            if (!done) [[unlikely]]
+                return out_of_line<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(
+                    e, inst, pc);
+        }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
         }
         if (rd == 15) next = value; else r[rd] = value;
     } else {
-        store_half(e.mem, address, r[rd]);
+        const bool done = A::store_half(e, address, r[rd]);
+        if constexpr (A::kFast) {
+            if (!done) [[unlikely]]
+                return out_of_line<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(
+                    e, inst, pc);
+        }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
         }
@@ -333,28 +354,29 @@ template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
 }
 
 // The common case kept small: a non-empty list without the S bit, in one fast
-// page of a little-endian guest. Everything else takes the general path.
-template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
+// page. Everything else takes the general path.
+template <bool Pre, bool Up, bool S, bool Writeback, bool Load, typename A>
 TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
-    if constexpr (!S) {
+    if constexpr (!S && A::kFast) {
+        constexpr bool kBig = A::kBigEndian;
         const u32 list = inst & 0xFFFF;
         const u32 rn = (inst >> 16) & 15;
         // r15 as the base matters only for the write-back, which then branches.
-        if ((list != 0) & (!Writeback || rn != 15) & !e.big_endian) {
+        if ((list != 0) & (!Writeback || rn != 15)) {
             u32* r = e.regs.r;
             const u32 bytes = register_count(list) * 4;
             const u32 base = r[rn];
             const u32 lowest = ((Up ? base : base - bytes) + (Pre == Up ? 4 : 0)) & ~3u;
             if constexpr (Load) {
-                if (const u8* host = e.mem.fast_read_span(lowest, bytes)) {
+                if (const u8* host = fast_read_block(e, lowest, bytes)) {
                     // Write-back first, so that a loaded base register wins.
                     if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
-                    load_listed<false>(r, list, host);
+                    load_listed<kBig>(r, list, host);
                     return (list & 0x8000) ? r[15] : pc + 4;
                 }
             } else {
-                if (u8* host = e.mem.fast_write_span(lowest, bytes)) {
-                    store_listed<false>(r, list, host);
+                if (u8* host = fast_write_block(e, lowest, bytes)) {
+                    store_listed<kBig>(r, list, host);
                     if constexpr (Writeback) r[rn] = Up ? base + bytes : base - bytes;
                     return pc + 4;
                 }
@@ -371,7 +393,7 @@ u32 arm_undefined(Exec& e, u32, u32 pc) { return enter_undefined(e, pc + 4); }
 
 // ---------------------------------------------------------------- dispatch
 
-template <u32 Key, ArmClass C>
+template <u32 Key, ArmClass C, typename A>
 TARVEL_HOT u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
     constexpr u32 kHigh = Key >> 4;  // bits 27..20
     constexpr u32 kLow = Key & 15;   // bits 7..4
@@ -398,18 +420,18 @@ TARVEL_HOT u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
     } else if constexpr (C == ArmClass::MulLong) {
         return arm_multiply_long<b22, b21, b20>(e, inst, pc);
     } else if constexpr (C == ArmClass::SingleXferI) {
-        return arm_single_transfer<false, b24, b23, b22, b21, b20, 0>(e, inst, pc);
+        return arm_single_transfer<false, b24, b23, b22, b21, b20, 0, A>(e, inst, pc);
     } else if constexpr (C == ArmClass::SingleXferR) {
-        return arm_single_transfer<true, b24, b23, b22, b21, b20, kShift>(e, inst, pc);
+        return arm_single_transfer<true, b24, b23, b22, b21, b20, kShift, A>(e, inst, pc);
     } else if constexpr (C == ArmClass::HwSgnXferR || C == ArmClass::HwSgnXferI) {
         // SH = 0 is not a halfword transfer, and signed stores do not exist in ARMv4T.
         if constexpr (kShift == 0 || (!b20 && kShift != 1)) {
             return arm_undefined(e, inst, pc);
         } else {
-            return arm_halfword_transfer<b24, b23, C == ArmClass::HwSgnXferI, b21, b20, kShift>(e, inst, pc);
+            return arm_halfword_transfer<b24, b23, C == ArmClass::HwSgnXferI, b21, b20, kShift, A>(e, inst, pc);
         }
     } else if constexpr (C == ArmClass::BlockXfer) {
-        return arm_block_transfer<b24, b23, b22, b21, b20>(e, inst, pc);
+        return arm_block_transfer<b24, b23, b22, b21, b20, A>(e, inst, pc);
     } else if constexpr (C == ArmClass::Swap) {
         return arm_swap<b22>(e, inst, pc);
     } else if constexpr (C == ArmClass::SoftwareInt) {
@@ -421,19 +443,33 @@ TARVEL_HOT u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
     }
 }
 
-template <u32 Key>
+template <u32 Key, typename A>
 u32 arm_execute(Exec& e, u32 inst, u32 pc) {
     constexpr auto& kClasses = kArmClassTable.entries[Key];
     if constexpr (kArmClassTable.depends_on_middle(Key)) {
         switch (arm_variant(inst)) {
-            case kVariantSbz: return arm_by_class<Key, kClasses[kVariantSbz]>(e, inst, pc);
-            case kVariantAllOnes: return arm_by_class<Key, kClasses[kVariantAllOnes]>(e, inst, pc);
-            default: return arm_by_class<Key, kClasses[kVariantOther]>(e, inst, pc);
+            case kVariantSbz: return arm_by_class<Key, kClasses[kVariantSbz], A>(e, inst, pc);
+            case kVariantAllOnes: return arm_by_class<Key, kClasses[kVariantAllOnes], A>(e, inst, pc);
+            default: return arm_by_class<Key, kClasses[kVariantOther], A>(e, inst, pc);
         }
     } else {
-        return arm_by_class<Key, kClasses[0]>(e, inst, pc);
+        return arm_by_class<Key, kClasses[0], A>(e, inst, pc);
     }
 }
+
+// Handlers that touch memory come in one version per byte order; the others
+// share the little-endian one.
+constexpr bool arm_uses_memory(ArmClass c) {
+    return c == ArmClass::SingleXferI || c == ArmClass::SingleXferR || c == ArmClass::HwSgnXferR ||
+           c == ArmClass::HwSgnXferI || c == ArmClass::BlockXfer;
+}
+constexpr bool arm_key_uses_memory(u32 key) {
+    for (const ArmClass c : kArmClassTable.entries[key])
+        if (arm_uses_memory(c)) return true;
+    return false;
+}
+template <u32 Key, bool BigEndian>
+using ArmAccess = FastAccess<BigEndian && arm_key_uses_memory(Key)>;
 
 // Run tables stop before the instructions the caller handles itself: software
 // interrupts (semihosting and system calls) and the branch-to-self idle loop.
@@ -442,37 +478,43 @@ u32 stop_before(Exec& e, u32, u32 pc) {
     return pc;
 }
 
-template <u32 Key>
+template <u32 Key, typename A>
 u32 arm_execute_in_run(Exec& e, u32 inst, u32 pc) {
     if (inst == kArmIdleLoop) return stop_before(e, inst, pc);
-    return arm_execute<Key>(e, inst, pc);
+    return arm_execute<Key, A>(e, inst, pc);
 }
 
-template <u32 Key>
+template <u32 Key, bool BigEndian>
 constexpr Handler arm_run_handler() {
     if constexpr (kArmClassTable.entries[Key][0] == ArmClass::SoftwareInt) {
         return &stop_before;
     } else if constexpr (Key == arm_key(kArmIdleLoop)) {
-        return &arm_execute_in_run<Key>;
+        return &arm_execute_in_run<Key, ArmAccess<Key, BigEndian>>;
     } else {
-        return &arm_execute<Key>;
+        return &arm_execute<Key, ArmAccess<Key, BigEndian>>;
     }
 }
 
-template <u32... Keys>
+template <bool BigEndian, u32... Keys>
 constexpr std::array<Handler, 4096> make_step_table(std::integer_sequence<u32, Keys...>) {
-    return {&arm_execute<Keys>...};
+    return {&arm_execute<Keys, ArmAccess<Keys, BigEndian>>...};
 }
-template <u32... Keys>
+template <bool BigEndian, u32... Keys>
 constexpr std::array<Handler, 4096> make_run_table(std::integer_sequence<u32, Keys...>) {
-    return {arm_run_handler<Keys>()...};
+    return {arm_run_handler<Keys, BigEndian>()...};
 }
 
 }  // namespace
 
 namespace detail {
-const std::array<Handler, 4096> kArmStepHandlers = make_step_table(std::make_integer_sequence<u32, 4096>{});
-const std::array<Handler, 4096> kArmRunHandlers = make_run_table(std::make_integer_sequence<u32, 4096>{});
+const std::array<Handler, 4096> kArmStepHandlers[2] = {
+    make_step_table<false>(std::make_integer_sequence<u32, 4096>{}),
+    make_step_table<true>(std::make_integer_sequence<u32, 4096>{}),
+};
+const std::array<Handler, 4096> kArmRunHandlers[2] = {
+    make_run_table<false>(std::make_integer_sequence<u32, 4096>{}),
+    make_run_table<true>(std::make_integer_sequence<u32, 4096>{}),
+};
 }  // namespace detail
 
 }  // namespace tarvel::armv4t

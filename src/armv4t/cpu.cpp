@@ -95,7 +95,7 @@ bool Cpu::step(machine::GuestMemory& memory) {
         const u16 inst = memory.read16(pc);
         if (log::enabled(log::Level::Trace)) detail::trace_thumb(pc, inst);
         r[15] = pc + 4;
-        r[15] = detail::kThumbStepHandlers[inst >> 6](e, inst, pc);
+        r[15] = detail::kThumbStepHandlers[memory.big_endian()][inst >> 6](e, inst, pc);
         return !(e.event & kEventUndefined);
     }
 
@@ -114,7 +114,7 @@ bool Cpu::step(machine::GuestMemory& memory) {
         return true;
     }
     r[15] = pc + 8;
-    r[15] = detail::kArmStepHandlers[arm_key(inst)](e, inst, pc);
+    r[15] = detail::kArmStepHandlers[memory.big_endian()][arm_key(inst)](e, inst, pc);
     return !(e.event & kEventUndefined);
 }
 

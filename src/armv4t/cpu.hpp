@@ -44,10 +44,11 @@ struct RunResult {
 };
 
 namespace detail {
-extern const std::array<Handler, 4096> kArmStepHandlers;
-extern const std::array<Handler, 4096> kArmRunHandlers;
-extern const std::array<Handler, 1024> kThumbStepHandlers;
-extern const std::array<Handler, 1024> kThumbRunHandlers;
+// One table per guest byte order (index 1: big-endian).
+extern const std::array<Handler, 4096> kArmStepHandlers[2];
+extern const std::array<Handler, 4096> kArmRunHandlers[2];
+extern const std::array<Handler, 1024> kThumbStepHandlers[2];
+extern const std::array<Handler, 1024> kThumbRunHandlers[2];
 void trace_arm(u32 pc, u32 inst, u32 cpsr);
 void trace_arm_condition_failed();
 void trace_thumb(u32 pc, u16 inst);
@@ -108,6 +109,8 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
     Exec e{regs, memory};
     u32* const r = regs.r;
     const u8* const* const pages = memory.read_page_table();
+    const Handler* const arm_handlers = detail::kArmRunHandlers[BigEndian].data();
+    const Handler* const thumb_handlers = detail::kThumbRunHandlers[BigEndian].data();
     const u32 window_begin = limits.window_begin;
     const u32 window_size = limits.window_end - limits.window_begin;
     const u64 max_steps = limits.max_steps;
@@ -129,7 +132,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                 const u16 inst = fetch16<BigEndian>(memory, pages, pc);
                 if constexpr (Trace) detail::trace_thumb(pc, inst);
                 r[15] = pc + 4;
-                const u32 next = detail::kThumbRunHandlers[inst >> 6](e, inst, pc);
+                const u32 next = thumb_handlers[inst >> 6](e, inst, pc);
                 if (e.event) [[unlikely]] {
                     if (e.event & kEventSpecial) {
                         r[15] = pc;
@@ -185,7 +188,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                     }
                 } else {
                     r[15] = pc + 8;
-                    next = detail::kArmRunHandlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
+                    next = arm_handlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
                     if (e.event) [[unlikely]] {
                         if (e.event & kEventSpecial) {
                             r[15] = pc;

@@ -30,7 +30,51 @@ struct Exec {
     // The guest byte order, fixed while instructions execute; kept here so that
     // hot handlers test it without going through the memory object.
     bool big_endian = mem.big_endian();
+    // The fast-path read table, fixed while instructions execute (regions do
+    // not change under a handler): a hot load is then one page lookup away
+    // from the guest bytes.
+    const u8* const* read_pages = mem.read_page_table();
 };
+
+// Host pointer of the byte at `address` when its page is on the fast path, else
+// nullptr. Aligned halfwords and words never cross a page, so the pointer of
+// their first byte serves the whole value.
+TARVEL_HOT const u8* fast_read_at(const Exec& e, u32 address) {
+    const u8* page = e.read_pages[address >> machine::GuestMemory::kPageBits];
+    return page ? page + (address & machine::GuestMemory::kPageMask) : nullptr;
+}
+// Writes look their page up in the memory's own table each time: the write
+// watch clears and restores its entries.
+TARVEL_HOT u8* fast_write_at(const Exec& e, u32 address) { return e.mem.fast_write_span(address, 1); }
+// As GuestMemory::fast_read_span / fast_write_span, through the kept tables.
+TARVEL_HOT const u8* fast_read_block(const Exec& e, u32 address, u32 length) {
+    const u8* page = e.read_pages[address >> machine::GuestMemory::kPageBits];
+    return page && (address & machine::GuestMemory::kPageMask) + length <= machine::GuestMemory::kPageSize
+               ? page + (address & machine::GuestMemory::kPageMask)
+               : nullptr;
+}
+TARVEL_HOT u8* fast_write_block(const Exec& e, u32 address, u32 length) {
+    return e.mem.fast_write_span(address, length);
+}
+
+template <bool BigEndian>
+TARVEL_HOT u32 host_load32(const u8* p) { return BigEndian ? load_be32(p) : load_le32(p); }
+template <bool BigEndian>
+TARVEL_HOT u32 host_load16(const u8* p) { return BigEndian ? load_be16(p) : load_le16(p); }
+template <bool BigEndian>
+TARVEL_HOT void host_store32(u8* p, u32 value) { BigEndian ? store_be32(p, value) : store_le32(p, value); }
+template <bool BigEndian>
+TARVEL_HOT void host_store16(u8* p, u32 value) {
+    BigEndian ? store_be16(p, static_cast<u16>(value)) : store_le16(p, static_cast<u16>(value));
+}
+
+// A handler's slow twin, called (as a tail call) when an access misses the fast
+// path. Kept out of line and cold so that the hot handler saves no registers
+// for a call it almost never makes.
+template <auto Slow>
+[[gnu::noinline, gnu::cold]] u32 out_of_line(Exec& e, u32 inst, u32 pc) {
+    return Slow(e, inst, pc);
+}
 
 using Handler = u32 (*)(Exec& e, u32 inst, u32 pc);
 
@@ -73,6 +117,25 @@ struct AddResult {
     u32 value;
     u32 nzcv;
 };
+TARVEL_HOT u32 nzcv_of(u32 value, bool carry, bool overflow) {
+    return nz_of(value) | (static_cast<u32>(carry) << 29) | (static_cast<u32>(overflow) << 28);
+}
+// a + b and a - b (carry = no borrow) with all four flags, from the host's own
+// carry and overflow.
+TARVEL_HOT AddResult add_flags(u32 a, u32 b) {
+    u32 value;
+    i32 ignored;
+    const bool carry = __builtin_add_overflow(a, b, &value);
+    const bool overflow = __builtin_add_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return {value, nzcv_of(value, carry, overflow)};
+}
+TARVEL_HOT AddResult sub_flags(u32 a, u32 b) {
+    u32 value;
+    i32 ignored;
+    const bool borrow = __builtin_sub_overflow(a, b, &value);
+    const bool overflow = __builtin_sub_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return {value, nzcv_of(value, !borrow, overflow)};
+}
 // a + b + carry_in with all four flags.
 TARVEL_HOT AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
     const u64 wide = u64{a} + b + carry_in;
@@ -179,6 +242,111 @@ TARVEL_HOT u32 load_signed_byte(machine::GuestMemory& mem, u32 address) {
 TARVEL_HOT void store_half(machine::GuestMemory& mem, u32 address, u32 value) {
     mem.write16(address & ~1u, static_cast<u16>(value));
 }
+
+// Memory access policies of the handlers that load and store. Each access
+// returns false when it did not happen; a handler then changes nothing and
+// hands the whole instruction to its slow twin (out_of_line, SlowAccess).
+//  - FastAccess<BigEndian>: fast pages only, the byte order a constant;
+//  - SlowAccess: every access through GuestMemory (unmapped and read-only
+//    cases, the write watch), the byte order as the memory has it; never fails.
+template <bool BigEndian>
+struct FastAccess {
+    static constexpr bool kFast = true;
+    static constexpr bool kBigEndian = BigEndian;
+    TARVEL_HOT static bool load_word(Exec& e, u32 address, u32& out) {
+        const u8* host = fast_read_at(e, address & ~3u);
+        if (!host) return false;
+        out = ror32(host_load32<BigEndian>(host), (address & 3) * 8);
+        return true;
+    }
+    TARVEL_HOT static bool load_byte(Exec& e, u32 address, u32& out) {
+        const u8* host = fast_read_at(e, address);
+        if (!host) return false;
+        out = *host;
+        return true;
+    }
+    TARVEL_HOT static bool load_signed_byte(Exec& e, u32 address, u32& out) {
+        const u8* host = fast_read_at(e, address);
+        if (!host) return false;
+        out = static_cast<u32>(static_cast<i32>(static_cast<i8>(*host)));
+        return true;
+    }
+    TARVEL_HOT static bool load_half(Exec& e, u32 address, u32& out) {
+        const u8* host = fast_read_at(e, address & ~1u);
+        if (!host) return false;
+        out = host_load16<BigEndian>(host);
+        return true;
+    }
+    TARVEL_HOT static bool load_signed_half(Exec& e, u32 address, u32& out) {
+        const u8* host = fast_read_at(e, address & ~1u);
+        if (!host) return false;
+        out = static_cast<u32>(static_cast<i32>(static_cast<i16>(host_load16<BigEndian>(host))));
+        return true;
+    }
+    TARVEL_HOT static bool store_word(Exec& e, u32 address, u32 value) {
+        u8* host = fast_write_at(e, address & ~3u);
+        if (!host) return false;
+        host_store32<BigEndian>(host, value);
+        return true;
+    }
+    TARVEL_HOT static bool store_byte(Exec& e, u32 address, u32 value) {
+        u8* host = fast_write_at(e, address);
+        if (!host) return false;
+        *host = static_cast<u8>(value);
+        return true;
+    }
+    TARVEL_HOT static bool store_half(Exec& e, u32 address, u32 value) {
+        u8* host = fast_write_at(e, address & ~1u);
+        if (!host) return false;
+        host_store16<BigEndian>(host, value);
+        return true;
+    }
+};
+
+template <typename A>
+TARVEL_HOT bool guest_big_endian(const Exec& e) {
+    if constexpr (A::kFast) {
+        return A::kBigEndian;
+    } else {
+        return e.big_endian;
+    }
+}
+
+struct SlowAccess {
+    static constexpr bool kFast = false;
+    TARVEL_HOT static bool load_word(Exec& e, u32 address, u32& out) {
+        out = load_word_rotated(e.mem, address);
+        return true;
+    }
+    TARVEL_HOT static bool load_byte(Exec& e, u32 address, u32& out) {
+        out = e.mem.read8(address);
+        return true;
+    }
+    TARVEL_HOT static bool load_signed_byte(Exec& e, u32 address, u32& out) {
+        out = armv4t::load_signed_byte(e.mem, address);
+        return true;
+    }
+    TARVEL_HOT static bool load_half(Exec& e, u32 address, u32& out) {
+        out = armv4t::load_half(e.mem, address);
+        return true;
+    }
+    TARVEL_HOT static bool load_signed_half(Exec& e, u32 address, u32& out) {
+        out = armv4t::load_signed_half(e.mem, address);
+        return true;
+    }
+    TARVEL_HOT static bool store_word(Exec& e, u32 address, u32 value) {
+        store_word_aligned(e.mem, address, value);
+        return true;
+    }
+    TARVEL_HOT static bool store_byte(Exec& e, u32 address, u32 value) {
+        e.mem.write8(address, static_cast<u8>(value));
+        return true;
+    }
+    TARVEL_HOT static bool store_half(Exec& e, u32 address, u32 value) {
+        armv4t::store_half(e.mem, address, value);
+        return true;
+    }
+};
 
 // Exceptions, as this system enters them (see cpu.cpp).
 u32 enter_undefined(Exec& e, u32 return_address);

@@ -21,13 +21,13 @@ u32 carry_of(const Exec& e) { return (e.regs.cpsr() >> 29) & 1; }
 // `address` (low bits ignored); with Extra one more word follows, which is
 // returned. `address` is advanced past the block. One memory lookup serves the
 // whole block when it lies in a fast page; otherwise word by word.
-template <bool Extra>
+template <bool Extra, typename A>
 TARVEL_HOT u32 load_block(Exec& e, u32* r, u32 list, u32& address) {
     const u32 count = register_count(list);
     const u32 bytes = (count + (Extra ? 1 : 0)) * 4;
     u32 extra = 0;
-    if (const u8* host = e.mem.fast_read_span(address & ~3u, bytes)) [[likely]] {
-        if (e.big_endian) {
+    if (const u8* host = fast_read_block(e, address & ~3u, bytes)) [[likely]] {
+        if (guest_big_endian<A>(e)) {
             load_listed<true, false>(r, list, host);
             if constexpr (Extra) extra = load_be32(host + count * 4);
         } else {
@@ -50,12 +50,12 @@ TARVEL_HOT u32 load_block(Exec& e, u32* r, u32 list, u32& address) {
 
 // Stores the low registers in `list` (ascending) at consecutive words from
 // `address` (low bits ignored); with Extra, `extra` goes in the word after them.
-template <bool Extra>
+template <bool Extra, typename A>
 TARVEL_HOT void store_block(Exec& e, const u32* r, u32 list, u32 address, u32 extra) {
     const u32 count = register_count(list);
     const u32 bytes = (count + (Extra ? 1 : 0)) * 4;
-    if (u8* host = e.mem.fast_write_span(address & ~3u, bytes)) [[likely]] {
-        if (e.big_endian) {
+    if (u8* host = fast_write_block(e, address & ~3u, bytes)) [[likely]] {
+        if (guest_big_endian<A>(e)) {
             store_listed<true, false>(r, list, host);
             if constexpr (Extra) store_be32(host + count * 4, extra);
         } else {
@@ -87,7 +87,7 @@ TARVEL_HOT u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 a = r[bits(inst, 3, 3)];
     const u32 b = Immediate ? Operand : r[Operand];
-    const AddResult sum = Subtract ? sub_with_flags(a, b, 1) : add_with_flags(a, b, 0);
+    const AddResult sum = Subtract ? sub_flags(a, b) : add_flags(a, b);
     r[inst & 7] = sum.value;
     e.regs.set_flags(sum.nzcv);
     return pc + 2;
@@ -101,7 +101,7 @@ TARVEL_HOT u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
         r[Rd] = imm;
         e.regs.set_flags(nz_of(imm) | (e.regs.cpsr() & (kFlagC | kFlagV)));
     } else {
-        const AddResult sum = Op == 2 ? add_with_flags(r[Rd], imm, 0) : sub_with_flags(r[Rd], imm, 1);
+        const AddResult sum = Op == 2 ? add_flags(r[Rd], imm) : sub_flags(r[Rd], imm);
         if constexpr (Op != 1) r[Rd] = sum.value;
         e.regs.set_flags(sum.nzcv);
     }
@@ -134,9 +134,9 @@ TARVEL_HOT u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
         AddResult sum{};
         if constexpr (Op == 5) sum = add_with_flags(a, b, carry_of(e));
         if constexpr (Op == 6) sum = sub_with_flags(a, b, carry_of(e));
-        if constexpr (Op == 9) sum = sub_with_flags(0, b, 1);
-        if constexpr (Op == 10) sum = sub_with_flags(a, b, 1);
-        if constexpr (Op == 11) sum = add_with_flags(a, b, 0);
+        if constexpr (Op == 9) sum = sub_flags(0, b);
+        if constexpr (Op == 10) sum = sub_flags(a, b);
+        if constexpr (Op == 11) sum = add_flags(a, b);
         result = sum.value;
         nzcv = sum.nzcv;
     }
@@ -153,7 +153,7 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
     const u32 rd = (inst & 7) | (H1 << 3);
     const u32 rs = bits(inst, 3, 3) | (H2 << 3);
     if constexpr (Op == 1) {
-        e.regs.set_flags(sub_with_flags(r[rd], r[rs], 1).nzcv);
+        e.regs.set_flags(sub_flags(r[rd], r[rs]).nzcv);
         return pc + 2;
     } else if constexpr (Op == 3) {
         const u32 target = r[rs];
@@ -173,76 +173,109 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
     }
 }
 
-template <u32 Rd>
+// Single transfers: the access comes first and changes nothing when it
+// misses the fast path (A::kFast); the instruction is then executed again by
+// its slow twin.
+#define TARVEL_THUMB_RETRY_SLOW(handler, ...)                                        \
+    if constexpr (A::kFast) {                                                      \
+        if (!done) [[unlikely]]                                                    \
+            return out_of_line<&handler<__VA_ARGS__, SlowAccess>>(e, inst, pc);   \
+    }
+
+template <u32 Rd, typename A>
 TARVEL_HOT u32 thumb_pc_load(Exec& e, u32 inst, u32 pc) {
-    e.regs.r[Rd] = e.mem.read32(((pc + 4) & ~3u) + (inst & 0xFF) * 4);
+    u32 value;
+    const bool done = A::load_word(e, ((pc + 4) & ~3u) + (inst & 0xFF) * 4, value);
+    TARVEL_THUMB_RETRY_SLOW(thumb_pc_load, Rd)
+    e.regs.r[Rd] = value;
     return pc + 2;
 }
 
 // Op: 0 STR, 1 STRB, 2 LDR, 3 LDRB (register offset).
-template <u32 Op, u32 Ro>
+template <u32 Op, u32 Ro, typename A>
 TARVEL_HOT u32 thumb_transfer_register(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + r[Ro];
     const u32 rd = inst & 7;
-    if constexpr (Op == 0) store_word_aligned(e.mem, address, r[rd]);
-    if constexpr (Op == 1) e.mem.write8(address, static_cast<u8>(r[rd]));
-    if constexpr (Op == 2) r[rd] = load_word_rotated(e.mem, address);
-    if constexpr (Op == 3) r[rd] = e.mem.read8(address);
+    u32 value = 0;
+    bool done;
+    if constexpr (Op == 0) done = A::store_word(e, address, r[rd]);
+    if constexpr (Op == 1) done = A::store_byte(e, address, r[rd]);
+    if constexpr (Op == 2) done = A::load_word(e, address, value);
+    if constexpr (Op == 3) done = A::load_byte(e, address, value);
+    TARVEL_THUMB_RETRY_SLOW(thumb_transfer_register, Op, Ro)
+    if constexpr (Op >= 2) r[rd] = value;
     return pc + 2;
 }
 
 // Op: 0 STRH, 1 LDSB, 2 LDRH, 3 LDSH (bits 11..10 are H and S).
-template <u32 Op, u32 Ro>
+template <u32 Op, u32 Ro, typename A>
 TARVEL_HOT u32 thumb_transfer_signed(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + r[Ro];
     const u32 rd = inst & 7;
-    if constexpr (Op == 0) store_half(e.mem, address, r[rd]);
-    if constexpr (Op == 1) r[rd] = load_signed_byte(e.mem, address);
-    if constexpr (Op == 2) r[rd] = load_half(e.mem, address);
-    if constexpr (Op == 3) r[rd] = load_signed_half(e.mem, address);
+    u32 value = 0;
+    bool done;
+    if constexpr (Op == 0) done = A::store_half(e, address, r[rd]);
+    if constexpr (Op == 1) done = A::load_signed_byte(e, address, value);
+    if constexpr (Op == 2) done = A::load_half(e, address, value);
+    if constexpr (Op == 3) done = A::load_signed_half(e, address, value);
+    TARVEL_THUMB_RETRY_SLOW(thumb_transfer_signed, Op, Ro)
+    if constexpr (Op != 0) r[rd] = value;
     return pc + 2;
 }
 
-template <bool Byte, bool Load, u32 Imm>
+template <bool Byte, bool Load, u32 Imm, typename A>
 TARVEL_HOT u32 thumb_transfer_immediate(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + (Byte ? Imm : Imm * 4);
     const u32 rd = inst & 7;
+    u32 value = 0;
+    bool done;
     if constexpr (Load) {
-        r[rd] = Byte ? e.mem.read8(address) : load_word_rotated(e.mem, address);
+        done = Byte ? A::load_byte(e, address, value) : A::load_word(e, address, value);
     } else if constexpr (Byte) {
-        e.mem.write8(address, static_cast<u8>(r[rd]));
+        done = A::store_byte(e, address, r[rd]);
     } else {
-        store_word_aligned(e.mem, address, r[rd]);
+        done = A::store_word(e, address, r[rd]);
     }
+    TARVEL_THUMB_RETRY_SLOW(thumb_transfer_immediate, Byte, Load, Imm)
+    if constexpr (Load) r[rd] = value;
     return pc + 2;
 }
 
-template <bool Load, u32 Imm>
+template <bool Load, u32 Imm, typename A>
 TARVEL_HOT u32 thumb_transfer_half(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[bits(inst, 3, 3)] + Imm * 2;
+    u32 value = 0;
+    bool done;
     if constexpr (Load) {
-        r[inst & 7] = load_half(e.mem, address);
+        done = A::load_half(e, address, value);
     } else {
-        store_half(e.mem, address, r[inst & 7]);
+        done = A::store_half(e, address, r[inst & 7]);
     }
+    TARVEL_THUMB_RETRY_SLOW(thumb_transfer_half, Load, Imm)
+    if constexpr (Load) r[inst & 7] = value;
     return pc + 2;
 }
 
-template <bool Load, u32 Rd>
+template <bool Load, u32 Rd, typename A>
 TARVEL_HOT u32 thumb_sp_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 address = r[13] + (inst & 0xFF) * 4;
+    u32 value = 0;
+    bool done;
     if constexpr (Load) {
-        r[Rd] = load_word_rotated(e.mem, address);
+        done = A::load_word(e, address, value);
     } else {
-        store_word_aligned(e.mem, address, r[Rd]);
+        done = A::store_word(e, address, r[Rd]);
     }
+    TARVEL_THUMB_RETRY_SLOW(thumb_sp_transfer, Load, Rd)
+    if constexpr (Load) r[Rd] = value;
     return pc + 2;
 }
+#undef TARVEL_THUMB_RETRY_SLOW
 
 template <bool FromSp, u32 Rd>
 TARVEL_HOT u32 thumb_load_address(Exec& e, u32 inst, u32 pc) {
@@ -261,7 +294,7 @@ TARVEL_HOT u32 thumb_sp_add(Exec& e, u32 inst, u32 pc) {
 // PUSH stores the low registers and optionally lr below sp; POP loads them and
 // optionally the pc (bit 0 cleared, staying in Thumb state). An empty list moves
 // r15 alone and sp by 64 bytes, as block transfers do in ARM state.
-template <bool Pop, bool Extra>
+template <bool Pop, bool Extra, typename A>
 TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 list = inst & 0xFF;
@@ -273,7 +306,7 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
             r[13] = address + 0x40;
             return next;
         }
-        const u32 loaded_pc = load_block<Extra>(e, r, list, address);
+        const u32 loaded_pc = load_block<Extra, A>(e, r, list, address);
         if constexpr (Extra) next = loaded_pc & ~1u;
         r[13] = address;
     } else {
@@ -286,7 +319,7 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
         const u32 address = r[13] - count * 4;
         r[13] = address;
         // lr goes above the low registers.
-        store_block<Extra>(e, r, list, address, r[14]);
+        store_block<Extra, A>(e, r, list, address, r[14]);
     }
     return next;
 }
@@ -294,7 +327,7 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
 // LDMIA/STMIA rb!. Base in the list: a load keeps the loaded value; a store
 // writes the original base (the write-back comes after the stores).
 // An empty list moves r15 and adds 64 to the base.
-template <bool Load, u32 Rb>
+template <bool Load, u32 Rb, typename A>
 TARVEL_HOT u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 list = inst & 0xFF;
@@ -312,9 +345,9 @@ TARVEL_HOT u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
     const u32 new_base = address + register_count(list) * 4;
     if constexpr (Load) {
         r[Rb] = new_base;
-        load_block<false>(e, r, list, address);
+        load_block<false, A>(e, r, list, address);
     } else {
-        store_block<false>(e, r, list, address, 0);
+        store_block<false, A>(e, r, list, address, 0);
         r[Rb] = new_base;
     }
     return next;
@@ -345,14 +378,15 @@ u32 thumb_branch_link_to_arm(Exec& e, u32 suffix, u32 pc) {
 
 // BL in two halves: the first puts the upper part of the offset into lr, the
 // second branches to lr plus the lower part and leaves the return address in lr.
-template <bool Second>
+template <bool Second, typename A>
 TARVEL_HOT u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     if constexpr (!Second) {
         r[14] = pc + 4 + static_cast<u32>(static_cast<i32>(inst << 21) >> 9);
         // A prefix followed by the 0xE800 suffix is BLX to ARM code; the pair
         // executes as one instruction, as a supervisor stepping it sees it.
-        const u16 suffix = e.mem.read16(pc + 2);
+        u32 suffix;
+        if (!A::load_half(e, pc + 2, suffix)) [[unlikely]] suffix = e.mem.read16(pc + 2);
         if ((suffix & 0xF800) == 0xE800) [[unlikely]] return thumb_branch_link_to_arm(e, suffix, pc);
         return pc + 2;
     } else {
@@ -362,7 +396,7 @@ TARVEL_HOT u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
     }
 }
 
-template <u32 Key>
+template <u32 Key, typename A>
 u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
     constexpr ThumbClass C = kThumbClassTable.entries[Key];
     constexpr u32 kTop = Key << 6;  // the instruction's bits 15..6, bits 5..0 clear
@@ -377,25 +411,25 @@ u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
     } else if constexpr (C == ThumbClass::HiRegBx) {
         return thumb_high_register<bits(kTop, 8, 2), bits(kTop, 7, 1), bits(kTop, 6, 1)>(e, inst, pc);
     } else if constexpr (C == ThumbClass::PcLoad) {
-        return thumb_pc_load<bits(kTop, 8, 3)>(e, inst, pc);
+        return thumb_pc_load<bits(kTop, 8, 3), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::SingleXferR) {
-        return thumb_transfer_register<bits(kTop, 10, 2), bits(kTop, 6, 3)>(e, inst, pc);
+        return thumb_transfer_register<bits(kTop, 10, 2), bits(kTop, 6, 3), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::HwSgnXfer) {
-        return thumb_transfer_signed<bits(kTop, 10, 2), bits(kTop, 6, 3)>(e, inst, pc);
+        return thumb_transfer_signed<bits(kTop, 10, 2), bits(kTop, 6, 3), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::SingleXferI) {
-        return thumb_transfer_immediate<bits(kTop, 12, 1), bits(kTop, 11, 1), bits(kTop, 6, 5)>(e, inst, pc);
+        return thumb_transfer_immediate<bits(kTop, 12, 1), bits(kTop, 11, 1), bits(kTop, 6, 5), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::HwXferI) {
-        return thumb_transfer_half<bits(kTop, 11, 1), bits(kTop, 6, 5)>(e, inst, pc);
+        return thumb_transfer_half<bits(kTop, 11, 1), bits(kTop, 6, 5), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::SpXfer) {
-        return thumb_sp_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
+        return thumb_sp_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::LoadAddr) {
         return thumb_load_address<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
     } else if constexpr (C == ThumbClass::SpAdd) {
         return thumb_sp_add<bits(kTop, 7, 1)>(e, inst, pc);
     } else if constexpr (C == ThumbClass::PushPop) {
-        return thumb_push_pop<bits(kTop, 11, 1), bits(kTop, 8, 1)>(e, inst, pc);
+        return thumb_push_pop<bits(kTop, 11, 1), bits(kTop, 8, 1), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::BlockXfer) {
-        return thumb_block_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3)>(e, inst, pc);
+        return thumb_block_transfer<bits(kTop, 11, 1), bits(kTop, 8, 3), A>(e, inst, pc);
     } else if constexpr (C == ThumbClass::SoftwareInt) {
         return thumb_software_interrupt(e, inst, pc);
     } else if constexpr (C == ThumbClass::CondBranch) {
@@ -408,7 +442,7 @@ u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
     } else if constexpr (C == ThumbClass::Branch) {
         return thumb_branch(e, inst, pc);
     } else if constexpr (C == ThumbClass::LongBranch) {
-        return thumb_long_branch<bits(kTop, 11, 1)>(e, inst, pc);
+        return thumb_long_branch<bits(kTop, 11, 1), A>(e, inst, pc);
     } else {
         return thumb_undefined(e, inst, pc);
     }
@@ -421,39 +455,55 @@ u32 stop_before(Exec& e, u32, u32 pc) {
     return pc;
 }
 
-template <u32 Key>
+// Handlers that touch memory come in one version per byte order; the others
+// share the little-endian one.
+constexpr bool thumb_uses_memory(ThumbClass c) {
+    return c == ThumbClass::PcLoad || c == ThumbClass::SingleXferR || c == ThumbClass::HwSgnXfer ||
+           c == ThumbClass::SingleXferI || c == ThumbClass::HwXferI || c == ThumbClass::SpXfer ||
+           c == ThumbClass::PushPop || c == ThumbClass::BlockXfer || c == ThumbClass::LongBranch;
+}
+template <u32 Key, bool BigEndian>
+using ThumbAccess = FastAccess<BigEndian && thumb_uses_memory(kThumbClassTable.entries[Key])>;
+
+template <u32 Key, typename A>
 u32 thumb_execute_checked(Exec& e, u32 inst, u32 pc) {
     if (inst == kThumbIdleLoop) return stop_before(e, inst, pc);
-    return thumb_execute<Key>(e, inst, pc);
+    return thumb_execute<Key, A>(e, inst, pc);
 }
 
-template <u32 Key>
+template <u32 Key, bool BigEndian>
 constexpr Handler thumb_run_handler() {
     constexpr ThumbClass C = kThumbClassTable.entries[Key];
     constexpr u32 kTop = Key << 6;
     if constexpr (C == ThumbClass::SoftwareInt) {
         return &stop_before;
     } else if constexpr (C == ThumbClass::Branch && kTop == (kThumbIdleLoop & 0xFFC0)) {
-        return &thumb_execute_checked<Key>;
+        return &thumb_execute_checked<Key, ThumbAccess<Key, BigEndian>>;
     } else {
-        return &thumb_execute<Key>;
+        return &thumb_execute<Key, ThumbAccess<Key, BigEndian>>;
     }
 }
 
-template <u32... Keys>
+template <bool BigEndian, u32... Keys>
 constexpr std::array<Handler, 1024> make_step_table(std::integer_sequence<u32, Keys...>) {
-    return {&thumb_execute<Keys>...};
+    return {&thumb_execute<Keys, ThumbAccess<Keys, BigEndian>>...};
 }
-template <u32... Keys>
+template <bool BigEndian, u32... Keys>
 constexpr std::array<Handler, 1024> make_run_table(std::integer_sequence<u32, Keys...>) {
-    return {thumb_run_handler<Keys>()...};
+    return {thumb_run_handler<Keys, BigEndian>()...};
 }
 
 }  // namespace
 
 namespace detail {
-const std::array<Handler, 1024> kThumbStepHandlers = make_step_table(std::make_integer_sequence<u32, 1024>{});
-const std::array<Handler, 1024> kThumbRunHandlers = make_run_table(std::make_integer_sequence<u32, 1024>{});
+const std::array<Handler, 1024> kThumbStepHandlers[2] = {
+    make_step_table<false>(std::make_integer_sequence<u32, 1024>{}),
+    make_step_table<true>(std::make_integer_sequence<u32, 1024>{}),
+};
+const std::array<Handler, 1024> kThumbRunHandlers[2] = {
+    make_run_table<false>(std::make_integer_sequence<u32, 1024>{}),
+    make_run_table<true>(std::make_integer_sequence<u32, 1024>{}),
+};
 }  // namespace detail
 
 }  // namespace tarvel::armv4t
