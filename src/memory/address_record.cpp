@@ -15,32 +15,22 @@ size_t slot_of(u32 address, size_t mask) {
 }  // namespace
 
 bool AddressRecord::contains(u32 address) const {
-    if (address == kEmpty) return has_marker_address_;
     const size_t slot = find_slot(address);
-    return slot != kNoSlot && slots_[slot] == address;
+    return slot != kNoSlot && holds(slots_[slot]);
 }
 
 bool AddressRecord::insert(u32 address) {
-    if (address == kEmpty) {
-        if (has_marker_address_) return false;
-        if (count_ >= cap_) {
-            ++overflow_;
-            return false;
-        }
-        has_marker_address_ = true;
-    } else {
-        size_t slot = find_slot(address);
-        if (slot != kNoSlot && slots_[slot] == address) return false;
-        if (count_ >= cap_) {
-            ++overflow_;
-            return false;
-        }
-        if ((count_ + 1) * 2 > slots_.size()) {
-            grow();
-            slot = find_slot(address);
-        }
-        slots_[slot] = address;
+    size_t slot = find_slot(address);
+    if (slot != kNoSlot && holds(slots_[slot])) return false;
+    if (count_ >= cap_) {
+        ++overflow_;
+        return false;
     }
+    if ((count_ + 1) * 2 > slots_.size()) {
+        grow();
+        slot = find_slot(address);
+    }
+    slots_[slot] = {address, generation_};
     ++count_;
     ordered_valid_ = false;
     return true;
@@ -50,23 +40,22 @@ size_t AddressRecord::find_slot(u32 address) const {
     if (slots_.empty()) return kNoSlot;
     const size_t mask = slots_.size() - 1;
     for (size_t i = slot_of(address, mask);; i = (i + 1) & mask) {
-        if (slots_[i] == address || slots_[i] == kEmpty) return i;
+        if (!holds(slots_[i]) || slots_[i].address == address) return i;
     }
 }
 
 void AddressRecord::grow() {
-    std::vector<u32> old = std::move(slots_);
-    slots_.assign(std::max(kInitialSlots, old.size() * 2), kEmpty);
-    for (u32 address : old)
-        if (address != kEmpty) slots_[find_slot(address)] = address;
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max(kInitialSlots, old.size() * 2), Slot{});
+    for (const Slot& slot : old)
+        if (holds(slot)) slots_[find_slot(slot.address)] = slot;
 }
 
 const std::set<u32>& AddressRecord::ordered() const {
     if (!ordered_valid_) {
         ordered_.clear();
-        for (u32 address : slots_)
-            if (address != kEmpty) ordered_.insert(address);
-        if (has_marker_address_) ordered_.insert(kEmpty);
+        for (const Slot& slot : slots_)
+            if (holds(slot)) ordered_.insert(slot.address);
         ordered_valid_ = true;
     }
     return ordered_;
@@ -79,10 +68,13 @@ void AddressRecord::assign(const std::set<u32>& addresses) {
 }
 
 void AddressRecord::clear() {
-    // The table keeps its storage: a record that is cleared and filled again
-    // (a fuzzing loop, a restarted guest) allocates nothing more.
-    std::fill(slots_.begin(), slots_.end(), kEmpty);
-    has_marker_address_ = false;
+    // The table keeps its storage (a record cleared and filled again allocates
+    // nothing more); a new generation empties every slot at once. Only when the
+    // generation count wraps are the slots rewritten.
+    if (++generation_ == 0) {
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+        generation_ = 1;
+    }
     count_ = 0;
     overflow_ = 0;
     ordered_.clear();

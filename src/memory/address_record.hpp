@@ -36,9 +36,15 @@ public:
     void clear();
 
 private:
-    // One address value marks an empty slot; that address itself, when recorded,
-    // is kept in a flag instead of the table.
-    static constexpr u32 kEmpty = 0xFFFFFFFFu;
+    // A slot holds an address of the current generation or is empty: clear()
+    // starts a new generation instead of rewriting the table, so a record that
+    // is cleared after every short run (a fuzzing loop) costs nothing per clear
+    // however large its table once grew.
+    struct Slot {
+        u32 address = 0;
+        u32 generation = 0;  // 0 never matches: generations start at 1
+    };
+    bool holds(const Slot& slot) const { return slot.generation == generation_; }
 
     static constexpr size_t kNoSlot = ~size_t{0};
     // The slot holding `address`, or the empty slot where it would go; kNoSlot
@@ -47,8 +53,8 @@ private:
     void grow();
 
     size_t cap_;
-    std::vector<u32> slots_;  // power-of-two size, at most half full
-    bool has_marker_address_ = false;
+    std::vector<Slot> slots_;  // power-of-two size, at most half full
+    u32 generation_ = 1;
     size_t count_ = 0;
     u64 overflow_ = 0;
     mutable std::set<u32> ordered_;

@@ -175,14 +175,18 @@ TEST(GuestMemoryUnmapped, RecordIsBoundedAndCountsOverflow) {
     memory.read8(0x40000000);  // already recorded: not an overflow
     EXPECT_EQ(memory.unmapped_overflow(), 10u);
     // The ordered view holds the lowest addresses first, copies carry the record,
-    // and the top address (which the table keeps apart) is an address like any other.
+    // a cleared record forgets every address of the full table (each is new
+    // again), and the top and bottom addresses are addresses like any other.
     GuestMemory copy = memory;
     EXPECT_EQ(*copy.unmapped_accesses().begin(), 0x40000000u);
     copy.clear_unmapped_accesses();
+    EXPECT_TRUE(copy.unmapped_accesses().empty());
     copy.read8(0xFFFFFFFF);
     copy.read8(0xFFFFFFFF);
     copy.read8(0);
-    EXPECT_EQ(copy.unmapped_accesses(), (std::set<u32>{0, 0xFFFFFFFF}));
+    copy.read8(0x40000000 + 77);
+    EXPECT_EQ(copy.unmapped_accesses(), (std::set<u32>{0, 0x40000000 + 77, 0xFFFFFFFF}));
+    EXPECT_EQ(copy.unmapped_overflow(), 0u);
     EXPECT_EQ(memory.unmapped_accesses().size(), GuestMemory::kMaxUnmappedRecords);
 }
 
