@@ -88,7 +88,10 @@ inline void execute_as_code(const uint8_t* data, size_t size, bool thumb) {
         --size;
     }
     memory.set_big_endian(flags & 1);
-    armv4t::Cpu cpu;
+    // One interpreter for every input keeps its decoded blocks (they are checked
+    // against the code before use), as a running machine keeps them.
+    static armv4t::Cpu cpu;
+    cpu.regs = armv4t::RegisterFile{};
     const u32 modes[] = {armv4t::kModeUser, armv4t::kModeSystem, armv4t::kModeSupervisor, armv4t::kModeFiq};
     cpu.regs.set_cpsr((u32{flags} << 24 & armv4t::kFlagsMask) | modes[(flags >> 1) & 3] |
                       (thumb ? armv4t::kThumbBit : 0));

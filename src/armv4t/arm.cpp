@@ -37,8 +37,7 @@ enum class Operand2 { ImmediateShift, RegisterShift, Immediate };
 template <u32 Op, bool S, Operand2 Kind, u32 ShiftType>
 TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
-    const u32 cpsr = e.regs.cpsr();
-    const u32 carry_in = (cpsr >> 29) & 1;
+    const u32 carry_in = e.regs.carry();
     u32 shifter_carry = carry_in;
     u32 a;
     u32 b;
@@ -63,7 +62,7 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     constexpr bool kLogical = Op == 0 || Op == 1 || Op == 8 || Op == 9 || Op >= 12;
     constexpr bool kWrites = Op < 8 || Op > 11;
     u32 result = 0;
-    u32 nzcv = 0;
+    AddResult sum{};
     if constexpr (kLogical) {
         if constexpr (Op == 0 || Op == 8) result = a & b;
         if constexpr (Op == 1 || Op == 9) result = a ^ b;
@@ -71,9 +70,7 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
         if constexpr (Op == 13) result = b;
         if constexpr (Op == 14) result = a & ~b;
         if constexpr (Op == 15) result = ~b;
-        nzcv = nz_of(result) | (shifter_carry << 29) | (cpsr & kFlagV);
     } else {
-        AddResult sum{};
         if constexpr (Op == 2 || Op == 10) sum = sub_flags(a, b);
         if constexpr (Op == 3) sum = sub_flags(b, a);
         if constexpr (Op == 4 || Op == 11) sum = add_flags(a, b);
@@ -81,7 +78,6 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
         if constexpr (Op == 6) sum = sub_with_flags(a, b, carry_in);
         if constexpr (Op == 7) sum = sub_with_flags(b, a, carry_in);
         result = sum.value;
-        nzcv = sum.nzcv;
     }
 
     const u32 rd = (inst >> 12) & 15;
@@ -96,7 +92,13 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
         }
         r[rd] = result;
     }
-    if constexpr (S) e.regs.set_flags(nzcv);
+    if constexpr (S) {
+        if constexpr (kLogical) {
+            e.regs.set_nzc(result, shifter_carry);
+        } else {
+            set_flags_of(e.regs, sum);
+        }
+    }
     return pc + 4;
 }
 
@@ -137,7 +139,7 @@ TARVEL_HOT u32 arm_multiply(Exec& e, u32 inst, u32 pc) {
     u32 result = r[inst & 15] * r[(inst >> 8) & 15];
     if constexpr (Accumulate) result += r[(inst >> 12) & 15];
     // The C flag is left as it was (its value is not defined by the architecture).
-    if constexpr (S) e.regs.set_flags(nz_of(result) | (e.regs.cpsr() & (kFlagC | kFlagV)));
+    if constexpr (S) e.regs.set_nz(result);
     const u32 rd = (inst >> 16) & 15;
     if (rd == 15) return result;
     r[rd] = result;
@@ -161,7 +163,7 @@ TARVEL_HOT u32 arm_multiply_long(Exec& e, u32 inst, u32 pc) {
     const u32 high = static_cast<u32>(product >> 32);
     if constexpr (S) {
         const u32 nz = (high & kFlagN) | (product == 0 ? kFlagZ : 0);
-        e.regs.set_flags(nz | (e.regs.cpsr() & (kFlagC | kFlagV)));
+        e.regs.set_flags(nz | (e.regs.cpsr() & (kFlagC | kFlagV)));  // C and V kept
     }
     u32 next = pc + 4;
     if (lo == 15) next = static_cast<u32>(product); else r[lo] = static_cast<u32>(product);
@@ -177,6 +179,7 @@ TARVEL_HOT u32 arm_swap(Exec& e, u32 inst, u32 pc) {
     const u32 address = r[(inst >> 16) & 15];
     const u32 source = r[inst & 15];
     u32 old;
+    guard_code(e, address & ~3u);
     if constexpr (Byte) {
         old = e.mem.read8(address);
         e.mem.write8(address, static_cast<u8>(source));
@@ -199,7 +202,7 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     u32 offset;
     if constexpr (RegisterOffset) {
-        u32 carry = (e.regs.cpsr() >> 29) & 1;
+        u32 carry = e.regs.carry();
         offset = shift_by_immediate<ShiftType>(r[inst & 15], (inst >> 7) & 31, carry);
     } else {
         offset = inst & 0xFFF;
@@ -335,6 +338,7 @@ template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
             if ((list & 0x8000) && e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
         }
     } else {
+        guard_code(e, address & ~3u);
         u8* host = (S || e.mem.big_endian()) ? nullptr : e.mem.fast_write_span(address & ~3u, bytes);
         if (host) {
             for (u32 pending = list; pending; pending &= pending - 1, host += 4)

@@ -103,7 +103,7 @@ bool Cpu::step(machine::GuestMemory& memory) {
     const u32 pc = r[15];
     const u32 inst = ror32(memory.read32(pc & ~3u), (pc & 3) * 8);
     if (log::enabled(log::Level::Trace)) detail::trace_arm(pc, inst, regs.cpsr());
-    if (!condition_passes(inst >> 28, regs.cpsr())) {
+    if (!condition_passes(inst >> 28, regs)) {
         if ((inst >> 28) == 0xF) {
             r[15] = pc + 8;
             r[15] = arm_condition_never(e, inst, pc);

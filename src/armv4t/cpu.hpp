@@ -17,6 +17,7 @@
 
 #include <array>
 
+#include "armv4t/block_cache.hpp"
 #include "armv4t/exec.hpp"
 #include "armv4t/reg.hpp"
 #include "common/log.hpp"
@@ -74,6 +75,10 @@ public:
 private:
     template <bool Trace, bool BigEndian, typename OnStep>
     RunResult run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step);
+
+    // Decoded code for run() (not part of the machine's state: it is checked
+    // against guest memory whenever it is used).
+    BlockCache blocks_;
 };
 
 template <typename OnStep>
@@ -104,6 +109,10 @@ TARVEL_HOT u16 fetch16(machine::GuestMemory& memory, const u8* const* pages, u32
     return memory.read16(pc);
 }
 
+// Without tracing, code in fast pages runs from decoded blocks; an instruction
+// anywhere else (and every instruction when tracing) is fetched and decoded
+// where it stands. Both ways execute the same handlers in the same order and
+// stop at the same places.
 template <bool Trace, bool BigEndian, typename OnStep>
 RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step) {
     Exec e{regs, memory};
@@ -120,14 +129,67 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
 
     // The pc lives in a local between instructions; r[15] holds it (aligned) at
     // every exit and the architectural value while an instruction executes.
-    pc = r[15];
+    // After an instruction that raised an event (and whose step is counted), the
+    // state is examined again from `next`.
+#define TARVEL_AFTER_EVENT(next)                                   \
+    do {                                                           \
+        ++steps;                                                   \
+        on_step(pc);                                               \
+        if (e.event & kEventUndefined) {                           \
+            r[15] = next;                                          \
+            return {steps, RunStop::Undefined, pc};                \
+        }                                                          \
+        if (e.event & kEventCodeWritten) blocks_.begin_epoch(e);   \
+        e.event = kEventNone;                                      \
+        r[15] = next;                                              \
+        if (steps == max_steps) return {steps, RunStop::StepLimit, pc}; \
+        pc = next;                                                 \
+        goto examine_state;                                        \
+    } while (false)
+
+    if constexpr (!Trace) blocks_.begin_epoch(e);
     for (;;) {
+    examine_state:
         if (regs.thumb()) {
             pc &= ~1u;
             for (;;) {
                 if (pc - window_begin >= window_size) {
                     r[15] = pc;
                     return {steps, RunStop::OutsideWindow, pc};
+                }
+                if constexpr (!Trace) {
+                    const CodeBlock* block =
+                        blocks_.find<true, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
+                    if (block && max_steps - steps >= block->count) [[likely]] {
+                        const DecodedOp* op = block->ops;
+                        const DecodedOp* const last_op = op + block->count - 1;
+                        for (;;) {
+                            r[15] = pc + 4;
+                            const u32 next = op->handler(e, op->inst, pc);
+                            if (e.event) [[unlikely]] {
+                                steps += static_cast<u64>(op - block->ops);
+                                if (e.event & kEventSpecial) {
+                                    r[15] = pc;
+                                    return {steps, RunStop::BridgeInstruction, pc};
+                                }
+                                TARVEL_AFTER_EVENT(next);
+                            }
+                            on_step(pc);
+                            if (op == last_op) {
+                                steps += block->count;
+                                const u32 last = pc;
+                                pc = next & ~1u;
+                                if (steps == max_steps) {
+                                    r[15] = pc;
+                                    return {steps, RunStop::StepLimit, last};
+                                }
+                                break;
+                            }
+                            pc += 2;
+                            ++op;
+                        }
+                        continue;
+                    }
                 }
                 const u16 inst = fetch16<BigEndian>(memory, pages, pc);
                 if constexpr (Trace) detail::trace_thumb(pc, inst);
@@ -138,17 +200,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                         r[15] = pc;
                         return {steps, RunStop::BridgeInstruction, pc};
                     }
-                    ++steps;
-                    on_step(pc);
-                    if (e.event & kEventUndefined) {
-                        r[15] = next;
-                        return {steps, RunStop::Undefined, pc};
-                    }
-                    e.event = kEventNone;
-                    r[15] = next;
-                    if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
-                    pc = next;
-                    break;  // the state may have changed
+                    TARVEL_AFTER_EVENT(next);
                 }
                 on_step(pc);
                 const u32 last = pc;
@@ -165,23 +217,66 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                     r[15] = pc;
                     return {steps, RunStop::OutsideWindow, pc};
                 }
+                if constexpr (!Trace) {
+                    const CodeBlock* block =
+                        blocks_.find<false, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
+                    if (block && max_steps - steps >= block->count) [[likely]] {
+                        const DecodedOp* op = block->ops;
+                        const DecodedOp* const last_op = op + block->count - 1;
+                        for (;;) {
+                            const u32 inst = op->inst;
+                            const u32 cond = inst >> 28;
+                            u32 next;
+                            if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
+                                if (cond == 0xF) {
+                                    r[15] = pc + 8;
+                                    next = arm_condition_never(e, inst, pc);
+                                    if (e.event) {
+                                        steps += static_cast<u64>(op - block->ops);
+                                        TARVEL_AFTER_EVENT(next);
+                                    }
+                                } else {
+                                    next = pc + 4;
+                                }
+                            } else {
+                                r[15] = pc + 8;
+                                next = op->handler(e, inst, pc);
+                                if (e.event) [[unlikely]] {
+                                    steps += static_cast<u64>(op - block->ops);
+                                    if (e.event & kEventSpecial) {
+                                        r[15] = pc;
+                                        e.event = kEventNone;
+                                        return {steps, RunStop::BridgeInstruction, pc};
+                                    }
+                                    TARVEL_AFTER_EVENT(next);
+                                }
+                            }
+                            on_step(pc);
+                            if (op == last_op) {
+                                steps += block->count;
+                                const u32 last = pc;
+                                pc = next & ~3u;
+                                if (steps == max_steps) {
+                                    r[15] = pc;
+                                    return {steps, RunStop::StepLimit, last};
+                                }
+                                break;
+                            }
+                            pc += 4;
+                            ++op;
+                        }
+                        continue;
+                    }
+                }
                 const u32 inst = fetch32<BigEndian>(memory, pages, pc);
                 if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
                 const u32 cond = inst >> 28;
                 u32 next;
-                if (cond != 0xE && !condition_passes(cond, regs.cpsr())) [[unlikely]] {
+                if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
                     if (cond == 0xF) {
                         r[15] = pc + 8;
                         next = arm_condition_never(e, inst, pc);
-                        if (e.event) {
-                            ++steps;
-                            on_step(pc);
-                            e.event = kEventNone;
-                            r[15] = next;
-                            if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
-                            pc = next;
-                            break;
-                        }
+                        if (e.event) TARVEL_AFTER_EVENT(next);
                     } else {
                         if constexpr (Trace) detail::trace_arm_condition_failed();
                         next = pc + 4;
@@ -195,17 +290,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                             e.event = kEventNone;
                             return {steps, RunStop::BridgeInstruction, pc};
                         }
-                        ++steps;
-                        on_step(pc);
-                        if (e.event & kEventUndefined) {
-                            r[15] = next;
-                            return {steps, RunStop::Undefined, pc};
-                        }
-                        e.event = kEventNone;
-                        r[15] = next;
-                        if (steps == max_steps) return {steps, RunStop::StepLimit, pc};
-                        pc = next;
-                        break;
+                        TARVEL_AFTER_EVENT(next);
                     }
                 }
                 on_step(pc);
@@ -218,6 +303,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
             }
         }
     }
+#undef TARVEL_AFTER_EVENT
 }
 
 }  // namespace tarvel::armv4t

@@ -21,6 +21,7 @@ enum ExecEvent : u32 {
     kEventStateChange = 1,  // T bit or mode may have changed
     kEventUndefined = 2,    // the undefined-instruction exception was entered
     kEventSpecial = 4,      // (run tables only) stopped before the instruction
+    kEventCodeWritten = 8,  // a store reached code the run loop has decoded
 };
 
 struct Exec {
@@ -34,7 +35,20 @@ struct Exec {
     // not change under a handler): a hot load is then one page lookup away
     // from the guest bytes.
     const u8* const* read_pages = mem.read_page_table();
+    // The span of the code the run loop has decoded blocks from (see
+    // BlockCache): a store that starts at an address in [code_guard_begin,
+    // code_guard_begin + code_guard_bytes) sets kEventCodeWritten, so that the
+    // loop leaves the block it runs and compares the code again. The span
+    // reaches 64 bytes (the longest store) below the code, so that every
+    // store overlapping it starts inside.
+    u32 code_guard_begin = 0;
+    u32 code_guard_bytes = 0;
 };
+
+// Every guest store passes here with its lowest address.
+TARVEL_HOT void guard_code(Exec& e, u32 address) {
+    if (address - e.code_guard_begin < e.code_guard_bytes) [[unlikely]] e.event |= kEventCodeWritten;
+}
 
 // Host pointer of the byte at `address` when its page is on the fast path, else
 // nullptr. Aligned halfwords and words never cross a page, so the pointer of
@@ -45,7 +59,10 @@ TARVEL_HOT const u8* fast_read_at(const Exec& e, u32 address) {
 }
 // Writes look their page up in the memory's own table each time: the write
 // watch clears and restores its entries.
-TARVEL_HOT u8* fast_write_at(const Exec& e, u32 address) { return e.mem.fast_write_span(address, 1); }
+TARVEL_HOT u8* fast_write_at(Exec& e, u32 address) {
+    guard_code(e, address);
+    return e.mem.fast_write_span(address, 1);
+}
 // As GuestMemory::fast_read_span / fast_write_span, through the kept tables.
 TARVEL_HOT const u8* fast_read_block(const Exec& e, u32 address, u32 length) {
     const u8* page = e.read_pages[address >> machine::GuestMemory::kPageBits];
@@ -53,7 +70,8 @@ TARVEL_HOT const u8* fast_read_block(const Exec& e, u32 address, u32 length) {
                ? page + (address & machine::GuestMemory::kPageMask)
                : nullptr;
 }
-TARVEL_HOT u8* fast_write_block(const Exec& e, u32 address, u32 length) {
+TARVEL_HOT u8* fast_write_block(Exec& e, u32 address, u32 length) {
+    guard_code(e, address);
     return e.mem.fast_write_span(address, length);
 }
 
@@ -93,6 +111,45 @@ struct ConditionTable {
 };
 inline constexpr ConditionTable kConditions{};
 TARVEL_HOT bool condition_passes(u32 cond, u32 cpsr) { return (kConditions.pass[cond] >> (cpsr >> 28)) & 1; }
+// A condition from the flags it needs; `Cond` known when compiling.
+template <u32 Cond>
+TARVEL_HOT bool condition_passes(const RegisterFile& regs) {
+    if constexpr (Cond == 0x0) return regs.flag_z();
+    else if constexpr (Cond == 0x1) return !regs.flag_z();
+    else if constexpr (Cond == 0x2) return regs.flag_c();
+    else if constexpr (Cond == 0x3) return !regs.flag_c();
+    else if constexpr (Cond == 0x4) return regs.flag_n();
+    else if constexpr (Cond == 0x5) return !regs.flag_n();
+    else if constexpr (Cond == 0x6) return regs.flag_v();
+    else if constexpr (Cond == 0x7) return !regs.flag_v();
+    else if constexpr (Cond == 0x8) return regs.flag_c() && !regs.flag_z();
+    else if constexpr (Cond == 0x9) return !regs.flag_c() || regs.flag_z();
+    else if constexpr (Cond == 0xA) return regs.flag_n() == regs.flag_v();
+    else if constexpr (Cond == 0xB) return regs.flag_n() != regs.flag_v();
+    else if constexpr (Cond == 0xC) return !regs.flag_z() && regs.flag_n() == regs.flag_v();
+    else if constexpr (Cond == 0xD) return regs.flag_z() || regs.flag_n() != regs.flag_v();
+    else return Cond == 0xE;
+}
+TARVEL_HOT bool condition_passes(u32 cond, const RegisterFile& regs) {
+    switch (cond & 15) {
+        case 0x0: return condition_passes<0x0>(regs);
+        case 0x1: return condition_passes<0x1>(regs);
+        case 0x2: return condition_passes<0x2>(regs);
+        case 0x3: return condition_passes<0x3>(regs);
+        case 0x4: return condition_passes<0x4>(regs);
+        case 0x5: return condition_passes<0x5>(regs);
+        case 0x6: return condition_passes<0x6>(regs);
+        case 0x7: return condition_passes<0x7>(regs);
+        case 0x8: return condition_passes<0x8>(regs);
+        case 0x9: return condition_passes<0x9>(regs);
+        case 0xA: return condition_passes<0xA>(regs);
+        case 0xB: return condition_passes<0xB>(regs);
+        case 0xC: return condition_passes<0xC>(regs);
+        case 0xD: return condition_passes<0xD>(regs);
+        case 0xE: return true;
+        default: return false;
+    }
+}
 
 // Number of registers in a 16-bit list, without relying on a popcount
 // instruction being enabled for the host.
@@ -110,39 +167,39 @@ TARVEL_HOT u32 ror32(u32 value, u32 amount) {
     return amount ? (value >> amount) | (value << (32 - amount)) : value;
 }
 
-// Flag updates. `flags` is the CPSR; only the top four bits are replaced.
+// Flag updates: N and Z come from a result (RegisterFile::set_nz), C and V
+// from what the host computed.
 TARVEL_HOT u32 nz_of(u32 result) { return (result & kFlagN) | (result == 0 ? kFlagZ : 0); }
 
 struct AddResult {
     u32 value;
-    u32 nzcv;
+    bool carry;
+    bool overflow;
 };
-TARVEL_HOT u32 nzcv_of(u32 value, bool carry, bool overflow) {
-    return nz_of(value) | (static_cast<u32>(carry) << 29) | (static_cast<u32>(overflow) << 28);
+// Sets all four flags from an addition or subtraction.
+TARVEL_HOT void set_flags_of(RegisterFile& regs, const AddResult& sum) {
+    regs.set_nzcv(sum.value, sum.carry, sum.overflow);
 }
-// a + b and a - b (carry = no borrow) with all four flags, from the host's own
-// carry and overflow.
+// a + b and a - b (carry = no borrow), from the host's own carry and overflow.
 TARVEL_HOT AddResult add_flags(u32 a, u32 b) {
-    u32 value;
+    AddResult sum;
     i32 ignored;
-    const bool carry = __builtin_add_overflow(a, b, &value);
-    const bool overflow = __builtin_add_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
-    return {value, nzcv_of(value, carry, overflow)};
+    sum.carry = __builtin_add_overflow(a, b, &sum.value);
+    sum.overflow = __builtin_add_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return sum;
 }
 TARVEL_HOT AddResult sub_flags(u32 a, u32 b) {
-    u32 value;
+    AddResult sum;
     i32 ignored;
-    const bool borrow = __builtin_sub_overflow(a, b, &value);
-    const bool overflow = __builtin_sub_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
-    return {value, nzcv_of(value, !borrow, overflow)};
+    sum.carry = !__builtin_sub_overflow(a, b, &sum.value);
+    sum.overflow = __builtin_sub_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return sum;
 }
-// a + b + carry_in with all four flags.
+// a + b + carry_in.
 TARVEL_HOT AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {
     const u64 wide = u64{a} + b + carry_in;
     const u32 value = static_cast<u32>(wide);
-    const u32 c = static_cast<u32>(wide >> 32) ? kFlagC : 0;
-    const u32 v = ((~(a ^ b) & (a ^ value)) >> 31) ? kFlagV : 0;
-    return {value, nz_of(value) | c | v};
+    return {value, (wide >> 32) != 0, ((~(a ^ b) & (a ^ value)) >> 31) != 0};
 }
 // a - b - !carry_in as the ARM computes it: a + ~b + carry_in.
 TARVEL_HOT AddResult sub_with_flags(u32 a, u32 b, u32 carry_in) { return add_with_flags(a, ~b, carry_in); }
@@ -335,14 +392,17 @@ struct SlowAccess {
         return true;
     }
     TARVEL_HOT static bool store_word(Exec& e, u32 address, u32 value) {
+        guard_code(e, address & ~3u);
         store_word_aligned(e.mem, address, value);
         return true;
     }
     TARVEL_HOT static bool store_byte(Exec& e, u32 address, u32 value) {
+        guard_code(e, address);
         e.mem.write8(address, static_cast<u8>(value));
         return true;
     }
     TARVEL_HOT static bool store_half(Exec& e, u32 address, u32 value) {
+        guard_code(e, address & ~1u);
         armv4t::store_half(e.mem, address, value);
         return true;
     }

@@ -32,7 +32,7 @@ void RegisterFile::switch_bank(u32 new_bank) {
 
 u32 RegisterFile::get(unsigned n) const {
     if (n < 16) return r[n];
-    if (n == kRegCpsr) return cpsr_;
+    if (n == kRegCpsr) return cpsr();
     return spsr();
 }
 
@@ -51,16 +51,18 @@ bool RegisterFile::set_cpsr(u32 value) {
     const int bank = bank_of_mode(new_mode);
     if (bank < 0) {
         TARVEL_LOG(Error, "armv4t_emu::reg", "Attempted to write to CPSR with invalid mode bits: 0x{:X}", new_mode);
-        cpsr_ = (value & ~kModeMask) | (cpsr_ & kModeMask);
+        cpsr_ = (value & ~(kModeMask | kFlagsMask)) | (cpsr_ & kModeMask);
+        set_flags(value);
         return false;
     }
     switch_bank(static_cast<u32>(bank));
-    cpsr_ = value;
+    cpsr_ = value & ~kFlagsMask;
+    set_flags(value);
     return true;
 }
 
 u32 RegisterFile::spsr() const {
-    return bank_ == kBankUser ? cpsr_ : slots_[slot_of(bank_, kRegSpsr)];
+    return bank_ == kBankUser ? cpsr() : slots_[slot_of(bank_, kRegSpsr)];
 }
 
 void RegisterFile::set_spsr(u32 value) {
@@ -86,7 +88,7 @@ void RegisterFile::set_user_reg(unsigned n, u32 value) {
 std::array<u32, kSlotCount> RegisterFile::slots() const {
     std::array<u32, kSlotCount> out = slots_;
     for (unsigned n = 0; n < 16; ++n) out[slot_of(bank_, n)] = r[n];
-    out[kRegCpsr] = cpsr_;
+    out[kRegCpsr] = cpsr();
     return out;
 }
 
@@ -102,16 +104,17 @@ Status RegisterFile::restore(const std::array<u32, kSlotCount>& slots, u64 bank)
     }
     slots_ = slots;
     bank_ = static_cast<u32>(bank);
-    cpsr_ = slots[kRegCpsr];
+    cpsr_ = slots[kRegCpsr] & ~kFlagsMask;
+    set_flags(slots[kRegCpsr]);
     for (unsigned n = 0; n < 16; ++n) r[n] = slots_[slot_of(bank_, n)];
     return {};
 }
 
 void RegisterFile::enter_exception(u32 mode_bits, u32 return_address, u32 vector) {
-    const u32 old_cpsr = cpsr_;
+    const u32 old_cpsr = cpsr();
     const u32 bank = static_cast<u32>(bank_of_mode(mode_bits));
     switch_bank(bank);
-    cpsr_ = (old_cpsr & kFlagsMask) | kIrqDisable | mode_bits;
+    cpsr_ = kIrqDisable | mode_bits;  // the flags carry over
     slots_[slot_of(bank, kRegSpsr)] = old_cpsr;
     r[14] = return_address;
     r[15] = vector;

@@ -88,7 +88,7 @@ public:
     // the current SPSR (the CPSR in User and System mode, through set_cpsr).
     void set(unsigned n, u32 value);
 
-    u32 cpsr() const { return cpsr_; }
+    u32 cpsr() const { return cpsr_ | (nzcv() << 28); }
     // Stores a new CPSR and switches banks to its mode. Mode bits that name no
     // mode are rejected with an error log; the old mode bits are kept and every
     // other bit is taken from `value`. Returns false in that case.
@@ -113,8 +113,43 @@ public:
     std::array<u32, kSlotCount> slots() const;
     Status restore(const std::array<u32, kSlotCount>& slots, u64 bank);
 
-    // Flags as the interpreter sets them: only the top four bits change.
-    void set_flags(u32 nzcv) { cpsr_ = (cpsr_ & ~kFlagsMask) | (nzcv & kFlagsMask); }
+    // The condition flags. They live apart from the rest of the CPSR so that an
+    // instruction sets them with plain stores of what the host computed: N and
+    // Z as the result itself (twice, since some instructions set them apart),
+    // C and V as bytes.
+    // NZCV as the top four bits of `nzcv` (the rest is ignored).
+    void set_flags(u32 nzcv) {
+        flag_n_ = nzcv & kFlagN;
+        flag_z_ = (nzcv & kFlagZ) ? 0 : 1;
+        flag_c_ = static_cast<u8>((nzcv >> 29) & 1);
+        flag_v_ = static_cast<u8>((nzcv >> 28) & 1);
+    }
+    // N and Z from a result; C and V as given or kept.
+    void set_nz(u32 result) {
+        flag_n_ = result;
+        keep_store(flag_n_);
+        flag_z_ = result;
+        keep_store(flag_z_);
+    }
+    void set_nzc(u32 result, u32 carry) {
+        set_nz(result);
+        flag_c_ = static_cast<u8>(carry);
+        keep_store(flag_c_);
+    }
+    void set_nzcv(u32 result, bool carry, bool overflow) {
+        set_nzc(result, carry);
+        flag_v_ = overflow;
+        keep_store(flag_v_);
+    }
+    // N, Z, C and V as a number 0..15 (N the top bit).
+    u32 nzcv() const {
+        return ((flag_n_ >> 31) << 3) | (flag_z_ == 0 ? 4u : 0u) | (u32{flag_c_} << 1) | flag_v_;
+    }
+    u32 carry() const { return flag_c_; }
+    bool flag_n() const { return flag_n_ >> 31; }
+    bool flag_z() const { return flag_z_ == 0; }
+    bool flag_c() const { return flag_c_; }
+    bool flag_v() const { return flag_v_; }
 
     // Exception entry: saves the CPSR into the new mode's SPSR, switches mode with
     // IRQs disabled and FIQs enabled in ARM state, sets the new mode's lr and pc.
@@ -126,7 +161,19 @@ public:
 private:
     void switch_bank(u32 new_bank);
 
+    // The CPSR without its flags (those bits are always clear here).
     u32 cpsr_ = kModeSupervisor | kIrqDisable | kFiqDisable;
+    u32 flag_n_ = 0;  // N is bit 31
+    u32 flag_z_ = 1;  // Z is set when this is zero
+    u8 flag_c_ = 0;
+    u8 flag_v_ = 0;
+
+    // Keeps the compiler from merging the flag stores into one wider store,
+    // which it builds with more shifts and ORs than the stores it saves.
+    template <typename T>
+    [[gnu::always_inline]] static void keep_store(T& stored) {
+        asm("" : "+m"(stored));
+    }
     u32 bank_ = kBankSupervisor;
     std::array<u32, kSlotCount> slots_{};  // registers not mapped to r[] live here
 };

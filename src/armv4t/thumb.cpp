@@ -15,7 +15,7 @@ namespace {
 
 constexpr u32 bits(u32 value, unsigned low, unsigned count) { return (value >> low) & ((1u << count) - 1); }
 
-u32 carry_of(const Exec& e) { return (e.regs.cpsr() >> 29) & 1; }
+u32 carry_of(const Exec& e) { return e.regs.carry(); }
 
 // Loads the low registers in `list` (r0-r7, ascending) from consecutive words at
 // `address` (low bits ignored); with Extra one more word follows, which is
@@ -78,7 +78,7 @@ TARVEL_HOT u32 thumb_shifted(Exec& e, u32 inst, u32 pc) {
     u32 carry = carry_of(e);
     const u32 result = shift_by_immediate<Type>(r[bits(inst, 3, 3)], Amount, carry);
     r[inst & 7] = result;
-    e.regs.set_flags(nz_of(result) | (carry << 29) | (e.regs.cpsr() & kFlagV));
+    e.regs.set_nzc(result, carry);
     return pc + 2;
 }
 
@@ -89,7 +89,7 @@ TARVEL_HOT u32 thumb_add_subtract(Exec& e, u32 inst, u32 pc) {
     const u32 b = Immediate ? Operand : r[Operand];
     const AddResult sum = Subtract ? sub_flags(a, b) : add_flags(a, b);
     r[inst & 7] = sum.value;
-    e.regs.set_flags(sum.nzcv);
+    set_flags_of(e.regs, sum);
     return pc + 2;
 }
 
@@ -99,11 +99,11 @@ TARVEL_HOT u32 thumb_immediate(Exec& e, u32 inst, u32 pc) {
     const u32 imm = inst & 0xFF;
     if constexpr (Op == 0) {
         r[Rd] = imm;
-        e.regs.set_flags(nz_of(imm) | (e.regs.cpsr() & (kFlagC | kFlagV)));
+        e.regs.set_nz(imm);
     } else {
         const AddResult sum = Op == 2 ? add_flags(r[Rd], imm) : sub_flags(r[Rd], imm);
         if constexpr (Op != 1) r[Rd] = sum.value;
-        e.regs.set_flags(sum.nzcv);
+        set_flags_of(e.regs, sum);
     }
     return pc + 2;
 }
@@ -114,21 +114,18 @@ TARVEL_HOT u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
     const u32 rd = inst & 7;
     const u32 a = r[rd];
     const u32 b = r[bits(inst, 3, 3)];
-    const u32 cpsr = e.regs.cpsr();
-    const u32 keep_cv = cpsr & (kFlagC | kFlagV);
     u32 result = 0;
-    u32 nzcv = 0;
     if constexpr (Op == 0 || Op == 8) result = a & b;
     if constexpr (Op == 1) result = a ^ b;
     if constexpr (Op == 12) result = a | b;
     if constexpr (Op == 14) result = a & ~b;
     if constexpr (Op == 15) result = ~b;
     if constexpr (Op == 13) result = a * b;  // C is left as it was
-    if constexpr (Op == 0 || Op == 1 || Op == 8 || Op >= 12) nzcv = nz_of(result) | keep_cv;
+    if constexpr (Op == 0 || Op == 1 || Op == 8 || Op >= 12) e.regs.set_nz(result);
     if constexpr (Op == 2 || Op == 3 || Op == 4 || Op == 7) {
         u32 carry = carry_of(e);
         result = shift_by_register<Op == 2 ? 0 : Op == 3 ? 1 : Op == 4 ? 2 : 3>(a, b, carry);
-        nzcv = nz_of(result) | (carry << 29) | (cpsr & kFlagV);
+        e.regs.set_nzc(result, carry);
     }
     if constexpr (Op == 5 || Op == 6 || Op == 9 || Op == 10 || Op == 11) {
         AddResult sum{};
@@ -138,10 +135,9 @@ TARVEL_HOT u32 thumb_alu(Exec& e, u32 inst, u32 pc) {
         if constexpr (Op == 10) sum = sub_flags(a, b);
         if constexpr (Op == 11) sum = add_flags(a, b);
         result = sum.value;
-        nzcv = sum.nzcv;
+        set_flags_of(e.regs, sum);
     }
     if constexpr (Op != 8 && Op != 10 && Op != 11) r[rd] = result;
-    e.regs.set_flags(nzcv);
     return pc + 2;
 }
 
@@ -153,7 +149,7 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
     const u32 rd = (inst & 7) | (H1 << 3);
     const u32 rs = bits(inst, 3, 3) | (H2 << 3);
     if constexpr (Op == 1) {
-        e.regs.set_flags(sub_flags(r[rd], r[rs]).nzcv);
+        set_flags_of(e.regs, sub_flags(r[rd], r[rs]));
         return pc + 2;
     } else if constexpr (Op == 3) {
         const u32 target = r[rs];
@@ -312,6 +308,7 @@ TARVEL_HOT u32 thumb_push_pop(Exec& e, u32 inst, u32 pc) {
     } else {
         if (list == 0 && !Extra) {
             r[13] -= 0x40;
+            guard_code(e, r[13] & ~3u);
             e.mem.write32(r[13] & ~3u, r[15]);
             return next;
         }
@@ -337,6 +334,7 @@ TARVEL_HOT u32 thumb_block_transfer(Exec& e, u32 inst, u32 pc) {
         if constexpr (Load) {
             next = e.mem.read32(address & ~3u) & ~1u;
         } else {
+            guard_code(e, address & ~3u);
             e.mem.write32(address & ~3u, r[15]);
         }
         r[Rb] = address + 0x40;
@@ -358,7 +356,7 @@ u32 thumb_software_interrupt(Exec& e, u32, u32 pc) { return enter_software_inter
 
 template <u32 Cond>
 TARVEL_HOT u32 thumb_conditional_branch(Exec& e, u32 inst, u32 pc) {
-    if (!condition_passes(Cond, e.regs.cpsr())) return pc + 2;
+    if (!condition_passes<Cond>(e.regs)) return pc + 2;
     return pc + 4 + static_cast<u32>(static_cast<i32>(static_cast<i8>(inst & 0xFF)) * 2);
 }
 

@@ -199,6 +199,7 @@ void branch_exchange(TarvelMachine& machine, u32 target) {
 
 Status run_guest(TarvelMachine& m, u64 budget) {
     if (budget == 0) return budget_error(m, budget);
+    const TraceSnapshot trace_switch;
     // While a debugger watches, every instruction takes the pass and the
     // monitor is asked before each.
     if (current_monitor) return run_monitored(m, budget, *current_monitor);

@@ -20,9 +20,29 @@ std::string_view trim(std::string_view s) {
 // The item must be exactly the decimal group, a colon and the decimal index.
 bool item_matches(std::string_view item, std::string_view wanted) { return item == wanted; }
 
+thread_local const TraceSnapshot* current_snapshot = nullptr;
+
+std::optional<std::string_view> trace_value() {
+    if (current_snapshot) {
+        const std::optional<std::string>& value = current_snapshot->value();
+        if (!value) return std::nullopt;
+        return std::string_view(*value);
+    }
+    const char* value = std::getenv(kTraceVariable);
+    if (!value) return std::nullopt;
+    return std::string_view(value);
+}
+
 }  // namespace
 
-bool trace_variable_set() { return std::getenv(kTraceVariable) != nullptr; }
+TraceSnapshot::TraceSnapshot() : previous_(current_snapshot) {
+    if (const char* value = std::getenv(kTraceVariable)) value_ = value;
+    current_snapshot = this;
+}
+
+TraceSnapshot::~TraceSnapshot() { current_snapshot = previous_; }
+
+bool trace_variable_set() { return trace_value().has_value(); }
 
 bool trace_filter_matches(std::optional<std::string_view> value, u32 group, u32 index) {
     if (!value || !utf8::is_valid(*value)) return false;
@@ -40,9 +60,9 @@ bool trace_filter_matches(std::optional<std::string_view> value, u32 group, u32 
 }
 
 bool service_call_traced(u32 group, u32 index) {
-    const char* value = std::getenv(kTraceVariable);
+    const std::optional<std::string_view> value = trace_value();
     if (!value) return false;
-    return trace_filter_matches(std::string_view(value), group, index);
+    return trace_filter_matches(value, group, index);
 }
 
 }  // namespace tarvel::machine

@@ -131,17 +131,50 @@ TEST(CpuRun, FollowsStateChangesBetweenArmAndThumb) {
     EXPECT_TRUE(m.cpu.regs.thumb());
 }
 
+// The run loop executes decoded copies of the code: whatever changes the code
+// between runs, or a store into the very stretch being run, must be seen.
+TEST(CpuRun, ExecutesCodeAsItIsNow) {
+    TestMachine m;
+    // STR r1, [r2]; MOV r0, #0; MOV r0, #1 (replaced by the store with r1); idle.
+    m.arm({0xE5821000, 0xE3A00000, 0xE3A00001, 0xEAFFFFFE});
+    m.r(1) = 0xE3A00002;  // MOV r0, #2
+    m.r(2) = kCode + 8;
+    EXPECT_EQ(m.cpu.run(m.memory, whole_code(100)).stop, RunStop::BridgeInstruction);
+    EXPECT_EQ(m.r(0), 2u);
+
+    // STRH r1, [r2]; MOVS r0, #0; MOVS r0, #1 (replaced by MOVS r0, #3); idle.
+    m.thumb({0x8011, 0x2000, 0x2001, 0xE7FE});
+    m.r(1) = 0x2003;
+    m.r(2) = kCode + 4;
+    EXPECT_EQ(m.cpu.run(m.memory, whole_code(100)).stop, RunStop::BridgeInstruction);
+    EXPECT_EQ(m.r(0), 3u);
+
+    // The same code run again after the host rewrote one instruction in place
+    // (as a service or a restored state does): the new one runs.
+    for (u16 value : {u16{0x2004}, u16{0x2005}}) {
+        m.memory.write16(kCode + 4, value);
+        m.r(15) = kCode + 2;
+        m.cpu.run(m.memory, whole_code(100));
+        EXPECT_EQ(m.r(0), value & 0xFFu);
+    }
+}
+
 // Random code run both ways from the same state: the fast loop and single steps
-// must produce the same registers and memory.
+// must produce the same registers and memory. In some rounds the registers
+// point into the code, so that stores rewrite code as it runs.
 TEST(CpuRun, AgreesWithSingleSteppingOnRandomCode) {
     // Random code writes invalid modes and touches coprocessors: keep the log quiet.
     test::LogCapture quiet{log::Level::Warn};
     std::mt19937 rng(1234);
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 400; ++round) {
         TestMachine a;
         const bool thumb = round & 1;
+        const bool into_code = round & 2;
         for (u32 i = 0; i < 64; ++i) a.memory.write32(kCode + 4 * i, static_cast<u32>(rng()));
-        for (int n = 0; n < 15; ++n) a.r(n) = (rng() & 1) ? kData + (rng() & 0x3FFC) : static_cast<u32>(rng());
+        for (int n = 0; n < 15; ++n) {
+            const u32 pointer = into_code ? kCode + (rng() & 0xFC) : kData + (rng() & 0x3FFC);
+            a.r(n) = (rng() & 1) ? pointer : static_cast<u32>(rng());
+        }
         a.cpu.regs.set_cpsr(kModeSystem | (thumb ? kThumbBit : 0) | (rng() & kFlagsMask));
         a.r(15) = kCode;
         TestMachine b = a;

@@ -348,6 +348,27 @@ TEST(TraceFilter, Values) {
     EXPECT_TRUE(trace_filter_matches(",,7:1,", 7, 1));
 }
 
+// A guest call reads the switch once when it starts; outside one, every
+// question reads it afresh.
+TEST(TraceFilter, ASnapshotHoldsTheSwitchAsItWas) {
+    setenv("CBE_TRACE", "4:10", 1);
+    {
+        const TraceSnapshot outer;
+        unsetenv("CBE_TRACE");
+        EXPECT_TRUE(service_call_traced(4, 10));
+        EXPECT_TRUE(trace_variable_set());
+        {
+            const TraceSnapshot inner;
+            EXPECT_FALSE(service_call_traced(4, 10));
+        }
+        EXPECT_TRUE(service_call_traced(4, 10));
+    }
+    EXPECT_FALSE(service_call_traced(4, 10));
+    setenv("CBE_TRACE", "all", 1);
+    EXPECT_TRUE(service_call_traced(4, 10));
+    unsetenv("CBE_TRACE");
+}
+
 TEST(TraceFilter, TracedCallsWriteTheirLines) {
     TarvelMachine m = blank_machine();
     setenv("CBE_TRACE", "28:30", 1);
