@@ -67,7 +67,7 @@ void BlockCache::guard(Exec& e, u32 pc, u32 bytes) {
 void BlockCache::decode(CodeBlock& block, u32 pc, const u8* code, bool thumb, bool big_endian, u32 max_bytes) {
     const u32 size = thumb ? 2 : 4;
     const u32 to_page_end = machine::GuestMemory::kPageSize - (pc & machine::GuestMemory::kPageMask);
-    u32 limit = std::min<u32>({max_bytes, to_page_end, CodeBlock::kMaxBytes}) / size;
+    u32 limit = std::min(std::min(max_bytes, to_page_end) / size, CodeBlock::kMaxOps);
     if (limit == 0) limit = 1;  // the caller has checked that one instruction fits
     u32 count = 0;
     while (count < limit) {

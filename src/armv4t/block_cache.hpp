@@ -17,9 +17,11 @@
 // guard), which also ends the block that is running. Code changed by anything
 // is therefore decoded again, without any notice of the change.
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "armv4t/exec.hpp"
 
@@ -99,8 +101,9 @@ public:
         e.code_guard_bytes = 0;
     }
 
-    // The block for `pc`, or nullptr when its page is not on the fast read
-    // path (read through `pages`). A block is decoded again when the slot
+    // The block for `pc`, or nullptr when no region holds its first
+    // instruction (or regions overlap and its page is not on the fast read
+    // path, read through `pages`). A block is decoded again when the slot
     // holds another or the code changed. It ends at the page's end and within
     // `max_bytes` (one instruction at least). A block compared in this epoch
     // is added to `e`'s code guard.
@@ -111,9 +114,19 @@ public:
         if (block.tag == tag_of(pc, Thumb, BigEndian) && block.checked_epoch == epoch_ && block.bytes <= max_bytes)
             [[likely]]
             return &block;
-        const u8* page = pages[pc >> machine::GuestMemory::kPageBits];
-        if (!page) return nullptr;
-        const u8* code = page + (pc & machine::GuestMemory::kPageMask);
+        const u8* code;
+        if (const u8* page = pages[pc >> machine::GuestMemory::kPageBits]) [[likely]] {
+            code = page + (pc & machine::GuestMemory::kPageMask);
+        } else {
+            // A page only partly covered by a region (the end of the code
+            // region, typically) has no fast entry: the region's own bytes
+            // serve, up to its end.
+            if (e.mem.regions_overlap()) return nullptr;
+            const std::span<const u8> extent = e.mem.host_read_extent(pc);
+            if (extent.size() < (Thumb ? 2u : 4u)) return nullptr;
+            code = extent.data();
+            max_bytes = static_cast<u32>(std::min<size_t>(max_bytes, extent.size()));
+        }
         if (block.tag != tag_of(pc, Thumb, BigEndian) || block.bytes > max_bytes ||
             !same_code(code, block.code, block.bytes))
             decode(block, pc, code, Thumb, BigEndian, max_bytes);

@@ -16,6 +16,7 @@
 // state, bits 0-1 in ARM state) before each instruction.
 
 #include <array>
+#include <type_traits>
 
 #include "armv4t/block_cache.hpp"
 #include "armv4t/exec.hpp"
@@ -109,12 +110,33 @@ TARVEL_HOT u16 fetch16(machine::GuestMemory& memory, const u8* const* pages, u32
     return memory.read16(pc);
 }
 
+// The run loop calls its step hook on a local copy when the hook can be
+// assigned back (one that holds its state by value): the copy's state then
+// stays in registers across the handler calls instead of going through memory
+// after every instruction. The copy goes back to the caller at every exit.
+template <typename Hook, bool Copy = std::is_copy_assignable_v<Hook>>
+struct LocalHook {
+    explicit LocalHook(Hook& outer) : outer(outer), hook(outer) {}
+    ~LocalHook() { outer = hook; }
+    LocalHook(const LocalHook&) = delete;
+    LocalHook& operator=(const LocalHook&) = delete;
+    Hook& outer;
+    Hook hook;
+};
+template <typename Hook>
+struct LocalHook<Hook, false> {
+    explicit LocalHook(Hook& outer) : hook(outer) {}
+    Hook& hook;
+};
+
 // Without tracing, code in fast pages runs from decoded blocks; an instruction
 // anywhere else (and every instruction when tracing) is fetched and decoded
 // where it stands. Both ways execute the same handlers in the same order and
 // stop at the same places.
 template <bool Trace, bool BigEndian, typename OnStep>
-RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step) {
+RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& caller_hook) {
+    LocalHook<OnStep> local_hook(caller_hook);
+    auto& on_step = local_hook.hook;
     Exec e{regs, memory};
     u32* const r = regs.r;
     const u8* const* const pages = memory.read_page_table();

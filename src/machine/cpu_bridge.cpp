@@ -81,6 +81,12 @@ void semihosting_write_char(TarvelMachine& m, u32 address) {
     std::fflush(stderr);
 }
 
+struct RecentPcRecorder {
+    u32* ring;
+    u64 pushed;
+    void operator()(u32 executed) { ring[pushed++ & (RecentPcs::capacity() - 1)] = executed; }
+};
+
 enum class PassEnd { Next, Done, Failed };
 
 // One pass of the step loop for the instruction at the current pc. `steps` is
@@ -211,13 +217,11 @@ Status run_guest(TarvelMachine& m, u64 budget) {
         armv4t::RunLimits limits = plain_window(m, pc);
         if (limits.window_begin != limits.window_end) {
             limits.max_steps = budget - steps;
-            // The ring is filled through locals so that the loop keeps them in registers.
-            u32* const ring = m.recent_pcs.items.data();
-            u64 pushed = m.recent_pcs.pushed;
-            const armv4t::RunResult run = m.cpu.run(m.memory, limits, [&](u32 executed) {
-                ring[pushed++ & (RecentPcs::capacity() - 1)] = executed;
-            });
-            m.recent_pcs.pushed = pushed;
+            // The recorder holds the ring's count by value, so that the loop
+            // keeps it in a register (see Cpu::run).
+            RecentPcRecorder record{m.recent_pcs.items.data(), m.recent_pcs.pushed};
+            const armv4t::RunResult run = m.cpu.run(m.memory, limits, record);
+            m.recent_pcs.pushed = record.pushed;
             steps += run.steps;
             m.instruction_count += run.steps;
             if (run.steps) m.last_pc = m.recent_pcs.newest();

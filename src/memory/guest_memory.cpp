@@ -183,6 +183,18 @@ void GuestMemory::rebuild_pages() {
     }
     for (u32 page : mapped_pages_)
         if (read_pages_[page] == &partly_claimed) read_pages_[page] = nullptr;
+
+    regions_overlap_ = false;
+    for (size_t i = 0; i < regions_.size(); ++i) {
+        for (size_t j = i + 1; j < regions_.size(); ++j) {
+            const GuestRegion& a = regions_[i];
+            const GuestRegion& b = regions_[j];
+            if (!a.bytes.empty() && !b.bytes.empty() && u64{a.base} < u64{b.base} + b.bytes.size() &&
+                u64{b.base} < u64{a.base} + a.bytes.size())
+                regions_overlap_ = true;
+        }
+    }
+    last_region_ = 0;
 }
 
 void GuestMemory::set_unmapped_accesses(std::set<u32> addresses) { unmapped_.assign(addresses); }
@@ -192,10 +204,25 @@ void GuestMemory::clear_unmapped_accesses() { unmapped_.clear(); }
 void GuestMemory::record_unmapped(u32 address) { unmapped_.insert(address); }
 
 std::optional<size_t> GuestMemory::find_region(u32 address, u32 length) const {
+    // Slow-path accesses come in runs to the same region (the partly covered
+    // page at the end of one, say): that region is tried first. Where no two
+    // regions overlap, the one that holds an access is also the first.
+    if (!regions_overlap_ && last_region_ < regions_.size() && holds(regions_[last_region_], address, length))
+        return last_region_;
     for (size_t i = 0; i < regions_.size(); ++i) {
-        if (holds(regions_[i], address, length)) return i;
+        if (holds(regions_[i], address, length)) {
+            last_region_ = i;
+            return i;
+        }
     }
     return std::nullopt;
+}
+
+std::span<const u8> GuestMemory::host_read_extent(u32 address) const {
+    const auto index = find_region(address, 1);
+    if (!index) return {};
+    const GuestRegion& region = regions_[*index];
+    return std::span<const u8>(region.bytes).subspan(address - region.base);
 }
 
 bool GuestMemory::is_readable(u32 address, u32 length) const {

@@ -95,6 +95,11 @@ public:
     // is recorded. A view stays valid until the regions change.
     const u8* host_read_view(u32 address, u32 length) const;
     u8* host_write_view(u32 address, u32 length);
+    // The host bytes from `address` to the end of the region that serves it
+    // (empty when none does). Valid until the regions change. Where regions
+    // overlap, a longer access may be served by another region.
+    std::span<const u8> host_read_extent(u32 address) const;
+    bool regions_overlap() const { return regions_overlap_; }
 
     // Scalar accesses: 16/32-bit values in guest byte order. Unmapped reads give
     // 0, unmapped or read-only writes are dropped; both record the address.
@@ -202,6 +207,9 @@ private:
     void map_region_pages(size_t index);
 
     std::vector<GuestRegion> regions_;
+    // Whether two regions share an address; the region find_region found last.
+    bool regions_overlap_ = false;
+    mutable size_t last_region_ = 0;
     AddressRecord unmapped_{kMaxUnmappedRecords};
     bool big_endian_ = false;
     // Page tables come zeroed from calloc, which for tables this large takes

@@ -131,6 +131,25 @@ TEST(CpuRun, FollowsStateChangesBetweenArmAndThumb) {
     EXPECT_TRUE(m.cpu.regs.thumb());
 }
 
+// Straight-line code runs on across the blocks it is decoded into.
+TEST(CpuRun, RunsStraightLineCodeLongerThanABlock) {
+    for (const bool thumb : {false, true}) {
+        TestMachine m;
+        const u32 size = thumb ? 2 : 4;
+        for (u32 i = 0; i < 40; ++i) {
+            if (thumb) m.memory.write16(kCode + i * size, 0x3001);  // ADDS r0, #1
+            else m.memory.write32(kCode + i * size, 0xE2800001);     // ADD r0, r0, #1
+        }
+        if (thumb) m.memory.write16(kCode + 40 * size, 0xE7FE);
+        else m.memory.write32(kCode + 40 * size, 0xEAFFFFFE);
+        m.cpu.regs.set_cpsr(kModeSystem | (thumb ? kThumbBit : 0));
+        const RunResult result = m.cpu.run(m.memory, whole_code(100));
+        EXPECT_EQ(result.stop, RunStop::BridgeInstruction) << thumb;
+        EXPECT_EQ(result.steps, 40u) << thumb;
+        EXPECT_EQ(m.r(0), 40u) << thumb;
+    }
+}
+
 // The run loop executes decoded copies of the code: whatever changes the code
 // between runs, or a store into the very stretch being run, must be seen.
 TEST(CpuRun, ExecutesCodeAsItIsNow) {
