@@ -129,10 +129,10 @@ struct LocalHook<Hook, false> {
     Hook& hook;
 };
 
-// Without tracing, code in fast pages runs from decoded blocks; an instruction
-// anywhere else (and every instruction when tracing) is fetched and decoded
-// where it stands. Both ways execute the same handlers in the same order and
-// stop at the same places.
+// Without tracing, code runs from decoded blocks; an instruction where no
+// block can be had (and every instruction when tracing) is fetched and decoded
+// where it stands and run as a block of one. Both ways execute the same
+// handlers in the same order and stop at the same places.
 template <bool Trace, bool BigEndian, typename OnStep>
 RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& caller_hook) {
     LocalHook<OnStep> local_hook(caller_hook);
@@ -179,57 +179,44 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                     r[15] = pc;
                     return {steps, RunStop::OutsideWindow, pc};
                 }
-                if constexpr (!Trace) {
-                    const CodeBlock* block =
-                        blocks_.find<true, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
-                    if (block && max_steps - steps >= block->count) [[likely]] {
-                        const DecodedOp* op = block->ops;
-                        const DecodedOp* const last_op = op + block->count - 1;
-                        for (;;) {
-                            r[15] = pc + 4;
-                            const u32 next = op->handler(e, op->inst, pc);
-                            if (e.event) [[unlikely]] {
-                                steps += static_cast<u64>(op - block->ops);
-                                if (e.event & kEventSpecial) {
-                                    r[15] = pc;
-                                    return {steps, RunStop::BridgeInstruction, pc};
-                                }
-                                TARVEL_AFTER_EVENT(next);
-                            }
-                            on_step(pc);
-                            if (op == last_op) {
-                                steps += block->count;
-                                const u32 last = pc;
-                                pc = next & ~1u;
-                                if (steps == max_steps) {
-                                    r[15] = pc;
-                                    return {steps, RunStop::StepLimit, last};
-                                }
-                                break;
-                            }
-                            pc += 2;
-                            ++op;
+                // The block at pc, or the one instruction there decoded where it stands.
+                const CodeBlock* block = nullptr;
+                if constexpr (!Trace) block = blocks_.find<true, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
+                DecodedOp single;
+                const DecodedOp* first;
+                const DecodedOp* last_op;
+                if (block && max_steps - steps >= block->count) [[likely]] {
+                    first = block->ops;
+                    last_op = first + block->count - 1;
+                } else {
+                    const u16 inst = fetch16<BigEndian>(memory, pages, pc);
+                    single = {thumb_handlers[inst >> 6], inst};
+                    first = last_op = &single;
+                }
+                for (const DecodedOp* op = first;; ++op) {
+                    if constexpr (Trace) detail::trace_thumb(pc, static_cast<u16>(op->inst));
+                    r[15] = pc + 4;
+                    const u32 next = op->handler(e, op->inst, pc);
+                    if (e.event) [[unlikely]] {
+                        steps += static_cast<u64>(op - first);
+                        if (e.event & kEventSpecial) {
+                            r[15] = pc;
+                            return {steps, RunStop::BridgeInstruction, pc};
                         }
-                        continue;
+                        TARVEL_AFTER_EVENT(next);
                     }
-                }
-                const u16 inst = fetch16<BigEndian>(memory, pages, pc);
-                if constexpr (Trace) detail::trace_thumb(pc, inst);
-                r[15] = pc + 4;
-                const u32 next = thumb_handlers[inst >> 6](e, inst, pc);
-                if (e.event) [[unlikely]] {
-                    if (e.event & kEventSpecial) {
-                        r[15] = pc;
-                        return {steps, RunStop::BridgeInstruction, pc};
+                    on_step(pc);
+                    if (op == last_op) {
+                        steps += static_cast<u64>(last_op - first) + 1;
+                        const u32 last = pc;
+                        pc = next & ~1u;
+                        if (steps == max_steps) {
+                            r[15] = pc;
+                            return {steps, RunStop::StepLimit, last};
+                        }
+                        break;
                     }
-                    TARVEL_AFTER_EVENT(next);
-                }
-                on_step(pc);
-                const u32 last = pc;
-                pc = next & ~1u;
-                if (++steps == max_steps) {
-                    r[15] = pc;
-                    return {steps, RunStop::StepLimit, last};
+                    pc += 2;
                 }
             }
         } else {
@@ -239,88 +226,61 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
                     r[15] = pc;
                     return {steps, RunStop::OutsideWindow, pc};
                 }
-                if constexpr (!Trace) {
-                    const CodeBlock* block =
-                        blocks_.find<false, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
-                    if (block && max_steps - steps >= block->count) [[likely]] {
-                        const DecodedOp* op = block->ops;
-                        const DecodedOp* const last_op = op + block->count - 1;
-                        for (;;) {
-                            const u32 inst = op->inst;
-                            const u32 cond = inst >> 28;
-                            u32 next;
-                            if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
-                                if (cond == 0xF) {
-                                    r[15] = pc + 8;
-                                    next = arm_condition_never(e, inst, pc);
-                                    if (e.event) {
-                                        steps += static_cast<u64>(op - block->ops);
-                                        TARVEL_AFTER_EVENT(next);
-                                    }
-                                } else {
-                                    next = pc + 4;
-                                }
-                            } else {
-                                r[15] = pc + 8;
-                                next = op->handler(e, inst, pc);
-                                if (e.event) [[unlikely]] {
-                                    steps += static_cast<u64>(op - block->ops);
-                                    if (e.event & kEventSpecial) {
-                                        r[15] = pc;
-                                        e.event = kEventNone;
-                                        return {steps, RunStop::BridgeInstruction, pc};
-                                    }
-                                    TARVEL_AFTER_EVENT(next);
-                                }
-                            }
-                            on_step(pc);
-                            if (op == last_op) {
-                                steps += block->count;
-                                const u32 last = pc;
-                                pc = next & ~3u;
-                                if (steps == max_steps) {
-                                    r[15] = pc;
-                                    return {steps, RunStop::StepLimit, last};
-                                }
-                                break;
-                            }
-                            pc += 4;
-                            ++op;
-                        }
-                        continue;
-                    }
-                }
-                const u32 inst = fetch32<BigEndian>(memory, pages, pc);
-                if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
-                const u32 cond = inst >> 28;
-                u32 next;
-                if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
-                    if (cond == 0xF) {
-                        r[15] = pc + 8;
-                        next = arm_condition_never(e, inst, pc);
-                        if (e.event) TARVEL_AFTER_EVENT(next);
-                    } else {
-                        if constexpr (Trace) detail::trace_arm_condition_failed();
-                        next = pc + 4;
-                    }
+                const CodeBlock* block = nullptr;
+                if constexpr (!Trace) block = blocks_.find<false, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
+                DecodedOp single;
+                const DecodedOp* first;
+                const DecodedOp* last_op;
+                if (block && max_steps - steps >= block->count) [[likely]] {
+                    first = block->ops;
+                    last_op = first + block->count - 1;
                 } else {
-                    r[15] = pc + 8;
-                    next = arm_handlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)](e, inst, pc);
-                    if (e.event) [[unlikely]] {
-                        if (e.event & kEventSpecial) {
-                            r[15] = pc;
-                            e.event = kEventNone;
-                            return {steps, RunStop::BridgeInstruction, pc};
-                        }
-                        TARVEL_AFTER_EVENT(next);
-                    }
+                    const u32 inst = fetch32<BigEndian>(memory, pages, pc);
+                    single = {arm_handlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)], inst};
+                    first = last_op = &single;
                 }
-                on_step(pc);
-                const u32 last = pc;
-                pc = next & ~3u;
-                if (++steps == max_steps) {
-                    r[15] = pc;
-                    return {steps, RunStop::StepLimit, last};
+                for (const DecodedOp* op = first;; ++op) {
+                    const u32 inst = op->inst;
+                    if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
+                    const u32 cond = inst >> 28;
+                    u32 next;
+                    if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
+                        if (cond == 0xF) {
+                            r[15] = pc + 8;
+                            next = arm_condition_never(e, inst, pc);
+                            if (e.event) {
+                                steps += static_cast<u64>(op - first);
+                                TARVEL_AFTER_EVENT(next);
+                            }
+                        } else {
+                            if constexpr (Trace) detail::trace_arm_condition_failed();
+                            next = pc + 4;
+                        }
+                    } else {
+                        r[15] = pc + 8;
+                        next = op->handler(e, inst, pc);
+                        if (e.event) [[unlikely]] {
+                            steps += static_cast<u64>(op - first);
+                            if (e.event & kEventSpecial) {
+                                r[15] = pc;
+                                e.event = kEventNone;
+                                return {steps, RunStop::BridgeInstruction, pc};
+                            }
+                            TARVEL_AFTER_EVENT(next);
+                        }
+                    }
+                    on_step(pc);
+                    if (op == last_op) {
+                        steps += static_cast<u64>(last_op - first) + 1;
+                        const u32 last = pc;
+                        pc = next & ~3u;
+                        if (steps == max_steps) {
+                            r[15] = pc;
+                            return {steps, RunStop::StepLimit, last};
+                        }
+                        break;
+                    }
+                    pc += 4;
                 }
             }
         }
