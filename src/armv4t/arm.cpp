@@ -34,6 +34,14 @@ u32 arm_branch_exchange(Exec& e, u32 inst, u32) {
 
 enum class Operand2 { ImmediateShift, RegisterShift, Immediate };
 
+// A data-processing instruction with S that writes the pc returns from an
+// exception: CPSR = SPSR. In User and System mode the SPSR is the CPSR, so
+// nothing changes. Out of line, so that the handlers keep their registers.
+[[gnu::noinline, gnu::cold]] u32 arm_return_from_exception(Exec& e, u32 target) {
+    if (e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
+    return target;
+}
+
 template <u32 Op, bool S, Operand2 Kind, u32 ShiftType>
 TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
@@ -83,11 +91,7 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     const u32 rd = (inst >> 12) & 15;
     if constexpr (kWrites) {
         if (rd == 15) {
-            // With S, writing the pc returns from an exception: CPSR = SPSR. In User
-            // and System mode the SPSR is the CPSR, so nothing changes.
-            if constexpr (S) {
-                if (e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
-            }
+            if constexpr (S) return arm_return_from_exception(e, result);
             return result;
         }
         r[rd] = result;

@@ -43,6 +43,10 @@ struct CodeBlock {
     // 0 for an empty slot, else tag_of() of the block's first instruction.
     u64 tag;
     u64 checked_epoch;  // the last check epoch in which the code was compared
+    // Where the code was read, valid while the memory's layout generation is
+    // still `layout` (so that a later check needs no lookup).
+    const u8* source;
+    u64 layout;
     u32 count;  // instructions
     u32 bytes;  // code bytes they take
     u8 code[kMaxBytes];
@@ -111,9 +115,17 @@ public:
     TARVEL_HOT const CodeBlock* find(Exec& e, const u8* const* pages, u32 pc, u32 max_bytes) {
         if (!slots_) [[unlikely]] allocate();
         CodeBlock& block = slots_[slot_index(pc)];
-        if (block.tag == tag_of(pc, Thumb, BigEndian) && block.checked_epoch == epoch_ && block.bytes <= max_bytes)
-            [[likely]]
-            return &block;
+        const u64 layout = e.mem.layout_generation();
+        if (block.tag == tag_of(pc, Thumb, BigEndian) && block.bytes <= max_bytes) [[likely]] {
+            if (block.checked_epoch == epoch_) [[likely]]
+                return &block;
+            // Checked in an earlier epoch: the code is where it was read from.
+            if (block.layout == layout && same_code(block.source, block.code, block.bytes)) {
+                block.checked_epoch = epoch_;
+                guard(e, pc, block.bytes);
+                return &block;
+            }
+        }
         const u8* code;
         if (const u8* page = pages[pc >> machine::GuestMemory::kPageBits]) [[likely]] {
             code = page + (pc & machine::GuestMemory::kPageMask);
@@ -131,6 +143,8 @@ public:
             !same_code(code, block.code, block.bytes))
             decode(block, pc, code, Thumb, BigEndian, max_bytes);
         block.checked_epoch = epoch_;
+        block.source = code;
+        block.layout = layout;
         guard(e, pc, block.bytes);
         return &block;
     }

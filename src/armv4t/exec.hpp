@@ -171,10 +171,12 @@ TARVEL_HOT u32 ror32(u32 value, u32 amount) {
 // from what the host computed.
 TARVEL_HOT u32 nz_of(u32 result) { return (result & kFlagN) | (result == 0 ? kFlagZ : 0); }
 
+// Carry and overflow are words, not bools: a struct of a word and two bools
+// is handled as one 64-bit value, and the flags then go through shifts and ORs.
 struct AddResult {
     u32 value;
-    bool carry;
-    bool overflow;
+    u32 carry;
+    u32 overflow;
 };
 // Sets all four flags from an addition or subtraction.
 TARVEL_HOT void set_flags_of(RegisterFile& regs, const AddResult& sum) {
@@ -182,18 +184,18 @@ TARVEL_HOT void set_flags_of(RegisterFile& regs, const AddResult& sum) {
 }
 // a + b and a - b (carry = no borrow), from the host's own carry and overflow.
 TARVEL_HOT AddResult add_flags(u32 a, u32 b) {
-    AddResult sum;
+    u32 value;
     i32 ignored;
-    sum.carry = __builtin_add_overflow(a, b, &sum.value);
-    sum.overflow = __builtin_add_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
-    return sum;
+    const bool carry = __builtin_add_overflow(a, b, &value);
+    const bool overflow = __builtin_add_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return {value, carry, overflow};
 }
 TARVEL_HOT AddResult sub_flags(u32 a, u32 b) {
-    AddResult sum;
+    u32 value;
     i32 ignored;
-    sum.carry = !__builtin_sub_overflow(a, b, &sum.value);
-    sum.overflow = __builtin_sub_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
-    return sum;
+    const bool carry = !__builtin_sub_overflow(a, b, &value);
+    const bool overflow = __builtin_sub_overflow(static_cast<i32>(a), static_cast<i32>(b), &ignored);
+    return {value, carry, overflow};
 }
 // a + b + carry_in.
 TARVEL_HOT AddResult add_with_flags(u32 a, u32 b, u32 carry_in) {

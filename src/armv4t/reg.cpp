@@ -47,6 +47,13 @@ void RegisterFile::set(unsigned n, u32 value) {
 }
 
 bool RegisterFile::set_cpsr(u32 value) {
+    // The mode kept (a change of state, of flags or of the interrupt masks):
+    // no bank to switch and nothing to validate.
+    if (((value ^ cpsr_) & kModeMask) == 0) [[likely]] {
+        cpsr_ = value & ~kFlagsMask;
+        set_flags(value);
+        return true;
+    }
     const u32 new_mode = value & kModeMask;
     const int bank = bank_of_mode(new_mode);
     if (bank < 0) {

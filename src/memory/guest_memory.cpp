@@ -1,6 +1,7 @@
 #include "memory/guest_memory.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -42,6 +43,11 @@ void* zeroed_table() {
     if (!table) throw std::bad_alloc();  // allocation failure ends the process
     return table;
 }
+
+u64 new_layout_generation() {
+    static std::atomic<u64> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 }  // namespace
 
 template <typename T>
@@ -62,7 +68,10 @@ GuestMemory::PageTable<const u8> GuestMemory::new_read_table() {
 GuestMemory::PageTable<u8> GuestMemory::new_write_table() { return PageTable<u8>(static_cast<u8**>(zeroed_table())); }
 
 GuestMemory::GuestMemory(bool big_endian)
-    : big_endian_(big_endian), read_pages_(new_read_table()), write_pages_(new_write_table()) {}
+    : layout_generation_(new_layout_generation()),
+      big_endian_(big_endian),
+      read_pages_(new_read_table()),
+      write_pages_(new_write_table()) {}
 
 GuestMemory::~GuestMemory() {
     recycle(read_pages_);
@@ -88,6 +97,8 @@ GuestMemory& GuestMemory::operator=(const GuestMemory& other) {
 
 GuestMemory::GuestMemory(GuestMemory&& other)
     : regions_(std::move(other.regions_)),
+      regions_overlap_(other.regions_overlap_),
+      layout_generation_(other.layout_generation_),
       unmapped_(std::move(other.unmapped_)),
       big_endian_(other.big_endian_),
       read_pages_(std::move(other.read_pages_)),
@@ -103,6 +114,9 @@ GuestMemory::GuestMemory(GuestMemory&& other)
 GuestMemory& GuestMemory::operator=(GuestMemory&& other) {
     if (this != &other) {
         regions_ = std::move(other.regions_);
+        regions_overlap_ = other.regions_overlap_;
+        last_region_ = 0;
+        layout_generation_ = other.layout_generation_;
         unmapped_ = std::move(other.unmapped_);
         big_endian_ = other.big_endian_;
         read_pages_.swap(other.read_pages_);
@@ -148,6 +162,7 @@ void GuestMemory::clear_regions() {
 }
 
 void GuestMemory::rebuild_pages() {
+    layout_generation_ = new_layout_generation();
     // New regions end any write watch.
     recycle(watched_pages_);
     written_pages_.clear();

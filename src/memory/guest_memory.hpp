@@ -152,6 +152,12 @@ public:
     // regions change.
     const u8* const* read_page_table() const { return read_pages_.get(); }
 
+    // Changes, to a value no memory in this process has had, whenever the host
+    // bytes behind guest addresses may have moved (the regions or their
+    // buffers changed). A host pointer into a region stays valid while this
+    // holds the value it had when the pointer was taken.
+    u64 layout_generation() const { return layout_generation_; }
+
     // Checked reads that tell whether the access was backed (and record it when not).
     bool try_read8(u32 address, u8& out);
     bool try_read16(u32 address, u16& out);
@@ -210,6 +216,7 @@ private:
     // Whether two regions share an address; the region find_region found last.
     bool regions_overlap_ = false;
     mutable size_t last_region_ = 0;
+    u64 layout_generation_ = 0;
     AddressRecord unmapped_{kMaxUnmappedRecords};
     bool big_endian_ = false;
     // Page tables come zeroed from calloc, which for tables this large takes

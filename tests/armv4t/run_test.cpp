@@ -176,6 +176,20 @@ TEST(CpuRun, ExecutesCodeAsItIsNow) {
         m.cpu.run(m.memory, whole_code(100));
         EXPECT_EQ(m.r(0), value & 0xFFu);
     }
+    // Other memory under the same addresses (a copy, then moved in, as a
+    // restored machine brings): the code is read where it lives now.
+    machine::GuestMemory copy = m.memory;
+    for (u16 value : {u16{0x2006}, u16{0x2007}}) {
+        copy.write16(kCode + 4, value);
+        m.r(15) = kCode + 2;
+        m.cpu.run(copy, whole_code(100));
+        EXPECT_EQ(m.r(0), value & 0xFFu);
+    }
+    m.memory = std::move(copy);
+    m.memory.write16(kCode + 4, 0x2008);
+    m.r(15) = kCode + 2;
+    m.cpu.run(m.memory, whole_code(100));
+    EXPECT_EQ(m.r(0), 8u);
 }
 
 // Random code run both ways from the same state: the fast loop and single steps

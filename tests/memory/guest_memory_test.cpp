@@ -82,6 +82,14 @@ TEST(GuestMemoryRegions, FirstRegionWinsEvenInsideFastPages) {
     EXPECT_EQ(memory.read32(0x0001800E), 0x01020304u);
     EXPECT_EQ(memory.find_region(0x00018000, 4), 0u);
     EXPECT_EQ(memory.find_region(0x00020000, 4), 1u);
+    // Moved memories still know that their regions overlap (the region found
+    // last is not the answer for an address the earlier one holds).
+    GuestMemory moved(std::move(memory));
+    EXPECT_EQ(moved.find_region(0x00020000, 4), 1u);
+    EXPECT_EQ(moved.find_region(0x00018000, 4), 0u);
+    memory = std::move(moved);
+    EXPECT_EQ(memory.find_region(0x00020000, 4), 1u);
+    EXPECT_EQ(memory.find_region(0x00018000, 4), 0u);
 }
 
 TEST(GuestMemoryRegions, ReadOnlyRegionStopsTheSearchForWrites) {
@@ -121,6 +129,7 @@ TEST(GuestMemoryRegions, CopiesAreIndependent) {
     a.write32(0x05000000, 1);
     GuestMemory b = a;
     b.write32(0x05000000, 2);
+    EXPECT_NE(a.layout_generation(), b.layout_generation());  // b's bytes live elsewhere
     EXPECT_EQ(a.read32(0x05000000), 1u);
     EXPECT_EQ(b.read32(0x05000000), 2u);
     a = b;
@@ -132,8 +141,11 @@ TEST(GuestMemoryRegions, CopiesAreIndependent) {
 TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
     GuestMemory a = standard_layout();
     a.write32(0x05000000, 0x1234);
+    const u64 layout = a.layout_generation();
     GuestMemory b(std::move(a));
     EXPECT_EQ(b.read32(0x05000000), 0x1234u);
+    EXPECT_EQ(b.layout_generation(), layout);  // the same bytes, so host pointers stay valid
+    EXPECT_NE(a.layout_generation(), layout);  // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(a.regions().empty());  // NOLINT(bugprone-use-after-move): documented state
     EXPECT_EQ(a.read32(0x05000000), 0u);
     a = std::move(b);
