@@ -17,6 +17,30 @@ constexpr u32 bits(u32 value, unsigned low, unsigned count) { return (value >> l
 
 u32 carry_of(const Exec& e) { return e.regs.carry(); }
 
+// load_block and store_block word by word through the memory, out of line so
+// that the fast path saves no registers for the calls.
+template <bool Extra>
+[[gnu::noinline, gnu::cold]] u32 load_block_slow(Exec& e, u32* r, u32 list, u32& address) {
+    for (u32 pending = list; pending; pending &= pending - 1) {
+        r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
+        address += 4;
+    }
+    u32 extra = 0;
+    if constexpr (Extra) {
+        extra = e.mem.read32(address & ~3u);
+        address += 4;
+    }
+    return extra;
+}
+template <bool Extra>
+[[gnu::noinline, gnu::cold]] void store_block_slow(Exec& e, const u32* r, u32 list, u32 address, u32 extra) {
+    for (u32 pending = list; pending; pending &= pending - 1) {
+        e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
+        address += 4;
+    }
+    if constexpr (Extra) e.mem.write32(address & ~3u, extra);
+}
+
 // Loads the low registers in `list` (r0-r7, ascending) from consecutive words at
 // `address` (low bits ignored); with Extra one more word follows, which is
 // returned. `address` is advanced past the block. One memory lookup serves the
@@ -37,15 +61,7 @@ TARVEL_HOT u32 load_block(Exec& e, u32* r, u32 list, u32& address) {
         address += bytes;
         return extra;
     }
-    for (u32 pending = list; pending; pending &= pending - 1) {
-        r[std::countr_zero(pending)] = e.mem.read32(address & ~3u);
-        address += 4;
-    }
-    if constexpr (Extra) {
-        extra = e.mem.read32(address & ~3u);
-        address += 4;
-    }
-    return extra;
+    return load_block_slow<Extra>(e, r, list, address);
 }
 
 // Stores the low registers in `list` (ascending) at consecutive words from
@@ -64,11 +80,7 @@ TARVEL_HOT void store_block(Exec& e, const u32* r, u32 list, u32 address, u32 ex
         }
         return;
     }
-    for (u32 pending = list; pending; pending &= pending - 1) {
-        e.mem.write32(address & ~3u, r[std::countr_zero(pending)]);
-        address += 4;
-    }
-    if constexpr (Extra) e.mem.write32(address & ~3u, extra);
+    store_block_slow<Extra>(e, r, list, address, extra);
 }
 
 // LSL, LSR, ASR by an immediate; N, Z and C are set, V is kept.
