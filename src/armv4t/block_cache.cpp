@@ -58,6 +58,10 @@ void BlockCache::guard(Exec& e, u32 pc, u32 bytes) {
         guard_low_ = std::min(guard_low_, low);
         guard_high_ = std::max(guard_high_, high);
     }
+    set_code_guard(e);
+}
+
+void BlockCache::set_code_guard(Exec& e) const {
     // A span of the whole address space leaves out its last byte, where no
     // block can end (the top page would have to hold code).
     e.code_guard_begin = static_cast<u32>(guard_low_);

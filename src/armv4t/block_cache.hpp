@@ -11,11 +11,12 @@
 // A block keeps a copy of the code bytes it was decoded from and is used only
 // while guest memory still holds them. Nothing but the guest's own stores can
 // change memory while run() executes, so a block is compared with memory once
-// per check epoch: a new epoch begins with every run() (services, a restored
-// state or a debugger may have written code since the last) and whenever a
-// store reaches the span of the blocks checked in the current one (Exec's code
-// guard), which also ends the block that is running. Code changed by anything
-// is therefore decoded again, without any notice of the change.
+// per check epoch: a new epoch begins when run() starts after anything else
+// may have written guest memory (services, a restored state, a debugger, the
+// frontend: see begin_run) and whenever a store reaches the span of the blocks
+// checked in the current one (Exec's code guard), which also ends the block
+// that is running. Code changed by anything is therefore decoded again,
+// without any notice of the change.
 
 #include <algorithm>
 #include <cstdlib>
@@ -87,6 +88,7 @@ public:
     BlockCache(const BlockCache&) {}
     BlockCache& operator=(const BlockCache&) {
         slots_.reset();
+        epoch_open_ = false;
         return *this;
     }
     BlockCache(BlockCache&&) noexcept = default;
@@ -95,6 +97,28 @@ public:
     static constexpr u64 tag_of(u32 pc, bool thumb, bool big_endian) {
         return (u64{pc} << 2) | (u64{thumb} << 1) | u64{big_endian} | (u64{1} << 40);
     }
+
+    // Called as run() starts: the check epoch of the last run goes on (and
+    // `e` gets its code guard) when nothing but the interpreter's own run()
+    // can have written guest memory since that run ended: the same memory and
+    // layout, no host write (GuestMemory::host_write_count) and no step() or
+    // traced run in between. Otherwise a new epoch begins.
+    void begin_run(Exec& e) {
+        if (!epoch_open_ || e.mem.layout_generation() != run_layout_ || e.mem.host_write_count() != run_writes_) {
+            begin_epoch(e);
+            return;
+        }
+        set_code_guard(e);
+    }
+    // Called as run() ends (when it ran from blocks).
+    void end_run(const machine::GuestMemory& memory) {
+        run_layout_ = memory.layout_generation();
+        run_writes_ = memory.host_write_count();
+        epoch_open_ = true;
+    }
+    // Guest stores the code guard did not watch (step(), a traced run): the
+    // next run begins a new epoch.
+    void close_epoch() { epoch_open_ = false; }
 
     // Starts a check epoch: every block is compared with memory again before
     // it is used, and `e`'s code guard is emptied.
@@ -153,6 +177,7 @@ private:
     // Widens the code guard to cover [pc, pc + bytes) and the 64 bytes below
     // (where the longest store that reaches pc starts).
     void guard(Exec& e, u32 pc, u32 bytes);
+    void set_code_guard(Exec& e) const;
     static u32 slot_index(u32 pc) { return (pc * 0x9E3779B1u) >> (32 - 10); }
     static_assert(kSlots == 1u << 10);
     void allocate();
@@ -168,6 +193,11 @@ private:
     // The span the code guard covers in this epoch, [guard_low_, guard_high_).
     u64 guard_low_ = 0;
     u64 guard_high_ = 0;
+    // What the memory was as the last run() ended, and whether its epoch may
+    // go on (see begin_run).
+    bool epoch_open_ = false;
+    u64 run_layout_ = 0;
+    u64 run_writes_ = 0;
 };
 
 }  // namespace tarvel::armv4t

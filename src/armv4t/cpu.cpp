@@ -88,6 +88,7 @@ u32 arm_condition_never(Exec& e, u32 inst, u32 pc) {
 }
 
 bool Cpu::step(machine::GuestMemory& memory) {
+    blocks_.close_epoch();  // its stores are not checked against decoded code
     Exec e{regs, memory};
     u32* const r = regs.r;
     if (regs.thumb()) {

@@ -85,11 +85,14 @@ private:
 template <typename OnStep>
 RunResult Cpu::run(machine::GuestMemory& memory, const RunLimits& limits, OnStep&& on_step) {
     if (log::enabled(log::Level::Trace)) {
+        blocks_.close_epoch();
         return memory.big_endian() ? run_loop<true, true>(memory, limits, on_step)
                                    : run_loop<true, false>(memory, limits, on_step);
     }
-    return memory.big_endian() ? run_loop<false, true>(memory, limits, on_step)
-                               : run_loop<false, false>(memory, limits, on_step);
+    const RunResult result = memory.big_endian() ? run_loop<false, true>(memory, limits, on_step)
+                                                 : run_loop<false, false>(memory, limits, on_step);
+    blocks_.end_run(memory);
+    return result;
 }
 
 // Instruction fetch through the page table: aligned values never cross a page.
@@ -169,7 +172,7 @@ RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, O
         goto examine_state;                                        \
     } while (false)
 
-    if constexpr (!Trace) blocks_.begin_epoch(e);
+    if constexpr (!Trace) blocks_.begin_run(e);
     for (;;) {
     examine_state:
         if (regs.thumb()) {

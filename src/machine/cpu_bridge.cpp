@@ -205,6 +205,9 @@ void branch_exchange(TarvelMachine& machine, u32 target) {
 
 Status run_guest(TarvelMachine& m, u64 budget) {
     if (budget == 0) return budget_error(m, budget);
+    // The frontend may have written guest memory through the memory map
+    // since the last call; the interpreter then compares its decoded code again.
+    m.memory.note_outside_writes();
     const TraceSnapshot trace_switch;
     // While a debugger watches, every instruction takes the pass and the
     // monitor is asked before each.

@@ -257,6 +257,7 @@ const u8* GuestMemory::host_read_view(u32 address, u32 length) const {
 }
 
 u8* GuestMemory::host_write_view(u32 address, u32 length) {
+    ++host_writes_;
     auto index = find_region(address, length);
     if (!index || regions_[*index].read_only) return nullptr;
     GuestRegion& region = regions_[*index];

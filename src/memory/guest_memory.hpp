@@ -62,7 +62,10 @@ public:
 
     const std::vector<GuestRegion>& regions() const { return regions_; }
     // The bytes of region i; the length is fixed once the region exists.
-    std::span<u8> region_bytes(size_t i) { return regions_[i].bytes; }
+    std::span<u8> region_bytes(size_t i) {
+        ++host_writes_;
+        return regions_[i].bytes;
+    }
 
     // Moves this memory into the byte buffers of `other`'s regions: the
     // contents are copied there and the buffers swapped, so host pointers a
@@ -118,6 +121,7 @@ public:
         return read32_slow(address);
     }
     void write8(u32 address, u8 value) {
+        ++host_writes_;
         if (u8* page = write_pages_[address >> kPageBits]) {
             page[address & kPageMask] = value;
             return;
@@ -125,11 +129,13 @@ public:
         write8_slow(address, value);
     }
     void write16(u32 address, u16 value) {
+        ++host_writes_;
         u8* page = write_pages_[address >> kPageBits];
         if (page && (address & kPageMask) <= kPageSize - 2) return store16(page + (address & kPageMask), value, big_endian_);
         write16_slow(address, value);
     }
     void write32(u32 address, u32 value) {
+        ++host_writes_;
         u8* page = write_pages_[address >> kPageBits];
         if (page && (address & kPageMask) <= kPageSize - 4) return store32(page + (address & kPageMask), value, big_endian_);
         write32_slow(address, value);
@@ -138,6 +144,8 @@ public:
     // Host pointer to [address, address + length) when the range lies inside one
     // fast-path page (see above), else nullptr; nothing is recorded. `length` is at
     // most kPageSize. Callers fall back to the scalar accesses on nullptr.
+    // fast_write_span is the interpreter's, which watches its own stores into
+    // code: writes through it are not counted in host_write_count().
     const u8* fast_read_span(u32 address, u32 length) const {
         const u8* page = read_pages_[address >> kPageBits];
         return page && (address & kPageMask) + length <= kPageSize ? page + (address & kPageMask) : nullptr;
@@ -151,6 +159,15 @@ public:
     // path applies), for loops that fetch many aligned values. Valid until the
     // regions change.
     const u8* const* read_page_table() const { return read_pages_.get(); }
+
+    // Counts the ways guest memory may have been written other than by the
+    // interpreter's fast path (fast_write_span): every scalar write, every
+    // writable view or region span handed out, and note_outside_writes(),
+    // which code that lets others write through spans it kept (a frontend's
+    // memory map) calls before guest code runs again. The interpreter keeps
+    // decoded code while this and the layout stay as they were.
+    u64 host_write_count() const { return host_writes_; }
+    void note_outside_writes() { ++host_writes_; }
 
     // Changes, to a value no memory in this process has had, whenever the host
     // bytes behind guest addresses may have moved (the regions or their
@@ -217,6 +234,7 @@ private:
     bool regions_overlap_ = false;
     mutable size_t last_region_ = 0;
     u64 layout_generation_ = 0;
+    u64 host_writes_ = 0;
     AddressRecord unmapped_{kMaxUnmappedRecords};
     bool big_endian_ = false;
     // Page tables come zeroed from calloc, which for tables this large takes

@@ -176,6 +176,23 @@ TEST(CpuRun, ExecutesCodeAsItIsNow) {
         m.cpu.run(m.memory, whole_code(100));
         EXPECT_EQ(m.r(0), value & 0xFFu);
     }
+    // A store that step() executes between runs, and a write through a span
+    // kept from before the last run (as the frontend's memory map writes),
+    // reported with note_outside_writes(): the next run sees what they wrote.
+    m.r(1) = 0x2009;
+    m.r(2) = kCode + 4;
+    m.r(15) = kCode;
+    ASSERT_TRUE(m.cpu.step(m.memory));
+    m.cpu.run(m.memory, whole_code(100));
+    EXPECT_EQ(m.r(0), 9u);
+    const std::span<u8> kept = m.memory.region_bytes(0);
+    m.r(15) = kCode + 2;
+    m.cpu.run(m.memory, whole_code(100));
+    kept[kCode + 4] = 0x0A;  // MOVS r0, #10
+    m.memory.note_outside_writes();
+    m.r(15) = kCode + 2;
+    m.cpu.run(m.memory, whole_code(100));
+    EXPECT_EQ(m.r(0), 10u);
     // Other memory under the same addresses (a copy, then moved in, as a
     // restored machine brings): the code is read where it lives now.
     machine::GuestMemory copy = m.memory;
