@@ -26,7 +26,7 @@ TARVEL_HOT u32 arm_branch(Exec& e, u32 inst, u32 pc) {
 
 u32 arm_branch_exchange(Exec& e, u32 inst, u32) {
     const u32 target = e.regs.r[inst & 15];
-    if (target & 1) write_cpsr(e, e.regs.cpsr() | kThumbBit);
+    if (target & 1) set_state(e, true);
     return target & ~1u;
 }
 

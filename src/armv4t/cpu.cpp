@@ -83,7 +83,7 @@ u32 arm_condition_never(Exec& e, u32 inst, u32 pc) {
     }
     const u32 offset = static_cast<u32>(static_cast<i32>(inst << 8) >> 6) | ((inst >> 23) & 2);
     e.regs.r[14] = pc + 4;
-    write_cpsr(e, e.regs.cpsr() | kThumbBit);
+    set_state(e, true);
     return pc + 8 + offset;
 }
 

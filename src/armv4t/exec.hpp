@@ -415,6 +415,12 @@ u32 enter_undefined(Exec& e, u32 return_address);
 u32 enter_software_interrupt(Exec& e, u32 return_address);
 // CPSR writes that may switch mode or state; they flag the event.
 void write_cpsr(Exec& e, u32 value);
+// Enters Thumb or ARM state (BX, BLX); a change is an event for the run loop.
+TARVEL_HOT void set_state(Exec& e, bool thumb) {
+    if (e.regs.thumb() == thumb) return;
+    e.regs.set_thumb(thumb);
+    e.event |= kEventStateChange;
+}
 // Condition 0xF: BLX to Thumb code, anything else does nothing (see cpu.cpp).
 u32 arm_condition_never(Exec& e, u32 inst, u32 pc);
 // MRC and MCR: no coprocessor is present (see cpu.cpp).

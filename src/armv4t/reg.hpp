@@ -96,6 +96,9 @@ public:
     u32 spsr() const;
     void set_spsr(u32 value);
 
+    // The T bit alone (the mode, and so the bank, stay).
+    void set_thumb(bool thumb) { cpsr_ = (cpsr_ & ~kThumbBit) | (thumb ? kThumbBit : 0); }
+
     u32 bank() const { return bank_; }
     u32 mode() const { return cpsr_ & kModeMask; }
     bool thumb() const { return cpsr_ & kThumbBit; }

@@ -171,7 +171,7 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
         // ignored in both forms, as the cores that have BLX ignore them: code
         // that sets them still branches instead of taking an undefined trap.
         if constexpr (H1) r[14] = (pc + 2) | 1;
-        if (!(target & 1)) write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
+        if (!(target & 1)) set_state(e, false);
         return target & ~1u;
     } else {
         const u32 result = Op == 0 ? r[rd] + r[rs] : r[rs];
@@ -382,7 +382,7 @@ u32 thumb_branch_link_to_arm(Exec& e, u32 suffix, u32 pc) {
     u32* r = e.regs.r;
     const u32 target = r[14] + (suffix & 0x7FF) * 2;
     r[14] = (pc + 4) | 1;
-    write_cpsr(e, e.regs.cpsr() & ~kThumbBit);
+    set_state(e, false);
     return target & ~3u;
 }
 

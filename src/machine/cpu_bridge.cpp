@@ -32,12 +32,6 @@ Error budget_error(TarvelMachine& m, u64 budget) {
     return Error::format("CBE execution exceeded {} instructions at 0x{:08x}", budget, m.last_pc);
 }
 
-void set_thumb(armv4t::RegisterFile& regs, bool thumb) {
-    const u32 cpsr = regs.cpsr();
-    const u32 wanted = thumb ? (cpsr | armv4t::kThumbBit) : (cpsr & ~armv4t::kThumbBit);
-    if (wanted != cpsr) regs.set_cpsr(wanted);
-}
-
 // The stretch of memory around `pc` where Cpu::run may execute without the
 // bridge looking: backed by one region for whole words, and clear of the trap
 // area and the return sentinel. Empty when pc is not in such memory.
@@ -100,7 +94,7 @@ enum class PassEnd { Next, Done, Failed };
     ++steps;
     const bool thumb = regs.thumb();
     const u32 pc = regs.r[15] & (thumb ? ~1u : ~3u);
-    regs.set(15, pc);
+    regs.r[15] = pc;
     m.last_pc = pc;
     m.recent_pcs.push(pc);
 
@@ -199,8 +193,8 @@ ScopedExecutionMonitor::ScopedExecutionMonitor(ExecutionMonitor* monitor) : prev
 ScopedExecutionMonitor::~ScopedExecutionMonitor() { current_monitor = previous_; }
 
 void branch_exchange(TarvelMachine& machine, u32 target) {
-    set_thumb(machine.cpu.regs, target & 1);
-    machine.cpu.regs.set(15, target & ~1u);
+    machine.cpu.regs.set_thumb(target & 1);
+    machine.cpu.regs.r[15] = target & ~1u;
 }
 
 Status run_guest(TarvelMachine& m, u64 budget) {
