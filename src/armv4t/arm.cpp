@@ -452,7 +452,7 @@ TARVEL_HOT u32 arm_by_class(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Key, typename A>
-u32 arm_execute(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 arm_execute(Exec& e, u32 inst, u32 pc) {
     constexpr auto& kClasses = kArmClassTable.entries[Key];
     if constexpr (kArmClassTable.depends_on_middle(Key)) {
         switch (arm_variant(inst)) {
@@ -493,33 +493,33 @@ u32 arm_execute_in_run(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Key, bool BigEndian>
-constexpr Handler arm_run_handler() {
+constexpr OpHandler arm_run_handler() {
     if constexpr (kArmClassTable.entries[Key][0] == ArmClass::SoftwareInt) {
-        return &stop_before;
+        return &arm_op<&stop_before>;
     } else if constexpr (Key == arm_key(kArmIdleLoop)) {
-        return &arm_execute_in_run<Key, ArmAccess<Key, BigEndian>>;
+        return &arm_op<&arm_execute_in_run<Key, ArmAccess<Key, BigEndian>>>;
     } else {
-        return &arm_execute<Key, ArmAccess<Key, BigEndian>>;
+        return &arm_op<&arm_execute<Key, ArmAccess<Key, BigEndian>>>;
     }
 }
 
 template <bool BigEndian, u32... Keys>
-constexpr std::array<Handler, 4096> make_step_table(std::integer_sequence<u32, Keys...>) {
-    return {&arm_execute<Keys, ArmAccess<Keys, BigEndian>>...};
+constexpr std::array<OpHandler, 4096> make_step_table(std::integer_sequence<u32, Keys...>) {
+    return {&arm_op<&arm_execute<Keys, ArmAccess<Keys, BigEndian>>>...};
 }
 template <bool BigEndian, u32... Keys>
-constexpr std::array<Handler, 4096> make_run_table(std::integer_sequence<u32, Keys...>) {
+constexpr std::array<OpHandler, 4096> make_run_table(std::integer_sequence<u32, Keys...>) {
     return {arm_run_handler<Keys, BigEndian>()...};
 }
 
 }  // namespace
 
 namespace detail {
-const std::array<Handler, 4096> kArmStepHandlers[2] = {
+const std::array<OpHandler, 4096> kArmStepHandlers[2] = {
     make_step_table<false>(std::make_integer_sequence<u32, 4096>{}),
     make_step_table<true>(std::make_integer_sequence<u32, 4096>{}),
 };
-const std::array<Handler, 4096> kArmRunHandlers[2] = {
+const std::array<OpHandler, 4096> kArmRunHandlers[2] = {
     make_run_table<false>(std::make_integer_sequence<u32, 4096>{}),
     make_run_table<true>(std::make_integer_sequence<u32, 4096>{}),
 };

@@ -79,14 +79,15 @@ void BlockCache::decode(CodeBlock& block, u32 pc, const u8* code, bool thumb, bo
         DecodedOp& op = block.ops[count++];
         if (thumb) {
             const u32 inst = big_endian ? load_be16(at) : load_le16(at);
-            op = {detail::kThumbRunHandlers[big_endian][inst >> 6], inst};
+            op = {detail::kThumbRunHandlers[big_endian][inst >> 6], inst, 0};
             if (thumb_may_branch(inst)) break;
         } else {
             const u32 inst = big_endian ? load_be32(at) : load_le32(at);
-            op = {detail::kArmRunHandlers[big_endian][arm_key(inst)], inst};
+            op = {detail::kArmRunHandlers[big_endian][arm_key(inst)], inst, 0};
             if (arm_may_branch(inst)) break;
         }
     }
+    block.ops[count - 1].last = 1;
     block.tag = tag_of(pc, thumb, big_endian);
     block.count = count;
     block.bytes = count * size;

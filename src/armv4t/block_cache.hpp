@@ -33,11 +33,6 @@ namespace tarvel::armv4t {
 bool arm_may_branch(u32 inst);
 bool thumb_may_branch(u32 inst);
 
-struct DecodedOp {
-    Handler handler;
-    u32 inst;
-};
-
 struct CodeBlock {
     static constexpr u32 kMaxOps = 16;
     static constexpr u32 kMaxBytes = kMaxOps * 4;

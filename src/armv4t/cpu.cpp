@@ -72,6 +72,16 @@ u32 arm_coprocessor_transfer(Exec& e, u32 inst, u32 pc) {
     return pc + 4;
 }
 
+u32 arm_skipped_op(Exec& e, const DecodedOp* op, u32 pc) {
+    if (log::enabled(log::Level::Trace)) detail::trace_arm_condition_failed();
+    return run_next<4>(e, op, pc, pc + 4);
+}
+
+u32 arm_never_op(Exec& e, const DecodedOp* op, u32 pc) {
+    e.regs.r[15] = pc + 8;
+    return run_next<4>(e, op, pc, arm_condition_never(e, op->inst, pc));
+}
+
 // Condition 0xF never executes in ARMv4T, except for the branch with link and
 // exchange to Thumb code that later cores put there (applications for this
 // platform use it): lr = the next instruction, Thumb state, and bit 24 adds a
@@ -95,8 +105,8 @@ bool Cpu::step(machine::GuestMemory& memory) {
         const u32 pc = r[15] & ~1u;
         const u16 inst = memory.read16(pc);
         if (log::enabled(log::Level::Trace)) detail::trace_thumb(pc, inst);
-        r[15] = pc + 4;
-        r[15] = detail::kThumbStepHandlers[memory.big_endian()][inst >> 6](e, inst, pc);
+        const DecodedOp op{detail::kThumbStepHandlers[memory.big_endian()][inst >> 6], inst, 1};
+        r[15] = op.handler(e, &op, pc);
         return !(e.event & kEventUndefined);
     }
 
@@ -104,18 +114,8 @@ bool Cpu::step(machine::GuestMemory& memory) {
     const u32 pc = r[15];
     const u32 inst = ror32(memory.read32(pc & ~3u), (pc & 3) * 8);
     if (log::enabled(log::Level::Trace)) detail::trace_arm(pc, inst, regs.cpsr());
-    if (!condition_passes(inst >> 28, regs)) {
-        if ((inst >> 28) == 0xF) {
-            r[15] = pc + 8;
-            r[15] = arm_condition_never(e, inst, pc);
-            return true;
-        }
-        TARVEL_LOG(Trace, kArmTarget, "cond not met");
-        r[15] = pc + 4;
-        return true;
-    }
-    r[15] = pc + 8;
-    r[15] = detail::kArmStepHandlers[memory.big_endian()][arm_key(inst)](e, inst, pc);
+    const DecodedOp op{detail::kArmStepHandlers[memory.big_endian()][arm_key(inst)], inst, 1};
+    r[15] = op.handler(e, &op, pc);
     return !(e.event & kEventUndefined);
 }
 

@@ -47,10 +47,10 @@ struct RunResult {
 
 namespace detail {
 // One table per guest byte order (index 1: big-endian).
-extern const std::array<Handler, 4096> kArmStepHandlers[2];
-extern const std::array<Handler, 4096> kArmRunHandlers[2];
-extern const std::array<Handler, 1024> kThumbStepHandlers[2];
-extern const std::array<Handler, 1024> kThumbRunHandlers[2];
+extern const std::array<OpHandler, 4096> kArmStepHandlers[2];
+extern const std::array<OpHandler, 4096> kArmRunHandlers[2];
+extern const std::array<OpHandler, 1024> kThumbStepHandlers[2];
+extern const std::array<OpHandler, 1024> kThumbRunHandlers[2];
 void trace_arm(u32 pc, u32 inst, u32 cpsr);
 void trace_arm_condition_failed();
 void trace_thumb(u32 pc, u16 inst);
@@ -65,8 +65,9 @@ public:
     // ARM condition failed.
     bool step(machine::GuestMemory& memory);
 
-    // Executes until one of the stops listed above. `on_step(pc)` is called after
-    // each executed instruction with its address.
+    // Executes until one of the stops listed above. `on_step(pc)` is called for
+    // each executed instruction with its address, in order, after it (and
+    // possibly after the instructions that follow it in its decoded block).
     template <typename OnStep>
     RunResult run(machine::GuestMemory& memory, const RunLimits& limits, OnStep&& on_step);
     RunResult run(machine::GuestMemory& memory, const RunLimits& limits) {
@@ -76,6 +77,8 @@ public:
 private:
     template <bool Trace, bool BigEndian, typename OnStep>
     RunResult run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& on_step);
+    template <bool Thumb, bool Trace, bool BigEndian, typename Hook>
+    bool run_in_state(Exec& e, const RunLimits& limits, Hook& on_step, u64& steps, u32& pc, RunResult& out);
 
     // Decoded code for run() (not part of the machine's state: it is checked
     // against guest memory whenever it is used).
@@ -132,163 +135,105 @@ struct LocalHook<Hook, false> {
     Hook& hook;
 };
 
-// Without tracing, code runs from decoded blocks; an instruction where no
-// block can be had (and every instruction when tracing) is fetched and decoded
-// where it stands and run as a block of one. Both ways execute the same
-// handlers in the same order and stop at the same places.
-template <bool Trace, bool BigEndian, typename OnStep>
-RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& caller_hook) {
-    LocalHook<OnStep> local_hook(caller_hook);
-    auto& on_step = local_hook.hook;
-    Exec e{regs, memory};
+// Runs code in one state (Thumb or ARM) until it stops or the state may have
+// changed. Without tracing, code runs from decoded blocks; an instruction
+// where no block can be had (and every instruction when tracing) is fetched
+// and decoded where it stands and run as a block of one. Both ways execute
+// the same handlers in the same order and stop at the same places. Returns
+// true when the run is over (`out` says how), false when the state must be
+// examined again.
+template <bool Thumb, bool Trace, bool BigEndian, typename Hook>
+TARVEL_HOT bool Cpu::run_in_state(Exec& e, const RunLimits& limits, Hook& on_step, u64& steps, u32& pc,
+                                  RunResult& out) {
+    constexpr u32 kSize = Thumb ? 2 : 4;
     u32* const r = regs.r;
-    const u8* const* const pages = memory.read_page_table();
-    const Handler* const arm_handlers = detail::kArmRunHandlers[BigEndian].data();
-    const Handler* const thumb_handlers = detail::kThumbRunHandlers[BigEndian].data();
+    machine::GuestMemory& memory = e.mem;
+    const u8* const* const pages = e.read_pages;
     const u32 window_begin = limits.window_begin;
     const u32 window_size = limits.window_end - limits.window_begin;
     const u64 max_steps = limits.max_steps;
-    u64 steps = 0;
-    u32 pc = r[15];
-    if (max_steps == 0) return {0, RunStop::StepLimit, pc};
-
-    // The pc lives in a local between instructions; r[15] holds it (aligned) at
-    // every exit and the architectural value while an instruction executes.
-    // After an instruction that raised an event (and whose step is counted), the
-    // state is examined again from `next`.
-#define TARVEL_AFTER_EVENT(next)                                   \
-    do {                                                           \
-        ++steps;                                                   \
-        on_step(pc);                                               \
-        if (e.event & kEventUndefined) {                           \
-            r[15] = next;                                          \
-            return {steps, RunStop::Undefined, pc};                \
-        }                                                          \
-        if (e.event & kEventCodeWritten) blocks_.begin_epoch(e);   \
-        e.event = kEventNone;                                      \
-        r[15] = next;                                              \
-        if (steps == max_steps) return {steps, RunStop::StepLimit, pc}; \
-        pc = next;                                                 \
-        goto examine_state;                                        \
-    } while (false)
-
-    if constexpr (!Trace) blocks_.begin_run(e);
+    pc &= ~(kSize - 1);
     for (;;) {
-    examine_state:
-        if (regs.thumb()) {
-            pc &= ~1u;
-            for (;;) {
-                if (pc - window_begin >= window_size) {
-                    r[15] = pc;
-                    return {steps, RunStop::OutsideWindow, pc};
-                }
-                // The block at pc, or the one instruction there decoded where it stands.
-                const CodeBlock* block = nullptr;
-                if constexpr (!Trace) block = blocks_.find<true, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
-                DecodedOp single;
-                const DecodedOp* first;
-                const DecodedOp* last_op;
-                if (block && max_steps - steps >= block->count) [[likely]] {
-                    first = block->ops;
-                    last_op = first + block->count - 1;
-                } else {
-                    const u16 inst = fetch16<BigEndian>(memory, pages, pc);
-                    single = {thumb_handlers[inst >> 6], inst};
-                    first = last_op = &single;
-                }
-                for (const DecodedOp* op = first;; ++op) {
-                    if constexpr (Trace) detail::trace_thumb(pc, static_cast<u16>(op->inst));
-                    r[15] = pc + 4;
-                    const u32 next = op->handler(e, op->inst, pc);
-                    if (e.event) [[unlikely]] {
-                        steps += static_cast<u64>(op - first);
-                        if (e.event & kEventSpecial) {
-                            r[15] = pc;
-                            return {steps, RunStop::BridgeInstruction, pc};
-                        }
-                        TARVEL_AFTER_EVENT(next);
-                    }
-                    on_step(pc);
-                    if (op == last_op) {
-                        steps += static_cast<u64>(last_op - first) + 1;
-                        const u32 last = pc;
-                        pc = next & ~1u;
-                        if (steps == max_steps) {
-                            r[15] = pc;
-                            return {steps, RunStop::StepLimit, last};
-                        }
-                        break;
-                    }
-                    pc += 2;
-                }
-            }
+        if (pc - window_begin >= window_size) {
+            r[15] = pc;
+            out = {steps, RunStop::OutsideWindow, pc};
+            return true;
+        }
+        const CodeBlock* block = nullptr;
+        if constexpr (!Trace) block = blocks_.find<Thumb, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
+        DecodedOp single;
+        const DecodedOp* first;
+        if (block && max_steps - steps >= block->count) [[likely]] {
+            first = block->ops;
         } else {
-            pc &= ~3u;
-            for (;;) {
-                if (pc - window_begin >= window_size) {
-                    r[15] = pc;
-                    return {steps, RunStop::OutsideWindow, pc};
-                }
-                const CodeBlock* block = nullptr;
-                if constexpr (!Trace) block = blocks_.find<false, BigEndian>(e, pages, pc, window_size - (pc - window_begin));
-                DecodedOp single;
-                const DecodedOp* first;
-                const DecodedOp* last_op;
-                if (block && max_steps - steps >= block->count) [[likely]] {
-                    first = block->ops;
-                    last_op = first + block->count - 1;
-                } else {
-                    const u32 inst = fetch32<BigEndian>(memory, pages, pc);
-                    single = {arm_handlers[((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)], inst};
-                    first = last_op = &single;
-                }
-                for (const DecodedOp* op = first;; ++op) {
-                    const u32 inst = op->inst;
-                    if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
-                    const u32 cond = inst >> 28;
-                    u32 next;
-                    if (cond != 0xE && !condition_passes(cond, regs)) [[unlikely]] {
-                        if (cond == 0xF) {
-                            r[15] = pc + 8;
-                            next = arm_condition_never(e, inst, pc);
-                            if (e.event) {
-                                steps += static_cast<u64>(op - first);
-                                TARVEL_AFTER_EVENT(next);
-                            }
-                        } else {
-                            if constexpr (Trace) detail::trace_arm_condition_failed();
-                            next = pc + 4;
-                        }
-                    } else {
-                        r[15] = pc + 8;
-                        next = op->handler(e, inst, pc);
-                        if (e.event) [[unlikely]] {
-                            steps += static_cast<u64>(op - first);
-                            if (e.event & kEventSpecial) {
-                                r[15] = pc;
-                                e.event = kEventNone;
-                                return {steps, RunStop::BridgeInstruction, pc};
-                            }
-                            TARVEL_AFTER_EVENT(next);
-                        }
-                    }
-                    on_step(pc);
-                    if (op == last_op) {
-                        steps += static_cast<u64>(last_op - first) + 1;
-                        const u32 last = pc;
-                        pc = next & ~3u;
-                        if (steps == max_steps) {
-                            r[15] = pc;
-                            return {steps, RunStop::StepLimit, last};
-                        }
-                        break;
-                    }
-                    pc += 4;
-                }
+            if constexpr (Thumb) {
+                const u16 inst = fetch16<BigEndian>(memory, pages, pc);
+                if constexpr (Trace) detail::trace_thumb(pc, inst);
+                single = {detail::kThumbRunHandlers[BigEndian][inst >> 6], inst, 1};
+            } else {
+                const u32 inst = fetch32<BigEndian>(memory, pages, pc);
+                if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
+                single = {detail::kArmRunHandlers[BigEndian][((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)], inst, 1};
             }
+            first = &single;
+        }
+        const u32 next = first->handler(e, first, pc);
+        // The instructions before the one that stopped ran one after another.
+        const u32 before = static_cast<u32>(e.stopped_at - first);
+        for (u32 i = 0; i < before; ++i) on_step(pc + i * kSize);
+        steps += before;
+        const u32 stop_pc = pc + before * kSize;
+        if (e.event) [[unlikely]] {
+            if (e.event & kEventSpecial) {  // stopped before it
+                e.event = kEventNone;
+                r[15] = stop_pc;
+                out = {steps, RunStop::BridgeInstruction, stop_pc};
+                return true;
+            }
+            ++steps;
+            on_step(stop_pc);
+            r[15] = next;
+            if (e.event & kEventUndefined) {
+                out = {steps, RunStop::Undefined, stop_pc};
+                return true;
+            }
+            if (e.event & kEventCodeWritten) blocks_.begin_epoch(e);
+            e.event = kEventNone;
+            pc = next;
+            if (steps == max_steps) {
+                out = {steps, RunStop::StepLimit, stop_pc};
+                return true;
+            }
+            return false;
+        }
+        ++steps;
+        on_step(stop_pc);
+        pc = next & ~(kSize - 1);
+        if (steps == max_steps) {
+            r[15] = pc;
+            out = {steps, RunStop::StepLimit, stop_pc};
+            return true;
         }
     }
-#undef TARVEL_AFTER_EVENT
+}
+
+// The pc lives in a local between instructions; r[15] holds it (aligned) at
+// every exit and the architectural value while an instruction executes.
+template <bool Trace, bool BigEndian, typename OnStep>
+RunResult Cpu::run_loop(machine::GuestMemory& memory, const RunLimits& limits, OnStep& caller_hook) {
+    LocalHook<OnStep> local_hook(caller_hook);
+    Exec e{regs, memory};
+    u64 steps = 0;
+    u32 pc = regs.r[15];
+    if (limits.max_steps == 0) return {0, RunStop::StepLimit, pc};
+    if constexpr (!Trace) blocks_.begin_run(e);
+    RunResult out;
+    for (;;) {
+        const bool over = regs.thumb()
+                              ? run_in_state<true, Trace, BigEndian>(e, limits, local_hook.hook, steps, pc, out)
+                              : run_in_state<false, Trace, BigEndian>(e, limits, local_hook.hook, steps, pc, out);
+        if (over) return out;
+    }
 }
 
 }  // namespace tarvel::armv4t

@@ -24,6 +24,8 @@ enum ExecEvent : u32 {
     kEventCodeWritten = 8,  // a store reached code the run loop has decoded
 };
 
+struct DecodedOp;
+
 struct Exec {
     RegisterFile& regs;
     machine::GuestMemory& mem;
@@ -43,6 +45,8 @@ struct Exec {
     // store overlapping it starts inside.
     u32 code_guard_begin = 0;
     u32 code_guard_bytes = 0;
+    // The instruction that ended the last run of decoded instructions (see OpHandler).
+    const DecodedOp* stopped_at = nullptr;
 };
 
 // Every guest store passes here with its lowest address.
@@ -425,6 +429,57 @@ TARVEL_HOT void set_state(Exec& e, bool thumb) {
 u32 arm_condition_never(Exec& e, u32 inst, u32 pc);
 // MRC and MCR: no coprocessor is present (see cpu.cpp).
 u32 arm_coprocessor_transfer(Exec& e, u32 inst, u32 pc);
+
+// ---------------------------------------------------------------- decoded instructions
+
+// Runs the instruction `op` (at `pc`) and, unless it is the last of its block
+// or raised an event, the ones that follow it: each calls the next itself (as
+// a tail call), so that every instruction has a dispatch of its own for the
+// host's branch prediction and no loop runs between two instructions. Returns
+// where execution continues after the instruction that stopped, which is left
+// in Exec::stopped_at.
+using OpHandler = u32 (*)(Exec& e, const DecodedOp* op, u32 pc);
+
+struct DecodedOp {
+    OpHandler handler;
+    u32 inst;
+    u32 last;  // nonzero for the last instruction of a block, or one run alone
+};
+
+template <u32 Size>
+TARVEL_HOT u32 run_next(Exec& e, const DecodedOp* op, u32 pc, u32 next) {
+    if ((op->last | e.event) != 0) [[unlikely]] {
+        e.stopped_at = op;
+        return next;
+    }
+    return op[1].handler(e, op + 1, pc + Size);
+}
+
+// The OpHandler of a Thumb handler.
+template <Handler H>
+u32 thumb_op(Exec& e, const DecodedOp* op, u32 pc) {
+    e.regs.r[15] = pc + 4;
+    return run_next<2>(e, op, pc, H(e, op->inst, pc));
+}
+
+// An ARM instruction whose condition failed, or of condition "never" (see
+// arm_condition_never): out of line, so that the handlers stay free of calls
+// and save no registers.
+[[gnu::noinline]] u32 arm_skipped_op(Exec& e, const DecodedOp* op, u32 pc);
+[[gnu::noinline]] u32 arm_never_op(Exec& e, const DecodedOp* op, u32 pc);
+
+// The OpHandler of an ARM handler: the condition decides whether it runs.
+template <Handler H>
+u32 arm_op(Exec& e, const DecodedOp* op, u32 pc) {
+    const u32 inst = op->inst;
+    if (inst < 0xE0000000u) [[unlikely]] {
+        if (!condition_passes(inst >> 28, e.regs)) return arm_skipped_op(e, op, pc);
+    } else if (inst >= 0xF0000000u) [[unlikely]] {
+        return arm_never_op(e, op, pc);
+    }
+    e.regs.r[15] = pc + 8;
+    return run_next<4>(e, op, pc, H(e, inst, pc));
+}
 
 // Branch-to-self words: the guest's idle loop.
 inline constexpr u32 kArmIdleLoop = 0xEAFFFFFE;

@@ -407,7 +407,7 @@ TARVEL_HOT u32 thumb_long_branch(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Key, typename A>
-u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
+TARVEL_HOT u32 thumb_execute(Exec& e, u32 inst, u32 pc) {
     constexpr ThumbClass C = kThumbClassTable.entries[Key];
     constexpr u32 kTop = Key << 6;  // the instruction's bits 15..6, bits 5..0 clear
     if constexpr (C == ThumbClass::Shifted) {
@@ -482,35 +482,35 @@ u32 thumb_execute_checked(Exec& e, u32 inst, u32 pc) {
 }
 
 template <u32 Key, bool BigEndian>
-constexpr Handler thumb_run_handler() {
+constexpr OpHandler thumb_run_handler() {
     constexpr ThumbClass C = kThumbClassTable.entries[Key];
     constexpr u32 kTop = Key << 6;
     if constexpr (C == ThumbClass::SoftwareInt) {
-        return &stop_before;
+        return &thumb_op<&stop_before>;
     } else if constexpr (C == ThumbClass::Branch && kTop == (kThumbIdleLoop & 0xFFC0)) {
-        return &thumb_execute_checked<Key, ThumbAccess<Key, BigEndian>>;
+        return &thumb_op<&thumb_execute_checked<Key, ThumbAccess<Key, BigEndian>>>;
     } else {
-        return &thumb_execute<Key, ThumbAccess<Key, BigEndian>>;
+        return &thumb_op<&thumb_execute<Key, ThumbAccess<Key, BigEndian>>>;
     }
 }
 
 template <bool BigEndian, u32... Keys>
-constexpr std::array<Handler, 1024> make_step_table(std::integer_sequence<u32, Keys...>) {
-    return {&thumb_execute<Keys, ThumbAccess<Keys, BigEndian>>...};
+constexpr std::array<OpHandler, 1024> make_step_table(std::integer_sequence<u32, Keys...>) {
+    return {&thumb_op<&thumb_execute<Keys, ThumbAccess<Keys, BigEndian>>>...};
 }
 template <bool BigEndian, u32... Keys>
-constexpr std::array<Handler, 1024> make_run_table(std::integer_sequence<u32, Keys...>) {
+constexpr std::array<OpHandler, 1024> make_run_table(std::integer_sequence<u32, Keys...>) {
     return {thumb_run_handler<Keys, BigEndian>()...};
 }
 
 }  // namespace
 
 namespace detail {
-const std::array<Handler, 1024> kThumbStepHandlers[2] = {
+const std::array<OpHandler, 1024> kThumbStepHandlers[2] = {
     make_step_table<false>(std::make_integer_sequence<u32, 1024>{}),
     make_step_table<true>(std::make_integer_sequence<u32, 1024>{}),
 };
-const std::array<Handler, 1024> kThumbRunHandlers[2] = {
+const std::array<OpHandler, 1024> kThumbRunHandlers[2] = {
     make_run_table<false>(std::make_integer_sequence<u32, 1024>{}),
     make_run_table<true>(std::make_integer_sequence<u32, 1024>{}),
 };
