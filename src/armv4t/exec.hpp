@@ -37,6 +37,9 @@ struct Exec {
     // not change under a handler): a hot load is then one page lookup away
     // from the guest bytes.
     const u8* const* read_pages = mem.read_page_table();
+    // The fast-path write table, also fixed while instructions execute (its
+    // entries are not: the write watch changes them, so each access reads one).
+    u8* const* write_pages = mem.write_page_table();
     // The span of the code the run loop has decoded blocks from (see
     // BlockCache): a store that starts at an address in [code_guard_begin,
     // code_guard_begin + code_guard_bytes) sets kEventCodeWritten, so that the
@@ -61,11 +64,10 @@ TARVEL_HOT const u8* fast_read_at(const Exec& e, u32 address) {
     const u8* page = e.read_pages[address >> machine::GuestMemory::kPageBits];
     return page ? page + (address & machine::GuestMemory::kPageMask) : nullptr;
 }
-// Writes look their page up in the memory's own table each time: the write
-// watch clears and restores its entries.
 TARVEL_HOT u8* fast_write_at(Exec& e, u32 address) {
     guard_code(e, address);
-    return e.mem.fast_write_span(address, 1);
+    u8* page = e.write_pages[address >> machine::GuestMemory::kPageBits];
+    return page ? page + (address & machine::GuestMemory::kPageMask) : nullptr;
 }
 // As GuestMemory::fast_read_span / fast_write_span, through the kept tables.
 TARVEL_HOT const u8* fast_read_block(const Exec& e, u32 address, u32 length) {
@@ -76,7 +78,10 @@ TARVEL_HOT const u8* fast_read_block(const Exec& e, u32 address, u32 length) {
 }
 TARVEL_HOT u8* fast_write_block(Exec& e, u32 address, u32 length) {
     guard_code(e, address);
-    return e.mem.fast_write_span(address, length);
+    u8* page = e.write_pages[address >> machine::GuestMemory::kPageBits];
+    return page && (address & machine::GuestMemory::kPageMask) + length <= machine::GuestMemory::kPageSize
+               ? page + (address & machine::GuestMemory::kPageMask)
+               : nullptr;
 }
 
 template <bool BigEndian>

@@ -144,8 +144,9 @@ public:
     // Host pointer to [address, address + length) when the range lies inside one
     // fast-path page (see above), else nullptr; nothing is recorded. `length` is at
     // most kPageSize. Callers fall back to the scalar accesses on nullptr.
-    // fast_write_span is the interpreter's, which watches its own stores into
-    // code: writes through it are not counted in host_write_count().
+    // fast_write_span (like write_page_table below) is the interpreter's,
+    // which watches its own stores into code: writes through it are not
+    // counted in host_write_count().
     const u8* fast_read_span(u32 address, u32 length) const {
         const u8* page = read_pages_[address >> kPageBits];
         return page && (address & kPageMask) + length <= kPageSize ? page + (address & kPageMask) : nullptr;
@@ -159,9 +160,12 @@ public:
     // path applies), for loops that fetch many aligned values. Valid until the
     // regions change.
     const u8* const* read_page_table() const { return read_pages_.get(); }
+    // The same for writes. Its entries change while the write watch is on, so
+    // they are to be read at each access.
+    u8* const* write_page_table() const { return write_pages_.get(); }
 
     // Counts the ways guest memory may have been written other than by the
-    // interpreter's fast path (fast_write_span): every scalar write, every
+    // interpreter's fast path (fast_write_span, write_page_table): every scalar write, every
     // writable view or region span handed out, and note_outside_writes(),
     // which code that lets others write through spans it kept (a frontend's
     // memory map) calls before guest code runs again. The interpreter keeps
