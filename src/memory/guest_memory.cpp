@@ -99,6 +99,7 @@ GuestMemory::GuestMemory(GuestMemory&& other)
     : regions_(std::move(other.regions_)),
       regions_overlap_(other.regions_overlap_),
       layout_generation_(other.layout_generation_),
+      host_writes_(other.host_writes_ + 1),
       unmapped_(std::move(other.unmapped_)),
       big_endian_(other.big_endian_),
       read_pages_(std::move(other.read_pages_)),
@@ -117,6 +118,7 @@ GuestMemory& GuestMemory::operator=(GuestMemory&& other) {
         regions_overlap_ = other.regions_overlap_;
         last_region_ = 0;
         layout_generation_ = other.layout_generation_;
+        host_writes_ = other.host_writes_ + 1;
         unmapped_ = std::move(other.unmapped_);
         big_endian_ = other.big_endian_;
         read_pages_.swap(other.read_pages_);

@@ -142,9 +142,11 @@ TEST(GuestMemoryRegions, MovedFromMemoryIsEmptyButUsable) {
     GuestMemory a = standard_layout();
     a.write32(0x05000000, 0x1234);
     const u64 layout = a.layout_generation();
+    const u64 writes = a.host_write_count();
     GuestMemory b(std::move(a));
     EXPECT_EQ(b.read32(0x05000000), 0x1234u);
     EXPECT_EQ(b.layout_generation(), layout);  // the same bytes, so host pointers stay valid
+    EXPECT_GT(b.host_write_count(), writes);   // never back to a count seen with that layout
     EXPECT_NE(a.layout_generation(), layout);  // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(a.regions().empty());  // NOLINT(bugprone-use-after-move): documented state
     EXPECT_EQ(a.read32(0x05000000), 0u);
