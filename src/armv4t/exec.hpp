@@ -478,8 +478,7 @@ template <Handler H>
 u32 arm_op(Exec& e, const DecodedOp* op, u32 pc) {
     const u32 inst = op->inst;
     if (inst < 0xE0000000u) [[unlikely]] {
-        // Through the table, without branches: thousands of handlers inline this.
-        if (!((kConditions.pass[inst >> 28] >> e.regs.nzcv()) & 1)) return arm_skipped_op(e, op, pc);
+        if (!condition_passes(inst >> 28, e.regs)) return arm_skipped_op(e, op, pc);
     } else if (inst >= 0xF0000000u) [[unlikely]] {
         return arm_never_op(e, op, pc);
     }
