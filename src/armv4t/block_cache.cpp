@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "armv4t/block_ops.hpp"
 #include "armv4t/cpu.hpp"
 #include "armv4t/decode_table.hpp"
 
@@ -80,10 +81,12 @@ void BlockCache::decode(CodeBlock& block, u32 pc, const u8* code, bool thumb, bo
         if (thumb) {
             const u32 inst = big_endian ? load_be16(at) : load_le16(at);
             op = {detail::kThumbRunHandlers[big_endian][inst >> 6], inst, 0};
+            predecode_block_transfer(op, true, big_endian);
             if (thumb_may_branch(inst)) break;
         } else {
             const u32 inst = big_endian ? load_be32(at) : load_le32(at);
             op = {detail::kArmRunHandlers[big_endian][arm_key(inst)], inst, 0};
+            predecode_block_transfer(op, false, big_endian);
             if (arm_may_branch(inst)) break;
         }
     }

@@ -449,6 +449,9 @@ struct DecodedOp {
     OpHandler handler;
     u32 inst;
     u32 last;  // nonzero for the last instruction of a block, or one run alone
+    // What a handler made for one decoded form takes ready-made instead of
+    // working it out from `inst` each time (see block_ops.hpp); zero otherwise.
+    u64 operands = 0;
 };
 
 template <u32 Size>
