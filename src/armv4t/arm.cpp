@@ -223,8 +223,8 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
         const bool done = Byte ? A::load_byte(e, address, value) : A::load_word(e, address, value);
         if constexpr (A::kFast) {
             if (!done) [[unlikely]]
-                return out_of_line<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
-                                                        SlowAccess>>(e, inst, pc);
+                return defer_to_slow_twin<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
+                                                        SlowAccess>>(e);
         }
         // Base written back first, so that a load into the base register wins.
         if constexpr (kWriteback) {
@@ -236,8 +236,8 @@ TARVEL_HOT u32 arm_single_transfer(Exec& e, u32 inst, u32 pc) {
         const bool done = Byte ? A::store_byte(e, address, value) : A::store_word(e, address, value);
         if constexpr (A::kFast) {
             if (!done) [[unlikely]]
-                return out_of_line<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
-                                                        SlowAccess>>(e, inst, pc);
+                return defer_to_slow_twin<&arm_single_transfer<RegisterOffset, Pre, Up, Byte, Writeback, Load, ShiftType,
+                                                        SlowAccess>>(e);
         }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
@@ -266,8 +266,7 @@ TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
         if constexpr (Sh == 3) done = A::load_signed_half(e, address, value);
         if constexpr (A::kFast) {
             if (!done) [[unlikely]]
-                return out_of_line<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(
-                    e, inst, pc);
+                return defer_to_slow_twin<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(e);
         }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
@@ -277,8 +276,7 @@ TARVEL_HOT u32 arm_halfword_transfer(Exec& e, u32 inst, u32 pc) {
         const bool done = A::store_half(e, address, r[rd]);
         if constexpr (A::kFast) {
             if (!done) [[unlikely]]
-                return out_of_line<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(
-                    e, inst, pc);
+                return defer_to_slow_twin<&arm_halfword_transfer<Pre, Up, Immediate, Writeback, Load, Sh, SlowAccess>>(e);
         }
         if constexpr (kWriteback) {
             if (rn == 15) next = offset_address; else r[rn] = offset_address;
@@ -362,7 +360,7 @@ template <bool Pre, bool Up, bool S, bool Writeback, bool Load>
 }
 
 // The common case kept small: a non-empty list without the S bit, in one fast
-// page. Everything else takes the general path.
+// page. Everything else takes the general path, as the slow twin.
 template <bool Pre, bool Up, bool S, bool Writeback, bool Load, typename A>
 TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
     if constexpr (!S && A::kFast) {
@@ -391,7 +389,7 @@ TARVEL_HOT u32 arm_block_transfer(Exec& e, u32 inst, u32 pc) {
             }
         }
     }
-    return arm_block_transfer_general<Pre, Up, S, Writeback, Load>(e, inst, pc);
+    return defer_to_slow_twin<&arm_block_transfer_general<Pre, Up, S, Writeback, Load>>(e);
 }
 
 // ---------------------------------------------------------------- exceptions and coprocessor

@@ -22,9 +22,12 @@ enum ExecEvent : u32 {
     kEventUndefined = 2,    // the undefined-instruction exception was entered
     kEventSpecial = 4,      // (run tables only) stopped before the instruction
     kEventCodeWritten = 8,  // a store reached code the run loop has decoded
+    kEventSlowTwin = 16,    // an access missed the fast path: Exec::slow_twin runs the instruction
 };
 
 struct DecodedOp;
+struct Exec;
+using Handler = u32 (*)(Exec& e, u32 inst, u32 pc);
 
 struct Exec {
     RegisterFile& regs;
@@ -50,6 +53,9 @@ struct Exec {
     u32 code_guard_bytes = 0;
     // The instruction that ended the last run of decoded instructions (see OpHandler).
     const DecodedOp* stopped_at = nullptr;
+    // With kEventSlowTwin: the handler that executes the instruction again
+    // with every access through the memory (see defer_to_slow_twin).
+    Handler slow_twin = nullptr;
 };
 
 // Every guest store passes here with its lowest address.
@@ -95,15 +101,17 @@ TARVEL_HOT void host_store16(u8* p, u32 value) {
     BigEndian ? store_be16(p, static_cast<u16>(value)) : store_le16(p, static_cast<u16>(value));
 }
 
-// A handler's slow twin, called (as a tail call) when an access misses the fast
-// path. Kept out of line and cold so that the hot handler saves no registers
-// for a call it almost never makes.
-template <auto Slow>
-[[gnu::noinline, gnu::cold]] u32 out_of_line(Exec& e, u32 inst, u32 pc) {
-    return Slow(e, inst, pc);
+// When an access misses the fast path, a handler that has changed nothing
+// yet hands the instruction to its slow twin: it names the twin and returns
+// at once, and the dispatch after it (run_next) calls the twin out of line.
+// The hot handler thus makes no call of its own and keeps its values in
+// registers that need no saving.
+template <Handler Slow>
+TARVEL_HOT u32 defer_to_slow_twin(Exec& e) {
+    e.slow_twin = Slow;
+    e.event |= kEventSlowTwin;
+    return 0;
 }
-
-using Handler = u32 (*)(Exec& e, u32 inst, u32 pc);
 
 // Bit f of entry c is set when condition c passes with NZCV = f.
 struct ConditionTable {
@@ -313,7 +321,7 @@ TARVEL_HOT void store_half(machine::GuestMemory& mem, u32 address, u32 value) {
 
 // Memory access policies of the handlers that load and store. Each access
 // returns false when it did not happen; a handler then changes nothing and
-// hands the whole instruction to its slow twin (out_of_line, SlowAccess).
+// hands the whole instruction to its slow twin (defer_to_slow_twin, SlowAccess).
 //  - FastAccess<BigEndian>: fast pages only, the byte order a constant;
 //  - SlowAccess: every access through GuestMemory (unmapped and read-only
 //    cases, the write watch), the byte order as the memory has it; never fails.
@@ -455,12 +463,23 @@ struct DecodedOp {
 };
 
 template <u32 Size>
+[[gnu::noinline, gnu::cold]] u32 run_slow_twin(Exec& e, const DecodedOp* op, u32 pc);
+
+template <u32 Size>
 TARVEL_HOT u32 run_next(Exec& e, const DecodedOp* op, u32 pc, u32 next) {
     if ((op->last | e.event) != 0) [[unlikely]] {
+        if (e.event & kEventSlowTwin) return run_slow_twin<Size>(e, op, pc);
         e.stopped_at = op;
         return next;
     }
     return op[1].handler(e, op + 1, pc + Size);
+}
+
+// The instruction `op` once more, by the slow twin its handler named, and on.
+template <u32 Size>
+u32 run_slow_twin(Exec& e, const DecodedOp* op, u32 pc) {
+    e.event &= ~kEventSlowTwin;
+    return run_next<Size>(e, op, pc, e.slow_twin(e, op->inst, pc));
 }
 
 // The OpHandler of a Thumb handler.

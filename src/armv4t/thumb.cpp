@@ -187,7 +187,7 @@ TARVEL_HOT u32 thumb_high_register(Exec& e, u32 inst, u32 pc) {
 #define TARVEL_THUMB_RETRY_SLOW(handler, ...)                                        \
     if constexpr (A::kFast) {                                                      \
         if (!done) [[unlikely]]                                                    \
-            return out_of_line<&handler<__VA_ARGS__, SlowAccess>>(e, inst, pc);   \
+            return defer_to_slow_twin<&handler<__VA_ARGS__, SlowAccess>>(e);        \
     }
 
 template <u32 Rd, typename A>
