@@ -1,6 +1,7 @@
 #include "armv4t/block_cache.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "armv4t/block_ops.hpp"
@@ -43,6 +44,49 @@ bool thumb_may_branch(u32 inst) {
     return (inst & 0xE000) == 0xE000 && (inst & 0xF800) != 0xF000;         // B, BL and BLX second halves
 }
 
+bool arm_reads_pc(u32 inst) {
+    const auto is_pc = [inst](unsigned low) { return ((inst >> low) & 15) == 15; };
+    switch ((inst >> 25) & 7) {
+        case 1:  // data processing with an immediate, MSR: Rn alone
+            return is_pc(16);
+        case 2:  // single transfers with an immediate offset: the base, or a stored Rd
+            return is_pc(16) || is_pc(12);
+        case 4:  // block transfers: the base, r15 in the list, or an empty list (which stores r15)
+            return is_pc(16) || (inst & 0x8000) || (inst & 0xFFFF) == 0;
+        case 5:  // branches take the pc as it is
+            return false;
+        case 7:
+            if ((inst & 0x0F000000) == 0x0F000000) return false;  // software interrupts
+            [[fallthrough]];
+        default:  // any of the four register fields
+            return is_pc(16) || is_pc(12) || is_pc(8) || is_pc(0);
+    }
+}
+
+bool thumb_reads_pc(u32 inst) {
+    if ((inst & 0xFC00) == 0x4400)  // high registers: Rs or Rd is r15
+        return (inst & 0x78) == 0x78 || (inst & 0x87) == 0x87;
+    if ((inst & 0xF6FF) == 0xB400) return true;  // PUSH or POP of nothing (PUSH stores r15)
+    return (inst & 0xF0FF) == 0xC000;           // LDMIA or STMIA of nothing (STMIA stores r15)
+}
+
+namespace {
+
+// The decoded op of an instruction that may read r15: sets it, then runs the
+// instruction's handler, kept in the op's operands.
+template <u32 Size>
+u32 with_pc_operand(Exec& e, const DecodedOp* op, u32 pc) {
+    e.regs.r[15] = pc + 2 * Size;
+    return reinterpret_cast<OpHandler>(static_cast<uintptr_t>(op->operands))(e, op, pc);
+}
+
+void set_pc_operand(DecodedOp& op, u32 size) {
+    op.operands = reinterpret_cast<uintptr_t>(op.handler);
+    op.handler = size == 2 ? &with_pc_operand<2> : &with_pc_operand<4>;
+}
+
+}  // namespace
+
 void BlockCache::allocate() {
     auto* blocks = static_cast<CodeBlock*>(std::calloc(kSlots, sizeof(CodeBlock)));
     if (!blocks) throw std::bad_alloc();
@@ -81,12 +125,12 @@ void BlockCache::decode(CodeBlock& block, u32 pc, const u8* code, bool thumb, bo
         if (thumb) {
             const u32 inst = big_endian ? load_be16(at) : load_le16(at);
             op = {detail::kThumbRunHandlers[big_endian][inst >> 6], inst, 0};
-            predecode_block_transfer(op, true, big_endian);
+            if (!predecode_block_transfer(op, true, big_endian) && thumb_reads_pc(inst)) set_pc_operand(op, 2);
             if (thumb_may_branch(inst)) break;
         } else {
             const u32 inst = big_endian ? load_be32(at) : load_le32(at);
             op = {detail::kArmRunHandlers[big_endian][arm_key(inst)], inst, 0};
-            predecode_block_transfer(op, false, big_endian);
+            if (!predecode_block_transfer(op, false, big_endian) && arm_reads_pc(inst)) set_pc_operand(op, 4);
             if (arm_may_branch(inst)) break;
         }
     }

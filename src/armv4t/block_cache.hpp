@@ -32,6 +32,10 @@ namespace tarvel::armv4t {
 // raising an event. May say yes where it cannot, never no where it can.
 bool arm_may_branch(u32 inst);
 bool thumb_may_branch(u32 inst);
+// Whether an instruction may read r15 through the register file (as an
+// operand, a stored register or a base). May say yes where it does not.
+bool arm_reads_pc(u32 inst);
+bool thumb_reads_pc(u32 inst);
 
 struct CodeBlock {
     static constexpr u32 kMaxOps = 16;

@@ -39,6 +39,7 @@ TARVEL_HOT void store_ordered(const u32* r, u64 order, u8* host, std::integer_se
 // leaves alone. It tests the condition and does the rest as step() would.
 template <bool Thumb, bool BigEndian>
 [[gnu::noinline, gnu::cold]] u32 ordinary_op(Exec& e, const DecodedOp* op, u32 pc) {
+    e.regs.r[15] = pc + (Thumb ? 4 : 8);
     const OpHandler handler = Thumb ? detail::kThumbRunHandlers[BigEndian][op->inst >> 6]
                                     : detail::kArmRunHandlers[BigEndian][arm_key(op->inst)];
     return handler(e, op, pc);
@@ -116,7 +117,7 @@ const ThumbKinds kThumbBlockOps[2] = {thumb_kinds<false>(std::make_integer_seque
 
 }  // namespace
 
-void predecode_block_transfer(DecodedOp& op, bool thumb, bool big_endian) {
+bool predecode_block_transfer(DecodedOp& op, bool thumb, bool big_endian) {
     const u32 inst = op.inst;
     u32 list;
     OpHandler handler;
@@ -124,25 +125,26 @@ void predecode_block_transfer(DecodedOp& op, bool thumb, bool big_endian) {
         if ((inst & 0xF600) == 0xB400) {  // PUSH {list, lr} / POP {list, pc}
             const bool pop = inst & 0x0800;
             list = (inst & 0xFF) | (inst & 0x0100 ? (pop ? 0x8000u : 0x4000u) : 0u);
-            if (list == 0) return;
+            if (list == 0) return false;
             handler = kThumbBlockOps[big_endian][pop ? kPop : kPush][std::popcount(list) - 1];
         } else if ((inst & 0xF000) == 0xC000) {  // LDMIA/STMIA rb!, {list}
             list = inst & 0xFF;
-            if (list == 0) return;
+            if (list == 0) return false;
             handler = kThumbBlockOps[big_endian][inst & 0x0800 ? kLdmia : kStmia][std::popcount(list) - 1];
         } else {
-            return;
+            return false;
         }
     } else {
         // Block transfers without the S bit, with a list, and no write-back to r15.
-        if ((inst & 0x0E400000) != 0x08000000 || (inst >> 28) == 0xF) return;
+        if ((inst & 0x0E400000) != 0x08000000 || (inst >> 28) == 0xF) return false;
         list = inst & 0xFFFF;
-        if (list == 0 || ((inst & (1u << 21)) && ((inst >> 16) & 15) == 15)) return;
+        if (list == 0 || ((inst & (1u << 21)) && ((inst >> 16) & 15) == 15)) return false;
         const u32 form = ((inst >> 21) & 0xC) | ((inst >> 20) & 3);  // P U W L
         handler = kArmBlockOps[big_endian][form][std::popcount(list) - 1];
     }
     op.handler = handler;
     op.operands = register_order(list);
+    return true;
 }
 
 }  // namespace tarvel::armv4t

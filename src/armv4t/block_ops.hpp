@@ -14,8 +14,9 @@
 namespace tarvel::armv4t {
 
 // Gives `op` (decoded with the ordinary run handler for its instruction) the
-// dedicated block-transfer handler and operands when it has one.
-void predecode_block_transfer(DecodedOp& op, bool thumb, bool big_endian);
+// dedicated block-transfer handler and operands when it has one, and says so.
+// Those handlers set r[15] themselves where they read it.
+bool predecode_block_transfer(DecodedOp& op, bool thumb, bool big_endian);
 
 // The register numbers in a 16-bit list, lowest first, four bits each.
 u64 register_order(u32 list);

@@ -106,6 +106,7 @@ bool Cpu::step(machine::GuestMemory& memory) {
         const u16 inst = memory.read16(pc);
         if (log::enabled(log::Level::Trace)) detail::trace_thumb(pc, inst);
         const DecodedOp op{detail::kThumbStepHandlers[memory.big_endian()][inst >> 6], inst, 1};
+        r[15] = pc + 4;
         r[15] = op.handler(e, &op, pc);
         return !(e.event & kEventUndefined);
     }
@@ -115,6 +116,7 @@ bool Cpu::step(machine::GuestMemory& memory) {
     const u32 inst = ror32(memory.read32(pc & ~3u), (pc & 3) * 8);
     if (log::enabled(log::Level::Trace)) detail::trace_arm(pc, inst, regs.cpsr());
     const DecodedOp op{detail::kArmStepHandlers[memory.big_endian()][arm_key(inst)], inst, 1};
+    r[15] = pc + 8;
     r[15] = op.handler(e, &op, pc);
     return !(e.event & kEventUndefined);
 }

@@ -175,6 +175,7 @@ TARVEL_HOT bool Cpu::run_in_state(Exec& e, const RunLimits& limits, Hook& on_ste
                 if constexpr (Trace) detail::trace_arm(pc, inst, regs.cpsr());
                 single = {detail::kArmRunHandlers[BigEndian][((inst >> 16) & 0xFF0) | ((inst >> 4) & 0xF)], inst, 1};
             }
+            r[15] = pc + 2 * kSize;  // what a read of r15 sees
             first = &single;
         }
         const u32 next = first->handler(e, first, pc);

@@ -2,9 +2,12 @@
 // What instruction handlers share: the execution context, condition codes, the
 // barrel shifter and the unaligned-access rules. Internal to the interpreter.
 //
-// Handler convention: while an instruction executes, r[15] holds its address + 8
-// (ARM) or + 4 (Thumb), which is what reads of r15 as an operand see. The handler
-// returns the address of the next instruction; the caller stores it in r[15].
+// Handler convention: while an instruction that may read r15 as an operand
+// executes, r[15] holds its address + 8 (ARM) or + 4 (Thumb), which is what such
+// reads see; step() and the single instructions of the run loop always set it,
+// decoded blocks only for the instructions that may read it (see
+// BlockCache::decode), since most never do. The handler returns the address
+// of the next instruction; the caller stores it in r[15].
 // A handler that changes the state or mode, or meets an undefined instruction,
 // also sets `event` so that a fast loop re-examines the state.
 
@@ -485,7 +488,6 @@ u32 run_slow_twin(Exec& e, const DecodedOp* op, u32 pc) {
 // The OpHandler of a Thumb handler.
 template <Handler H>
 u32 thumb_op(Exec& e, const DecodedOp* op, u32 pc) {
-    e.regs.r[15] = pc + 4;
     return run_next<2>(e, op, pc, H(e, op->inst, pc));
 }
 
@@ -504,7 +506,6 @@ u32 arm_op(Exec& e, const DecodedOp* op, u32 pc) {
     } else if (inst >= 0xF0000000u) [[unlikely]] {
         return arm_never_op(e, op, pc);
     }
-    e.regs.r[15] = pc + 8;
     return run_next<4>(e, op, pc, H(e, inst, pc));
 }
 
