@@ -97,12 +97,13 @@ public:
         return (u64{pc} << 2) | (u64{thumb} << 1) | u64{big_endian} | (u64{1} << 40);
     }
 
-    // Called as run() starts: the check epoch of the last run goes on (and
+    // Called as run() starts (before find): the check epoch of the last run goes on (and
     // `e` gets its code guard) when nothing but the interpreter's own run()
     // can have written guest memory since that run ended: the same memory and
     // layout, no host write (GuestMemory::host_write_count) and no step() or
     // traced run in between. Otherwise a new epoch begins.
     void begin_run(Exec& e) {
+        if (!slots_) [[unlikely]] allocate();
         if (!epoch_open_ || e.mem.layout_generation() != run_layout_ || e.mem.host_write_count() != run_writes_) {
             begin_epoch(e);
             return;
@@ -136,7 +137,6 @@ public:
     // is added to `e`'s code guard.
     template <bool Thumb, bool BigEndian>
     TARVEL_HOT const CodeBlock* find(Exec& e, const u8* const* pages, u32 pc, u32 max_bytes) {
-        if (!slots_) [[unlikely]] allocate();
         CodeBlock& block = slots_[slot_index(pc)];
         const u64 layout = e.mem.layout_generation();
         if (block.tag == tag_of(pc, Thumb, BigEndian) && block.bytes <= max_bytes) [[likely]] {

@@ -501,10 +501,9 @@ u32 thumb_op(Exec& e, const DecodedOp* op, u32 pc) {
 template <Handler H>
 u32 arm_op(Exec& e, const DecodedOp* op, u32 pc) {
     const u32 inst = op->inst;
-    if (inst < 0xE0000000u) [[unlikely]] {
+    if (inst - 0xE0000000u >= 0x10000000u) [[unlikely]] {  // one test for "always"
+        if (inst >= 0xF0000000u) return arm_never_op(e, op, pc);
         if (!condition_passes(inst >> 28, e.regs)) return arm_skipped_op(e, op, pc);
-    } else if (inst >= 0xF0000000u) [[unlikely]] {
-        return arm_never_op(e, op, pc);
     }
     return run_next<4>(e, op, pc, H(e, inst, pc));
 }
