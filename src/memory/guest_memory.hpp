@@ -37,7 +37,11 @@ struct GuestRegion {
 
 class GuestMemory {
 public:
-    static constexpr unsigned kPageBits = 16;
+    // Pages of the fast path. A page only partly covered by a region goes
+    // through the slow path, so pages are as small as the regions' granularity
+    // (an application's image region is rounded to 4 KiB): with larger ones a
+    // small image, code and data, would sit in one slow page.
+    static constexpr unsigned kPageBits = 12;
     static constexpr u32 kPageSize = 1u << kPageBits;
     static constexpr u32 kPageMask = kPageSize - 1;
     static constexpr size_t kPageCount = size_t{1} << (32 - kPageBits);

@@ -15,15 +15,19 @@
 namespace tarvel::armv4t::testing {
 namespace {
 
-constexpr u32 kBlockArea = 0x00008000;  // bases lie in [kBlockArea, kBlockArea + 0x4000)
-constexpr u32 kShadow = 0x0000FFF0;     // the small region, never touched by a block
+// Bases lie in [kBlockArea + 0x100, kBlockArea + kPage - 0x100), so that every
+// block (64 bytes at most either way) stays in the block area's page and clear
+// of the small region at its end.
+constexpr u32 kBlockArea = 0x00008000;
+constexpr u32 kPage = machine::GuestMemory::kPageSize;
+constexpr u32 kShadow = kBlockArea + kPage - 4;
 
 TestMachine fast_machine(bool big_endian) { return TestMachine(big_endian); }
 
 TestMachine word_by_word_machine(bool big_endian) {
     TestMachine m(big_endian);
     m.memory.clear_regions();
-    m.memory.add_region(kShadow, 4);  // first to overlap page 0, so the page is not fast
+    m.memory.add_region(kShadow, 4);  // first to overlap the block area's page, so the page is not fast
     m.memory.add_region(0x00000000, 0x00010000);
     return m;
 }
@@ -48,7 +52,7 @@ TEST(BlockTransfer, FastPagesAndWordByWordAgree) {
         TestMachine slow = word_by_word_machine(big_endian);
         ASSERT_NE(fast.memory.fast_read_span(kBlockArea, 4), nullptr);
         ASSERT_EQ(slow.memory.fast_read_span(kBlockArea, 4), nullptr);
-        for (u32 a = kBlockArea - 0x100; a < kBlockArea + 0x4100; a += 4) {
+        for (u32 a = kBlockArea - 0x100; a < kShadow; a += 4) {
             const u32 word = gen();
             fast.memory.write32(a, word);
             slow.memory.write32(a, word);
@@ -75,7 +79,7 @@ TEST(BlockTransfer, FastPagesAndWordByWordAgree) {
             }
             for (int n = 0; n < 15; ++n) {
                 // Bases inside the area, word-aligned most of the time.
-                const u32 value = kBlockArea + 0x100 + (gen() % 4 ? (gen() % 0xF80) * 4 : gen() % 0x3E00);
+                const u32 value = kBlockArea + 0x100 + (gen() % 4 ? (gen() % (kPage / 4 - 0x80)) * 4 : gen() % (kPage - 0x200));
                 fast.r(n) = slow.r(n) = value;
             }
             const u32 base_register = thumb ? ((inst & 0xF000) == 0xB000 ? 13 : (inst >> 8) & 7) : (inst >> 16) & 15;
@@ -89,7 +93,7 @@ TEST(BlockTransfer, FastPagesAndWordByWordAgree) {
             ASSERT_TRUE(execute(slow, round / 4 % 2));
             agree(fast, slow, base - 0x48, base + 0x48, inst);
         }
-        agree(fast, slow, kBlockArea - 0x100, kBlockArea + 0x4100, 0);
+        agree(fast, slow, kBlockArea - 0x100, kShadow, 0);
     }
 }
 
