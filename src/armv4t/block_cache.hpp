@@ -138,10 +138,20 @@ public:
     template <bool Thumb, bool BigEndian>
     TARVEL_HOT const CodeBlock* find(Exec& e, const u8* const* pages, u32 pc, u32 max_bytes) {
         CodeBlock& block = slots_[slot_index(pc)];
-        const u64 layout = e.mem.layout_generation();
         if (block.tag == tag_of(pc, Thumb, BigEndian) && block.bytes <= max_bytes) [[likely]] {
             if (block.checked_epoch == epoch_) [[likely]]
                 return &block;
+        }
+        return find_again<Thumb, BigEndian>(e, pages, pc, max_bytes);
+    }
+
+private:
+    // find() for a block not checked in this epoch (or not there at all).
+    template <bool Thumb, bool BigEndian>
+    [[gnu::noinline]] const CodeBlock* find_again(Exec& e, const u8* const* pages, u32 pc, u32 max_bytes) {
+        CodeBlock& block = slots_[slot_index(pc)];
+        const u64 layout = e.mem.layout_generation();
+        if (block.tag == tag_of(pc, Thumb, BigEndian) && block.bytes <= max_bytes) {
             // Checked in an earlier epoch: the code is where it was read from.
             if (block.layout == layout && same_code(block.source, block.code, block.bytes)) {
                 block.checked_epoch = epoch_;
@@ -172,7 +182,6 @@ public:
         return &block;
     }
 
-private:
     // Widens the code guard to cover [pc, pc + bytes) and the 64 bytes below
     // (where the longest store that reaches pc starts).
     void guard(Exec& e, u32 pc, u32 bytes);

@@ -7,7 +7,7 @@
 // whose first holding region is read-only is dropped and recorded, and the search
 // stops there.
 //
-// Fast path: a table of host pointers per 64 KiB guest page. A page gets a pointer
+// Fast path: a table of host pointers per 4 KiB guest page. A page gets a pointer
 // only when the first region that overlaps the page at all covers the whole page;
 // then every access that stays inside the page resolves to that region under the
 // rule above, so the table changes speed and nothing else. Accesses that cross a

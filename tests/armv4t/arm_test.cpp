@@ -342,7 +342,7 @@ TEST_F(ArmTest, UserBankTransfersFromFiqAndExceptionReturnThroughLdm) {
     EXPECT_EQ(m.r(15), 0x4000u);
 }
 
-// A block that leaves its 64 KiB page, or runs past the end of memory, is moved
+// A block that leaves its page, or runs past the end of memory, is moved
 // word by word with the same result as a block inside one page.
 TEST_F(ArmTest, BlocksAcrossAPageEndAndIntoUnmappedMemory) {
     m.memory.add_region(0x00010000, 0x00010000);  // the next page, a region of its own

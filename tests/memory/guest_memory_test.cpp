@@ -115,7 +115,7 @@ TEST(GuestMemoryRegions, UnalignedRegionBaseUsesSlowPathCorrectly) {
     GuestMemory memory;
     memory.add_region(0x00012345, 0x30000);
     memory.write32(0x00012345, 0xDEADBEEF);
-    memory.write32(0x0001FFFE, 0x44332211);  // crosses a 64 KiB page boundary
+    memory.write32(0x0001FFFE, 0x44332211);  // crosses a page boundary (of 4 KiB and of 64 KiB)
     EXPECT_EQ(memory.read32(0x00012345), 0xDEADBEEFu);
     EXPECT_EQ(memory.read32(0x0001FFFE), 0x44332211u);
     EXPECT_EQ(memory.read8(0x00020000), 0x33);
