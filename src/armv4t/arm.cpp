@@ -36,13 +36,16 @@ enum class Operand2 { ImmediateShift, RegisterShift, Immediate };
 
 // A data-processing instruction with S that writes the pc returns from an
 // exception: CPSR = SPSR. In User and System mode the SPSR is the CPSR, so
-// nothing changes. Out of line, so that the handlers keep their registers.
-[[gnu::noinline, gnu::cold]] u32 arm_return_from_exception(Exec& e, u32 target) {
-    if (e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
-    return target;
+// nothing changes. The handler leaves that case to its twin (Twin true), run
+// out of line, so that the handlers make no call and keep their registers.
+template <u32 Op, bool S, Operand2 Kind, u32 ShiftType, bool Twin = false>
+TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc);
+template <u32 Op, bool S, Operand2 Kind, u32 ShiftType>
+[[gnu::noinline, gnu::cold]] u32 arm_data_processing_twin(Exec& e, u32 inst, u32 pc) {
+    return arm_data_processing<Op, S, Kind, ShiftType, true>(e, inst, pc);
 }
 
-template <u32 Op, bool S, Operand2 Kind, u32 ShiftType>
+template <u32 Op, bool S, Operand2 Kind, u32 ShiftType, bool Twin>
 TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     u32* r = e.regs.r;
     const u32 carry_in = e.regs.carry();
@@ -91,7 +94,11 @@ TARVEL_HOT u32 arm_data_processing(Exec& e, u32 inst, u32 pc) {
     const u32 rd = (inst >> 12) & 15;
     if constexpr (kWrites) {
         if (rd == 15) {
-            if constexpr (S) return arm_return_from_exception(e, result);
+            if constexpr (S && !Twin) {
+                return defer_to_slow_twin<&arm_data_processing_twin<Op, S, Kind, ShiftType>>(e);
+            } else if constexpr (S) {
+                if (e.regs.has_spsr()) write_cpsr(e, e.regs.spsr());
+            }
             return result;
         }
         r[rd] = result;
