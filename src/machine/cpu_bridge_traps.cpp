@@ -2,6 +2,7 @@
 // hands to applications and runs them (services/fixed_entries.hpp), and
 // decodes every other address into (group, index) and dispatches the service.
 
+#include <algorithm>
 #include <cstdio>
 
 #include "machine/cpu_bridge.hpp"
@@ -19,6 +20,14 @@ constexpr services::FixedEntryRun kFixedEntries[] = {
     services::kInterfaceRequestEntries, services::kDirectDrawingEntries, services::kSlotListEntries,
     services::kSystemEntries,           services::kClockWordEntries,
 };
+
+// The lowest fixed entry: the stubs of ordinary services (the service calls
+// that matter for speed) lie below it and skip the search.
+constexpr u32 kFirstFixedEntry = [] {
+    u32 lowest = services::kArenaEntries.base;
+    for (const services::FixedEntryRun& entries : kFixedEntries) lowest = std::min(lowest, entries.base);
+    return lowest;
+}();
 
 // Index i of a run of `count` word entries starting at `base`, if pc is one of
 // them. Only the entry addresses themselves count: a Thumb jump to the middle
@@ -53,13 +62,15 @@ void service_call(TarvelMachine& m, u32 pc) {
 
 void handle_trap(TarvelMachine& m, u32 pc) {
     if (pc == kPlainReturn) return;
-    u32 i = 0;
-    for (const services::FixedEntryRun& entries : kFixedEntries) {
-        if (entry_of(pc, entries.base, entries.count, i)) return entries.run(m, i);
-    }
-    if (const auto& arena = services::kArenaEntries; entry_of(pc, arena.base, arena.count, i)) {
-        count_call(m, services::kArenaCountGroup, i);
-        return arena.run(m, i);
+    if (pc >= kFirstFixedEntry) {
+        u32 i = 0;
+        for (const services::FixedEntryRun& entries : kFixedEntries) {
+            if (entry_of(pc, entries.base, entries.count, i)) return entries.run(m, i);
+        }
+        if (const auto& arena = services::kArenaEntries; entry_of(pc, arena.base, arena.count, i)) {
+            count_call(m, services::kArenaCountGroup, i);
+            return arena.run(m, i);
+        }
     }
     service_call(m, pc);
 }
