@@ -26,13 +26,22 @@ enum class Base : u8 {
     ThumbStack, // Thumb PUSH/POP: sp
 };
 
+// The number of the K-th listed register, read from the op a byte (two
+// numbers) at a time: one load and one shift or mask each.
+template <u32 K>
+TARVEL_HOT u32 listed_register(const DecodedOp* op) {
+    const u8* order = reinterpret_cast<const u8*>(&op->operands);
+    constexpr u32 kByte = std::endian::native == std::endian::little ? K / 2 : 7 - K / 2;
+    return K % 2 ? order[kByte] >> 4 : order[kByte] & 15u;
+}
+
 template <bool BigEndian, u32... K>
-TARVEL_HOT void load_ordered(u32* r, u64 order, const u8* host, std::integer_sequence<u32, K...>) {
-    ((r[(order >> (4 * K)) & 15] = host_load32<BigEndian>(host + 4 * K)), ...);
+TARVEL_HOT void load_ordered(u32* r, const DecodedOp* op, const u8* host, std::integer_sequence<u32, K...>) {
+    ((r[listed_register<K>(op)] = host_load32<BigEndian>(host + 4 * K)), ...);
 }
 template <bool BigEndian, u32... K>
-TARVEL_HOT void store_ordered(const u32* r, u64 order, u8* host, std::integer_sequence<u32, K...>) {
-    (host_store32<BigEndian>(host + 4 * K, r[(order >> (4 * K)) & 15]), ...);
+TARVEL_HOT void store_ordered(const u32* r, const DecodedOp* op, u8* host, std::integer_sequence<u32, K...>) {
+    (host_store32<BigEndian>(host + 4 * K, r[listed_register<K>(op)]), ...);
 }
 
 // The instruction's ordinary run handler, for every case the dedicated one
@@ -72,7 +81,7 @@ u32 block_op(Exec& e, const DecodedOp* op, u32 pc) {
         const u8* host = fast_read_block(e, lowest, kBytes);
         if (!host) [[unlikely]] return ordinary_op<kThumb, BigEndian>(e, op, pc);
         if constexpr (Writeback) r[rn] = new_base;
-        load_ordered<BigEndian>(r, op->operands, host, std::make_integer_sequence<u32, N>{});
+        load_ordered<BigEndian>(r, op, host, std::make_integer_sequence<u32, N>{});
         // The pc: bit 15 of an ARM list, bit 8 of a Thumb POP (which stays in Thumb state).
         if constexpr (B == Base::Arm) {
             if (inst & 0x8000) next = r[15];
@@ -82,7 +91,7 @@ u32 block_op(Exec& e, const DecodedOp* op, u32 pc) {
     } else {
         u8* host = fast_write_block(e, lowest, kBytes);
         if (!host) [[unlikely]] return ordinary_op<kThumb, BigEndian>(e, op, pc);
-        store_ordered<BigEndian>(r, op->operands, host, std::make_integer_sequence<u32, N>{});
+        store_ordered<BigEndian>(r, op, host, std::make_integer_sequence<u32, N>{});
         if constexpr (Writeback) r[rn] = new_base;
     }
     return run_next<kSize>(e, op, pc, next);
